@@ -1,0 +1,31 @@
+# Velmora Launcher: the two commands are 'make demo' and 'make test'.
+.PHONY: all setup build x64 x86 test demo clean
+
+PY := /usr/bin/python3
+
+all: build
+
+setup:
+	@sh tools/setup.sh
+
+build: x64 x86
+
+x64:
+	@cmake --preset x64 >/dev/null
+	@cmake --build --preset x64
+
+x86:
+	@cmake --preset x86 >/dev/null
+	@cmake --build --preset x86
+
+# Every test, under Wine on a private display when there is none.
+test: setup
+	@$(MAKE) --no-print-directory build
+	@$(PY) tools/winenv.py run -- ctest --preset x64
+
+demo: setup
+	@$(MAKE) --no-print-directory build
+	@$(PY) tools/demo.py
+
+clean:
+	rm -rf build

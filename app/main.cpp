@@ -1,0 +1,71 @@
+// Process entry: one instance, paths, options, art, the window, the network
+// thread and the message loop.
+#include "app/assets.h"
+#include "app/options.h"
+#include "app/startup.h"
+#include "app/state.h"
+#include "net/netthread.h"
+#include "ui/proc.h"
+
+// A launcher that restarts itself after a self-update can start while the old
+// process still holds the mutex on its way out. With no window left to bring
+// forward, wait that long for the old process to let go.
+enum { HandOverMs = 3000 };
+
+int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
+    HANDLE mutex = CreateMutexW(0, TRUE, APP_NAME);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        HWND first = FindWindowW(APP_NAME, 0);
+        if (first) {
+            ShowWindow(first, SW_RESTORE);
+            SetForegroundWindow(first);
+            return 0;
+        }
+        DWORD w = WaitForSingleObject(mutex, HandOverMs);
+        if (w != WAIT_OBJECT_0 && w != WAIT_ABANDONED) return 0;
+    }
+
+    wchar_t exe[PathLen + 1];
+    DWORD n = GetModuleFileNameW(0, exe, PathLen + 1);
+    if (n == 0 || n > PathLen - 1 || !FormPaths(exe)) {
+        if (mutex) CloseHandle(mutex);
+        return 0;
+    }
+
+    wchar_t old[PathLen];
+    wsprintfW(old, L"%s.old", SelfExe);
+    DeleteFileW(old);
+
+    InitializeCriticalSection(&Lock);
+    LoadOptions();
+    LoadAssets();
+
+    WNDCLASSW wc = {};
+    wc.style = CS_DROPSHADOW;
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = inst;
+    wc.hIcon = LoadIconW(inst, MAKEINTRESOURCEW(101));
+    wc.hCursor = LoadCursorW(0, IDC_ARROW);
+    wc.lpszClassName = APP_NAME;
+    ATOM cls = RegisterClassW(&wc);
+
+    POINT at = CentreOn(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    Wnd = cls ? CreateWindowExW(WS_EX_APPWINDOW, APP_NAME, APP_TITLE,
+                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, WinW, WinH, 0,
+                                0, inst, 0)
+              : 0;
+    if (Wnd) {
+        // Without a window nobody would ever end the message loop.
+        ShowWindow(Wnd, show);
+        SetTimer(Wnd, TimerAnim, AnimMs, 0);
+        CreateThread(0, 0, NetThread, 0, 0, 0);
+
+        MSG msg;
+        while (GetMessageW(&msg, 0, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    if (mutex) CloseHandle(mutex);
+    return 0;
+}

@@ -1,0 +1,80 @@
+#include "app/options.h"
+
+#include "app/state.h"
+#include "site.h"
+
+const ResRow Res[ResCount] = {
+    {0, 0, L"Maior possível (tamanho da tela)", 0},
+    {800, 600, L"800 x 600", 0},
+    {1024, 768, L"1024 x 768", 0},
+    {1280, 960, L"1280 x 960", 0},
+    {1280, 1024, L"1280 x 1024", 0},
+    {1440, 1080, L"1440 x 1080", 0},
+    {1280, 720, L"1280 x 720", 1},
+    {1366, 768, L"1366 x 768", 1},
+    {1600, 900, L"1600 x 900", 1},
+    {1920, 1080, L"1920 x 1080", 1},
+};
+
+// The game client knows four size classes; 0 ("the screen") counts as the largest.
+int ResCode(int width) {
+    if (width == 0) return 4;
+    if (width <= 800) return 1;
+    if (width <= 1024) return 2;
+    if (width <= 1280) return 3;
+    return 4;
+}
+
+static int Flag(const wchar_t *key) {
+    return GetPrivateProfileIntW(L"Janela", key, 1, Ini) != 0;
+}
+
+void LoadOptions() {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        DWORD v = 0, size = sizeof v;
+        if (RegQueryValueExW(key, L"MusicOnOff", 0, 0, (BYTE *)&v, &size) == ERROR_SUCCESS)
+            Music = v != 0;
+        RegCloseKey(key);
+    }
+
+    WinMode = Flag(L"Janela");
+    int v = (int)GetPrivateProfileIntW(L"Janela", L"Volume", 80, Ini);
+    Volume = v > 100 ? 100 : v < 0 ? 0 : v;
+    Tray = Flag(L"Bandeja");
+    Icon = Flag(L"Icone");
+    int w = (int)GetPrivateProfileIntW(L"Janela", L"Largura", 1024, Ini);
+    int h = (int)GetPrivateProfileIntW(L"Janela", L"Altura", 768, Ini);
+    for (int i = 0; i < ResCount; i++)
+        if (Res[i].width == w && Res[i].height == h) ResIdx = i;
+
+    GetPrivateProfileStringW(L"Launcher", L"Site", DEFAULT_SITE, Site, SiteLen, Ini);
+}
+
+static void SetDword(HKEY key, const wchar_t *name, DWORD v) {
+    RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE *)&v, sizeof v);
+}
+
+static void WriteInt(const wchar_t *key, int v) {
+    wchar_t s[16];
+    wsprintfW(s, L"%d", v);
+    WritePrivateProfileStringW(L"Janela", key, s, Ini);
+}
+
+void SaveOptions() {
+    int r = ResIdx;
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, REG_OPTION_NON_VOLATILE, KEY_WRITE, 0,
+                        &key, 0) == ERROR_SUCCESS) {
+        SetDword(key, L"Resolution", (DWORD)ResCode(Res[r].width));
+        SetDword(key, L"MusicOnOff", (DWORD)Music);
+        SetDword(key, L"SoundOnOff", Volume > 0);
+        RegCloseKey(key);
+    }
+    WriteInt(L"Volume", Volume);
+    WriteInt(L"Janela", WinMode != 0);
+    WriteInt(L"Bandeja", Tray != 0);
+    WriteInt(L"Icone", Icon != 0);
+    WriteInt(L"Largura", Res[r].width);
+    WriteInt(L"Altura", Res[r].height);
+}

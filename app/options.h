@@ -1,0 +1,24 @@
+// The game's options, kept in the game client's registry key and INI file.
+#pragma once
+
+struct ResRow {
+    int width;             // 0 = as large as the screen
+    int height;
+    const wchar_t *label;  // shown in the resolution box and list
+    int wide;              // 1 for a widescreen size
+};
+
+enum { ResCount = 10 };
+extern const ResRow Res[ResCount];
+
+#define OPTIONS_KEY L"Software\\Halvick\\Zorun\\Config"
+
+// Registry "Resolution" code the game client expects for a width.
+int ResCode(int width);
+
+// Reads the options and Site; missing or odd values leave the defaults.
+void LoadOptions();
+
+// Writes every option to the registry and the INI. Failures are silent: the
+// options stay in memory for this run.
+void SaveOptions();

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Installs what building and testing need, from Debian's packages. Quiet and
+# quick when everything is there; 'apt-get update' only when something is missing.
+set -e
+PACKAGES="cmake ninja-build make mingw-w64 wine wine64 xvfb xdotool imagemagick googletest
+python3 python3-cairo python3-fonttools fonts-open-sans curl clang"
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+# npm fetches the pinned Cinzel font package; any npm will do, Debian's or not.
+command -v npm >/dev/null 2>&1 || missing="$missing npm"
+[ -z "$missing" ] && exit 0
+echo "setup: installing$missing"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq $missing >/dev/null
