@@ -96,7 +96,14 @@ def clone_prefix(src, dst):
     if os.path.exists(os.path.join(dst, READY_MARK)):
         return
     shutil.rmtree(dst, ignore_errors=True)
-    subprocess.run(["cp", "-a", src, dst], check=True)
+    # Hard links keep the copy cheap (the prefix is mostly read-only DLLs); the
+    # registry files, which Wine rewrites, get copies of their own.
+    subprocess.run(["cp", "-al", src, dst], check=True)
+    for name in ("system.reg", "user.reg", "userdef.reg"):
+        path = os.path.join(dst, name)
+        if os.path.exists(path):
+            os.unlink(path)
+            shutil.copy2(os.path.join(src, name), path)
 
 
 @contextlib.contextmanager
