@@ -1,5 +1,5 @@
 # Velmora Launcher: the two commands are 'make demo' and 'make test'.
-.PHONY: all setup build x64 x86 test demo clean
+.PHONY: all setup build x64 x86 test demo bench clean
 
 PY := /usr/bin/python3
 
@@ -26,6 +26,11 @@ test: setup
 demo: setup
 	@$(MAKE) --no-print-directory build
 	@$(PY) tools/demo.py
+
+# Speed and weight: every bench/*_bench.py, each printing ratios measured side by side.
+bench: setup
+	@$(MAKE) --no-print-directory build
+	@$(PY) tools/winenv.py run -- $(PY) tools/bench.py
 
 clean:
 	rm -rf build
