@@ -1,5 +1,5 @@
 # Velmora Launcher: the two commands are 'make demo' and 'make test'.
-.PHONY: all setup build x64 x86 test demo bench clean
+.PHONY: all setup build x64 x86 native demo-site test demo bench clean
 
 PY := /usr/bin/python3
 
@@ -8,7 +8,7 @@ all: build
 setup:
 	@sh tools/setup.sh
 
-build: x64 x86
+build: x64 x86 native demo-site
 
 x64:
 	@cmake --preset x64 >/dev/null
@@ -17,6 +17,14 @@ x64:
 x86:
 	@cmake --preset x86 >/dev/null
 	@cmake --build --preset x86
+
+# lista, the manifest tool, for Linux (operators run it where their client files live).
+native:
+	@cmake -S tools/lista -B build/native -G Ninja >/dev/null
+	@cmake --build build/native
+
+demo-site: x64 native
+	@$(PY) tools/demosite.py
 
 # Every test, under Wine on a private display when there is none.
 test: setup

@@ -1,0 +1,428 @@
+// lista: builds the update manifest of a Velmora site from a game client folder.
+//
+// Reads every file below CLIENT, writes SITE/update/lista.txt (name|md5|size,
+// one line each, LF, sorted) and copies the files to SITE/update/files/<name>,
+// the address the launcher downloads them from. Everything the launcher would
+// skip, cut or choke on is reported; by default such a problem fails the run
+// and nothing is written, so a broken manifest never reaches players.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "md5.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *Version = "lista 1.0";
+
+// What the launcher reads: at most 65,535 bytes of manifest, 256 entries, and
+// names of at most 199 bytes.
+const size_t MaxManifest = 65535, MaxEntries = 256, MaxName = 199;
+
+struct Options {
+    std::vector<std::string> excludes;
+    bool check = false, allowSkips = false, noCopy = false, quiet = false;
+    fs::path client, site;
+};
+
+struct Entry {
+    std::string name;  // relative, UTF-8, '/' between folders
+    fs::path path;
+    uintmax_t size = 0;
+    std::string md5;
+};
+
+int problems = 0;
+
+// Control characters in a name are shown as \xNN, so a report stays one line.
+std::string Shown(const std::string &name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 32 || c == 127) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out;
+}
+
+void Problem(const std::string &name, const std::string &what) {
+    problems++;
+    fprintf(stderr, "lista: %s: %s\n", Shown(name).c_str(), what.c_str());
+}
+
+void Warn(const std::string &name, const std::string &what) {
+    fprintf(stderr, "lista: warning: %s: %s\n", Shown(name).c_str(), what.c_str());
+}
+
+std::string Utf8Name(const fs::path &p) {
+#ifdef _WIN32
+    auto u = p.generic_u8string();  // C++17: std::string of UTF-8
+    return std::string(u.begin(), u.end());
+#else
+    return p.generic_string();  // the bytes as stored; checked for UTF-8 below
+#endif
+}
+
+bool ValidUtf8(const std::string &s) {
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned char c = s[i];
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (!len || i + len > n) return false;
+        uint32_t cp = len == 1 ? c : c & (0x7f >> len);
+        for (int k = 1; k < len; k++) {
+            unsigned char t = s[i + k];
+            if ((t & 0xc0) != 0x80) return false;
+            cp = cp << 6 | (t & 0x3f);
+        }
+        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+            cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string Upper(std::string s) {
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
+    return s;
+}
+
+// Windows opens a device, not a file, for these names, with any extension.
+bool DeviceName(const std::string &part) {
+    std::string base = Upper(part.substr(0, part.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+        base[3] >= '1' && base[3] <= '9')
+        return true;
+    return false;
+}
+
+// Every reason the launcher, Windows or the web server would mishandle a name.
+// Returns false (after reporting) when the file cannot be listed.
+bool CheckName(const std::string &name) {
+    bool ok = true;
+    auto bad = [&](const std::string &why) {
+        Problem(name, why);
+        ok = false;
+    };
+    if (!ValidUtf8(name)) bad("the name is not valid UTF-8");
+    if (name.size() > MaxName)
+        bad("the name has " + std::to_string(name.size()) + " bytes; the launcher skips names over 199");
+    if (name.find("..") != std::string::npos) bad("the launcher skips names containing \"..\"");
+    if (name.find(':') != std::string::npos) bad("the launcher skips names containing \":\"");
+    if (name.find('\\') != std::string::npos) bad("a backslash would become a folder separator on Windows");
+    if (name.find('|') != std::string::npos) bad("a \"|\" would end the name in the manifest");
+    if (name.find('#') != std::string::npos || name.find('%') != std::string::npos)
+        bad("\"#\" and \"%\" change the meaning of the download address");
+    for (unsigned char c : name)
+        if (c < 32 || c == 127 || strchr("<>\"?*", c)) {
+            bad("the name holds a character Windows does not allow in file names");
+            break;
+        }
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        std::string part = name.substr(start, end - start);
+        if (!part.empty() && (part.back() == ' ' || part.back() == '.'))
+            bad("\"" + part + "\" ends in a space or a dot, which Windows drops");
+        if (DeviceName(part)) bad("\"" + part + "\" is a Windows device name");
+        start = end + 1;
+    }
+    return ok;
+}
+
+// Glob with '*' (no '/') and '?'; a pattern without '/' also matches the last
+// part of the name, so "-x *.log" leaves out logs in every folder.
+bool Glob(const char *p, const char *s) {
+    for (; *p; p++, s++) {
+        if (*p == '*') {
+            for (const char *t = s;; t++) {
+                if (Glob(p + 1, t)) return true;
+                if (!*t || *t == '/') return false;
+            }
+        }
+        if (!*s || (*p != '?' && *p != *s) || (*p == '?' && *s == '/')) return false;
+    }
+    return !*s;
+}
+
+bool Excluded(const Options &o, const std::string &name) {
+    std::string last = name.substr(name.rfind('/') + 1);
+    for (const std::string &x : o.excludes) {
+        if (Glob(x.c_str(), name.c_str())) return true;
+        if (x.find('/') == std::string::npos && Glob(x.c_str(), last.c_str())) return true;
+        // An excluded folder excludes everything below it.
+        if (name.size() > x.size() && name.compare(0, x.size(), x) == 0 && name[x.size()] == '/') return true;
+    }
+    return false;
+}
+
+struct Progress {
+    bool quiet;
+    size_t files;
+    uintmax_t bytes;
+    size_t doneFiles = 0;
+    uintmax_t doneBytes = 0;
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+
+    void Step(uintmax_t n, bool fileDone) {
+        doneBytes += n;
+        doneFiles += fileDone;
+        auto now = std::chrono::steady_clock::now();
+        if (quiet || now - last < std::chrono::seconds(1)) return;
+        last = now;
+        fprintf(stderr, "lista: %zu of %zu files, %.1f of %.1f MiB\n", doneFiles, files,
+                doneBytes / 1048576.0, bytes / 1048576.0);
+    }
+};
+
+// Hashes a file and, when dst is given, copies it there through a temporary
+// name, so a reader of the site never sees half a file.
+bool HashCopy(const Entry &e, const fs::path &dst, std::string &md5, Progress &pr) {
+    std::ifstream in(e.path, std::ios::binary);
+    if (!in) {
+        Problem(e.name, "cannot be read");
+        return false;
+    }
+    std::ofstream out;
+    fs::path tmp = dst;
+    if (!dst.empty()) {
+        std::error_code ec;
+        fs::create_directories(dst.parent_path(), ec);
+        tmp += ".lista-tmp";
+        out.open(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            Problem(e.name, "cannot write " + Utf8Name(tmp));
+            return false;
+        }
+    }
+    Md5 h;
+    static char buf[1 << 16];
+    while (in) {
+        in.read(buf, sizeof buf);
+        std::streamsize n = in.gcount();
+        if (n <= 0) break;
+        h.Update(buf, (size_t)n);
+        if (out.is_open()) out.write(buf, n);
+        pr.Step((uintmax_t)n, false);
+    }
+    if (in.bad()) {
+        Problem(e.name, "read error");
+        return false;
+    }
+    pr.Step(0, true);
+    md5 = h.HexDigest();
+    if (out.is_open()) {
+        out.close();
+        std::error_code ec;
+        if (!out || (fs::rename(tmp, dst, ec), ec)) {
+            Problem(e.name, "cannot write " + Utf8Name(dst));
+            fs::remove(tmp, ec);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteText(const fs::path &path, const std::string &text) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    fs::path tmp = path;
+    tmp += ".lista-tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(text.data(), (std::streamsize)text.size());
+        if (!out) return false;
+    }
+    fs::rename(tmp, path, ec);
+    return !ec;
+}
+
+void Usage(FILE *f) {
+    fprintf(f,
+            "Usage: lista [options] CLIENT SITE\n"
+            "\n"
+            "Builds the update manifest of a Velmora site from the game client folder CLIENT:\n"
+            "writes SITE/update/lista.txt and copies every file to SITE/update/files/<name>.\n"
+            "Names the launcher would skip or mishandle, more than 256 files or a manifest\n"
+            "over 65,535 bytes are reported and fail the run; nothing is written then.\n"
+            "\n"
+            "Options:\n"
+            "  -x, --exclude PATTERN  leave out matching paths (relative, '/' between folders,\n"
+            "                         '*' and '?' wildcards; a pattern without '/' also\n"
+            "                         matches file names in any folder; a folder excludes\n"
+            "                         everything below it). May be repeated.\n"
+            "      --check            check and hash only; write nothing\n"
+            "      --allow-skips      report problems as warnings, leave those files out,\n"
+            "                         and write the rest\n"
+            "      --no-copy          write the manifest only, do not copy the files\n"
+            "  -q, --quiet            no progress report\n"
+            "  -h, --help             show this help\n"
+            "  -V, --version          show the version\n"
+            "\n"
+            "Exit status: 0 done; 1 problems found (nothing written); 2 usage or I/O error.\n");
+}
+
+int Run(std::vector<std::string> args) {
+    Options o;
+    std::vector<std::string> pos;
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string &a = args[i];
+        if (a == "-h" || a == "--help") {
+            Usage(stdout);
+            return 0;
+        } else if (a == "-V" || a == "--version") {
+            printf("%s\n", Version);
+            return 0;
+        } else if (a == "-x" || a == "--exclude") {
+            if (++i == args.size()) {
+                fprintf(stderr, "lista: %s needs a pattern\n", a.c_str());
+                return 2;
+            }
+            std::string x = args[i];
+            while (!x.empty() && x.back() == '/') x.pop_back();
+            o.excludes.push_back(x);
+        } else if (a.compare(0, 10, "--exclude=") == 0) {
+            o.excludes.push_back(a.substr(10));
+        } else if (a == "--check") {
+            o.check = true;
+        } else if (a == "--allow-skips") {
+            o.allowSkips = true;
+        } else if (a == "--no-copy") {
+            o.noCopy = true;
+        } else if (a == "-q" || a == "--quiet") {
+            o.quiet = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+            fprintf(stderr, "lista: unknown option %s (see lista --help)\n", a.c_str());
+            return 2;
+        } else if (a != "--") {
+            pos.push_back(a);
+        }
+    }
+    if (!(pos.size() == 2 || (o.check && pos.size() == 1))) {
+        fprintf(stderr, "lista: expected CLIENT and SITE folders (see lista --help)\n");
+        return 2;
+    }
+    o.client = fs::u8path(pos[0]);
+    if (pos.size() > 1) o.site = fs::u8path(pos[1]);
+    std::error_code ec;
+    if (!fs::is_directory(o.client, ec)) {
+        fprintf(stderr, "lista: %s is not a folder\n", pos[0].c_str());
+        return 2;
+    }
+
+    // Collect, check and sort the names.
+    std::vector<Entry> entries;
+    std::map<std::string, std::string> folded;  // upper-case name -> name, for clashes on Windows
+    fs::path siteAbs = o.site.empty() ? fs::path() : fs::weakly_canonical(o.site, ec);
+    auto it = fs::recursive_directory_iterator(o.client, fs::directory_options::follow_directory_symlink, ec);
+    if (ec) {
+        fprintf(stderr, "lista: cannot read %s\n", pos[0].c_str());
+        return 2;
+    }
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            fprintf(stderr, "lista: cannot read below %s\n", pos[0].c_str());
+            return 2;
+        }
+        const fs::directory_entry &d = *it;
+        std::string name = Utf8Name(fs::relative(d.path(), o.client, ec));
+        if (d.is_directory(ec)) {
+            // A site folder inside the client folder would list itself.
+            if (!siteAbs.empty() && fs::weakly_canonical(d.path(), ec) == siteAbs) it.disable_recursion_pending();
+            else if (Excluded(o, name)) it.disable_recursion_pending();
+            continue;
+        }
+        if (Excluded(o, name)) continue;
+        if (!d.is_regular_file(ec)) {
+            Warn(name, "not a regular file; left out");
+            continue;
+        }
+        bool ok = CheckName(name);
+        std::string key = Upper(name);
+        if (folded.count(key)) {
+            Problem(name, "differs from \"" + folded[key] + "\" only in letter case; Windows keeps one");
+            ok = false;
+        }
+        folded[key] = name;
+        if (!ok) continue;
+        std::string last = Upper(name.substr(name.rfind('/') + 1));
+        if (last == "ZORUNJANELA.INI")
+            Warn(name, "holds the players' options; listing it resets them on every update (exclude it with -x)");
+        Entry e;
+        e.name = name;
+        e.path = d.path();
+        e.size = d.file_size(ec);
+        entries.push_back(e);
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
+
+    if (entries.size() > MaxEntries) {
+        problems++;
+        fprintf(stderr, "lista: %zu files; the launcher reads only the first 256\n", entries.size());
+    }
+
+    // Hash (and copy) everything.
+    uintmax_t total = 0;
+    for (const Entry &e : entries) total += e.size;
+    Progress pr{o.quiet, entries.size(), total};
+    bool copy = !o.check && !o.noCopy && (problems == 0 || o.allowSkips);
+    std::string manifest;
+    for (Entry &e : entries) {
+        fs::path dst;
+        if (copy) dst = o.site / "update" / "files" / fs::u8path(e.name);
+        if (!HashCopy(e, dst, e.md5, pr)) continue;
+        manifest += e.name + "|" + e.md5 + "|" + std::to_string(e.size) + "\n";
+    }
+    if (manifest.size() > MaxManifest) {
+        problems++;
+        fprintf(stderr, "lista: the manifest would have %zu bytes; the launcher reads only 65,535\n",
+                manifest.size());
+    }
+
+    if (problems && !o.allowSkips) {
+        fprintf(stderr, "lista: %d problem%s; nothing written\n", problems, problems == 1 ? "" : "s");
+        return 1;
+    }
+    if (!o.check && !o.site.empty()) {
+        if (!WriteText(o.site / "update" / "lista.txt", manifest)) {
+            fprintf(stderr, "lista: cannot write the manifest in %s\n", pos[1].c_str());
+            return 2;
+        }
+    }
+    if (!o.quiet)
+        fprintf(stderr, "lista: %zu files, %.1f MiB, manifest %zu bytes%s\n", entries.size(),
+                total / 1048576.0, manifest.size(), o.check ? " (checked only)" : "");
+    return 0;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t **argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; i++) {
+        auto u = fs::path(argv[i]).u8string();
+        args.emplace_back(u.begin(), u.end());
+    }
+    return Run(args);
+}
+#else
+int main(int argc, char **argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
