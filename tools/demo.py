@@ -1,12 +1,21 @@
 #!/usr/bin/env python3
-"""Runs the built launcher under Wine and saves a screenshot of its window.
+"""The launcher's main job, end to end, against the demo site (make demo).
 
-On the caller's display when DISPLAY is set (the person closes the window);
-otherwise on a private Xvfb, where the demo ends the launcher by itself."""
+Serves build/demo/site on loopback, prepares a demo game folder whose copy of
+the client is out of date, and runs the launcher under Wine: it reads the
+status feed, downloads and verifies what differs, and Play starts the stand-in
+game. With DISPLAY set the person drives the window; without one the demo runs
+on a private Xvfb, clicks Play itself once the update is done, and saves
+screenshots to build/demo/. Everything it started is stopped at the end."""
+import functools
+import hashlib
+import http.server
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -14,9 +23,75 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import winenv  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build")
+DEMO = os.path.join(BUILD, "demo")
+SITE = os.path.join(DEMO, "site")
+CLIENT = os.path.join(DEMO, "client")
+GAME_DIR = os.path.join(DEMO, "game")
+SHOTS = DEMO
 LAUNCHER = os.path.join(BUILD, "x64", "VelmoraLauncher.exe")
 PROBE = os.path.join(BUILD, "x64", "testprograms", "probe.exe")
-OUT = os.path.join(BUILD, "demo")
+GAME_CLASS = "VelmoraStandInGame"
+PLAY = (771, 497)  # centre of the Play button, in window pixels
+RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
+
+
+class SiteHandler(http.server.SimpleHTTPRequestHandler):
+    requests = []
+
+    def log_message(self, fmt, *args):
+        SiteHandler.requests.append(self.path)
+
+    def copyfile(self, source, outputfile):
+        if not self.path.startswith("/update/files/"):
+            return super().copyfile(source, outputfile)
+        chunk = RATE // 20
+        while True:
+            data = source.read(chunk)
+            if not data:
+                return
+            outputfile.write(data)
+            time.sleep(0.05)
+
+
+def serve():
+    handler = functools.partial(SiteHandler, directory=SITE)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def manifest():
+    with open(os.path.join(SITE, "update", "lista.txt"), encoding="utf-8") as f:
+        return [tuple(line.split("|")[:2]) for line in f.read().splitlines() if line.count("|") >= 2]
+
+
+def md5(path):
+    try:
+        with open(path, "rb") as f:
+            return hashlib.md5(f.read()).hexdigest()
+    except OSError:
+        return None
+
+
+def local(name):
+    return os.path.join(GAME_DIR, *name.split("/"))
+
+
+def prepare(port):
+    """A game folder with the launcher, an INI pointing at the local site, and a
+    client that is partly current, partly out of date, partly missing."""
+    shutil.rmtree(GAME_DIR, ignore_errors=True)
+    os.makedirs(GAME_DIR)
+    shutil.copy2(LAUNCHER, GAME_DIR)
+    with open(os.path.join(GAME_DIR, "ZorunJanela.ini"), "w", newline="\r\n") as f:
+        f.write("[Launcher]\nSite=http://127.0.0.1:%d\n" % port)
+    for name in ("versao.txt", "Data/Mapas/aurora.map"):
+        os.makedirs(os.path.dirname(local(name)), exist_ok=True)
+        shutil.copy2(os.path.join(CLIENT, *name.split("/")), local(name))
+    os.makedirs(os.path.dirname(local("Pasta Com Espaço/leia-me.txt")), exist_ok=True)
+    with open(local("Pasta Com Espaço/leia-me.txt"), "w") as f:
+        f.write("versão antiga\n")
 
 
 def wine(env, *args, timeout=60):
@@ -25,47 +100,108 @@ def wine(env, *args, timeout=60):
                               stdin=subprocess.DEVNULL, timeout=timeout).returncode
 
 
-def window_rect(env):
+def window_rect(env, cls=None):
     with tempfile.TemporaryDirectory() as tmp:
         f = os.path.join(tmp, "rect")
-        if wine(env, PROBE, "rect", "Z:" + f.replace("/", "\\")) != 0:
+        if wine(env, PROBE, "rect", "Z:" + f.replace("/", "\\"), *([cls] if cls else [])) != 0:
             return None
         return tuple(map(int, open(f).read().split()))
 
 
-def screenshot(env, name):
-    rect = window_rect(env)
+def screenshot(env, name, cls=None):
+    rect = window_rect(env, cls)
     if not rect:
         return None
     left, top, right, bottom = rect
-    path = os.path.join(OUT, name)
+    path = os.path.join(SHOTS, name)
     subprocess.run(["/usr/bin/import", "-display", env["DISPLAY"], "-window", "root",
                     "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, max(left, 0), max(top, 0)),
-                    "+repage", path], check=True, env=env)
+                    "+repage", path], check=True, env=env, stdout=subprocess.DEVNULL)
+    print("demo: screenshot %s" % os.path.relpath(path, ROOT))
     return path
 
 
+def click(env, x, y):
+    subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], env=env, check=True)
+
+
 def main():
-    os.makedirs(OUT, exist_ok=True)
+    os.makedirs(SHOTS, exist_ok=True)
+    for old in os.listdir(SHOTS):
+        if old.endswith(".png"):
+            os.unlink(os.path.join(SHOTS, old))
     interactive = bool(os.environ.get("DISPLAY"))
+    entries = manifest()
+    server = serve()
+    port = server.server_address[1]
+    prepare(port)
+    before = {name: md5(local(name)) for name, _ in entries}
+    record = os.path.join(DEMO, "standin.log")
+    if os.path.exists(record):
+        os.unlink(record)
+    print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
+    print("demo: out of date or missing: %s" % ", ".join(
+        n for n, m in entries if before[n] != m))
+
+    ok = True
     with winenv.session(BUILD) as env:
-        log = open(os.path.join(OUT, "launcher.log"), "wb")
-        launcher = subprocess.Popen(["wine", LAUNCHER], env=env, stdout=log, stderr=log,
-                                    stdin=subprocess.DEVNULL)
-        time.sleep(3)
-        shot = screenshot(env, "launcher.png")
-        print("demo: window screenshot: %s" % (shot or "none (no window appeared)"))
-        if interactive:
-            print("demo: the launcher is open on your display; close it to end the demo")
-            launcher.wait()
-        else:
-            wine(env, PROBE, "close")
-            try:
-                launcher.wait(15)
-            except subprocess.TimeoutExpired:
+        env["VELMORA_STANDIN_LOG"] = "Z:" + record.replace("/", "\\")
+        log = open(os.path.join(DEMO, "launcher.log"), "wb")
+        launcher = subprocess.Popen(["wine", os.path.join(GAME_DIR, "VelmoraLauncher.exe")], env=env,
+                                    cwd=GAME_DIR, stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        try:
+            if interactive:
+                print("demo: the launcher is on your display; click JOGAR when it is ready")
+                launcher.wait()
+                wine(env, PROBE, "wait-gone", GAME_CLASS, timeout=None)
+            else:
+                time.sleep(1.0)
+                screenshot(env, "1-inicio.png")
+                deadline = time.time() + 120
+                shot_mid = False
+                while time.time() < deadline:
+                    done = all(md5(local(n)) == m for n, m in entries)
+                    if done:
+                        break
+                    if not shot_mid and os.path.exists(local("Data/texturas.pak.novo")):
+                        time.sleep(1.0)
+                        shot_mid = bool(screenshot(env, "2-baixando.png"))
+                    time.sleep(0.1)
+                time.sleep(1.5)  # the final status and the lit Play button
+                rect = window_rect(env)
+                screenshot(env, "3-pronto.png")
+                if rect:
+                    click(env, rect[0] + PLAY[0], rect[1] + PLAY[1])
+                try:
+                    launcher.wait(20)
+                except subprocess.TimeoutExpired:
+                    pass
+                if window_rect(env, GAME_CLASS):
+                    time.sleep(0.5)
+                    screenshot(env, "4-jogo.png", GAME_CLASS)
+                    wine(env, PROBE, "close", GAME_CLASS)
+        finally:
+            if launcher.poll() is None:
                 launcher.kill()
-        print("demo: launcher ended with exit code %s" % launcher.returncode)
-        return 0 if shot and launcher.returncode == 0 else 1
+                ok = False
+        server.shutdown()
+
+    after = {name: md5(local(name)) for name, _ in entries}
+    updated = [n for n, m in entries if before[n] != m and after[n] == m]
+    stale = [n for n, m in entries if after[n] != m]
+    print("demo: files updated and verified: %s" % (", ".join(updated) or "none"))
+    if stale:
+        ok = False
+        print("demo: files still out of date: %s" % ", ".join(stale))
+    started = os.path.exists(record)
+    if started:
+        cwd = open(record, encoding="utf-8").read().splitlines()[0].split("=", 1)[1]
+        print("demo: the game started in %s" % cwd)
+    else:
+        ok = False
+        print("demo: the game was not started")
+    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, len(SiteHandler.requests)))
+    return 0 if ok and launcher.returncode == 0 else 1
 
 
 if __name__ == "__main__":

@@ -1,14 +1,16 @@
-// Looks at the launcher's window from outside, for tests driven from Linux.
-//   probe rect FILE   waits for the window, writes "left top right bottom" to FILE
-//   probe close       asks the window to close
-// Exit code 0 on success, 1 when no window appeared within 10 s.
+// Looks at a window from outside, for tests and demos driven from Linux.
+//   probe rect FILE [CLASS]   waits for the window, writes "left top right bottom" to FILE
+//   probe close [CLASS]       asks the window to close
+//   probe wait-gone [CLASS]   waits up to 60 s until no such window exists
+// CLASS defaults to the launcher's window class. Exit code 0 on success, 1 when
+// no window appeared within 10 s (or did not go away), 2 on bad arguments.
 #include <windows.h>
 
 #include <stdio.h>
 
-static HWND Find() {
-    for (int i = 0; i < 1000; i++) {
-        HWND w = FindWindowW(L"ZorunClassicLauncher", 0);
+static HWND Find(const wchar_t *cls, int tries) {
+    for (int i = 0; i < tries; i++) {
+        HWND w = FindWindowW(cls, 0);
         if (w) return w;
         Sleep(10);
     }
@@ -17,9 +19,20 @@ static HWND Find() {
 
 int wmain(int argc, wchar_t **argv) {
     if (argc < 2) return 2;
-    HWND w = Find();
+    const wchar_t *cmd = argv[1];
+    bool rect = !lstrcmpW(cmd, L"rect");
+    if (rect && argc < 3) return 2;
+    const wchar_t *cls = argc > (rect ? 3 : 2) ? argv[rect ? 3 : 2] : L"ZorunClassicLauncher";
+    if (!lstrcmpW(cmd, L"wait-gone")) {
+        for (int i = 0; i < 6000; i++) {
+            if (!FindWindowW(cls, 0)) return 0;
+            Sleep(10);
+        }
+        return 1;
+    }
+    HWND w = Find(cls, 1000);
     if (!w) return 1;
-    if (!lstrcmpW(argv[1], L"rect") && argc > 2) {
+    if (rect) {
         RECT r;
         GetWindowRect(w, &r);
         FILE *f = _wfopen(argv[2], L"w");
@@ -28,7 +41,7 @@ int wmain(int argc, wchar_t **argv) {
         fclose(f);
         return 0;
     }
-    if (!lstrcmpW(argv[1], L"close")) {
+    if (!lstrcmpW(cmd, L"close")) {
         PostMessageW(w, WM_CLOSE, 0, 0);
         return 0;
     }
