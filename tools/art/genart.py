@@ -81,12 +81,15 @@ def ico(images):
 
 
 def contact_sheet(home, opt, sprites, icons):
-    """Both backgrounds, then every sprite over a dark and a light backdrop with
-    its index and size, then the icons."""
+    """Both backgrounds, both pages as composed with their sprites, then every
+    sprite over a dark and a light backdrop with its index and size, then the
+    icons."""
     import draw
+    import mockup
     import style as S
     pad, width = 20, 1840
-    cells, x, y, row_h = [], pad, 560 + 2 * pad + 24, 0
+    top = 2 * (560 + pad + 24)
+    cells, x, y, row_h = [], pad, top + pad + 24, 0
     for i, surf in enumerate(sprites):
         w, h = surf.get_width(), surf.get_height()
         cw, ch = w * 2 + 30, h + 44
@@ -108,10 +111,14 @@ def contact_sheet(home, opt, sprites, icons):
         cr.set_source_rgba(*colour)
         cr.show_text(t)
 
-    for k, (name, surf) in enumerate((("201 home", home), ("202 options", opt))):
-        bx = pad + k * (900 + pad)
-        text(name, bx, pad + 14)
-        draw.blit(cr, surf, bx, pad + 22)
+    pages = [("201 home", home), ("202 options", opt),
+             ("home page with its sprites (texts approximated)", mockup.home(home, sprites)),
+             ("options page with its sprites", mockup.options(opt, sprites))]
+    for k, (name, surf) in enumerate(pages):
+        bx = pad + (k % 2) * (900 + pad)
+        by = pad + (k // 2) * (560 + pad + 24)
+        text(name, bx, by + 14)
+        draw.blit(cr, surf, bx, by + 22)
     for i, surf, cx, cy in cells:
         w, h = surf.get_width(), surf.get_height()
         text("%d  (%d x %d)" % (i, w, h), cx, cy + 14)

@@ -153,6 +153,12 @@ def plate(cr, paint, trim=None, trim_width=1.4, edge=0.8):
     optional gold trim stroked along it."""
     cr.set_source(paint)
     cr.fill_preserve()
+    # Round forms: darker toward both sides, a soft light just off the middle.
+    x0, _, x1, _ = cr.fill_extents()
+    cr.set_source(draw.gradient(x0, 0, x1, 0, [(0, (0.01, 0.02, 0.05, 0.55)), (0.3, (0, 0, 0, 0.0)),
+                                               (0.45, (1, 1, 1, 0.1)), (0.62, (0, 0, 0, 0.0)),
+                                               (1, (0.01, 0.02, 0.05, 0.6))]))
+    cr.fill_preserve()
     if trim:
         cr.set_source_rgba(*trim)
         cr.set_line_width(trim_width)

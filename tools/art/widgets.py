@@ -22,9 +22,10 @@ def layer(w, h):
     return s, draw.context(s)
 
 
-def compose(w, h, body, state, dark=False):
+def compose(w, h, body, state, dark=False, caption_layer=None):
     """The sprite of one state from its body layer (drawn without effects).
-    Dark plates brighten by more, and without turning pale."""
+    Dark plates brighten by more, and without turning pale. A caption given
+    apart keeps its contrast on a lit plate."""
     out, cr = layer(w, h)
     if state == "hover":
         draw.blit(cr, draw.glow(body, GLOW, 5, 1.5))
@@ -32,11 +33,17 @@ def compose(w, h, body, state, dark=False):
     elif state == "pressed":
         draw.blit(cr, draw.shaded(body, light=0.8))
     elif state == "disabled":
-        draw.blit(cr, draw.shaded(body, light=0.85, grey=1.0, opacity=0.62))
+        draw.blit(cr, draw.shaded(body, light=0.42, grey=1.0, opacity=0.9))
     else:
         # A soft dark shadow seats the button on the picture.
         draw.blit(cr, draw.glow(body, (0, 0, 0, 1), 3, 0.55), 0, 1)
         draw.blit(cr, body)
+    if caption_layer is not None:
+        if state == "pressed":
+            caption_layer = draw.shaded(caption_layer, light=0.8)
+        elif state == "disabled":
+            caption_layer = draw.shaded(caption_layer, light=0.7, grey=1.0, opacity=0.9)
+        draw.blit(cr, caption_layer)
     return out
 
 
@@ -164,17 +171,18 @@ def gold_button(w, h, text, size, states, cut, ornaments=False):
         body, cr = layer(w, h)
         gold_plate(cr, body_box, cut)
         dy = 1 if state == "pressed" else 0
+        top, tc = layer(w, h)
         if ornaments:
             cy = (body_box[1] + body_box[3]) / 2.0
             for x in (body_box[0] + 20, body_box[2] - 20):
-                draw.diamond(cr, x, cy + dy, 5)
-                cr.set_source_rgba(*draw.with_alpha(S.CAPTION_ON_GOLD, 0.85))
-                cr.fill()
-                draw.diamond(cr, x, cy + dy, 2)
-                cr.set_source(draw.gold(cy - 2, cy + 2, 1.2))
-                cr.fill()
-        caption(cr, text, body_box, S.TITLE, size, None, 2 if size > 20 else 1.2, dy, on_gold=True)
-        out.append(compose(w, h, body, state))
+                draw.diamond(tc, x, cy + dy, 5)
+                tc.set_source_rgba(*draw.with_alpha(S.CAPTION_ON_GOLD, 0.85))
+                tc.fill()
+                draw.diamond(tc, x, cy + dy, 2)
+                tc.set_source(draw.gold(cy - 2, cy + 2, 1.2))
+                tc.fill()
+        caption(tc, text, body_box, S.TITLE, size, None, 2 if size > 20 else 1.2, dy, on_gold=True)
+        out.append(compose(w, h, body, state, caption_layer=top))
     return out
 
 
