@@ -127,6 +127,10 @@ def cape(cr):
     cr.close_path()
     cr.set_source(draw.gradient(0, 50, 0, 262, [(0, S.CAPE), (0.6, draw.mix(S.CAPE, S.CAPE_DARK, 0.5)), (1, S.CAPE_DARK)]))
     cr.fill_preserve()
+    # An embroidered gold edge.
+    cr.set_source(draw.gradient(0, 50, 0, 262, [(0, draw.with_alpha(GOLD_TRIM, 0.9)), (1, draw.with_alpha(GOLD_TRIM, 0.35))]))
+    cr.set_line_width(1.6)
+    cr.stroke_preserve()
     # Folds: darker bands falling from the shoulders.
     cr.save()
     cr.clip()
@@ -271,13 +275,15 @@ def torso(cr):
     # The emblem: a gold star of four points.
     cr.save()
     cr.translate(0, 70)
-    cr.move_to(0, -11)
-    for k in range(4):
-        a = math.radians(k * 90)
-        b = math.radians(k * 90 + 45)
-        cr.line_to(math.cos(b) * 3.2, math.sin(b) * 3.2)
-        cr.line_to(math.cos(a + math.pi / 2) * 11 if k % 2 else math.cos(a + math.pi / 2) * 8,
-                   math.sin(a + math.pi / 2) * 11 if k % 2 == 0 else math.sin(a + math.pi / 2) * 8)
+    # Long points up and down, shorter ones to the sides, a small waist between.
+    tips = [(0, -12), (7, 0), (0, 12), (-7, 0)]
+    for k, (x, y) in enumerate(tips):
+        a = math.radians(45 + 90 * k - 90)
+        if k == 0:
+            cr.move_to(x, y)
+        else:
+            cr.line_to(x, y)
+        cr.line_to(math.cos(a) * 2.4, math.sin(a) * 2.4)
     cr.close_path()
     cr.set_source(draw.gold(-11, 11))
     cr.fill_preserve()
@@ -303,6 +309,15 @@ def pauldrons(cr):
             cr.curve_to(40, y + 4, 30, y + 2, 22, y + 2)
             cr.close_path()
             plate(cr, steel(y - 22, y + 10, 1.0 + i * 0.1), GOLD_TRIM, 1.4)
+        # A glint on the top plate.
+        cr.save()
+        cr.translate(36, 46)
+        cr.rotate(0.35)
+        cr.scale(7, 2.2)
+        cr.arc(0, 0, 1, 0, 2 * math.pi)
+        cr.restore()
+        cr.set_source_rgba(1, 1, 1, 0.3)
+        cr.fill()
         # The raised ridge that guards the neck.
         cr.move_to(18, 44)
         cr.curve_to(22, 34, 32, 32, 38, 36)
@@ -430,6 +445,15 @@ def helmet(cr):
     # A faint light inside the slit.
     cr.rectangle(-9, 16.2, 18, 1.4)
     cr.set_source(draw.gradient(-9, 0, 9, 0, [(0, (1, 0.8, 0.4, 0)), (0.5, (1, 0.85, 0.5, 0.55)), (1, (1, 0.8, 0.4, 0))]))
+    cr.fill()
+    # A glint on the dome.
+    cr.save()
+    cr.translate(-6, 7)
+    cr.rotate(-0.5)
+    cr.scale(2.2, 5)
+    cr.arc(0, 0, 1, 0, 2 * math.pi)
+    cr.restore()
+    cr.set_source_rgba(1, 1, 1, 0.35)
     cr.fill()
     # Ridge over the dome.
     cr.move_to(0, 1)
