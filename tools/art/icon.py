@@ -45,7 +45,7 @@ def draw_icon(s):
     cr.set_source(draw.gold(0, s))
     cr.fill()
     shield(cr, s, (0.5 if small else s * 0.03) + rim)
-    cr.set_source(draw.gradient(0, 0, 0, s, [(0, S.hexc("2c2117")), (1, S.hexc("0e0906"))]))
+    cr.set_source(draw.gradient(0, 0, 0, s, [(0, S.ICON_FIELD[0]), (1, S.ICON_FIELD[1])]))
     cr.fill()
     if s >= 48:
         # An engraved inner line on the larger sizes.

@@ -86,11 +86,11 @@ def wing(cr, side):
             width = max(9.0, length * wf) if r < 3 else 13
             if r == 0 and t > 0.7:
                 width *= 0.8  # the primaries part like fingers
-            bend = 0.08 * side
+            bend = 0.08
             tip_light = min(1.0, light * 0.6 + 0.05 + 0.6 * t)
             base = draw.mix(S.FEATHER_SHADE, S.FEATHER_MID, light * 0.7 + 0.2 * t)
             tip = draw.mix(S.FEATHER_MID, S.FEATHER_LIGHT, tip_light)
-            p = feather(cr, x, y, ang, length, width, bend * (-1 if side < 0 else 1))
+            p = feather(cr, x, y, ang, length, width, bend)
             bx, by = p(0, 0)
             ex, ey = p(length, 0)
             cr.set_source(draw.gradient(bx, by, ex, ey, [(0, base), (0.55, draw.mix(base, tip, 0.7)), (1, tip)]))
@@ -180,7 +180,7 @@ def mirrored(cr, fn):
         cr.restore()
 
 
-GOLD_TRIM = S.hexc("d9a94e")
+GOLD_TRIM = S.GOLD_LINE
 
 
 def legs(cr):
@@ -293,7 +293,7 @@ def torso(cr):
     cr.restore()
     # Belt.
     cr.rectangle(-22, 111, 44, 6)
-    cr.set_source_rgba(*S.hexc("2a1a10"))
+    cr.set_source_rgba(*S.BELT)
     cr.fill()
     cr.rectangle(-5, 110, 10, 8)
     cr.set_source(draw.gold(110, 118))
@@ -369,8 +369,7 @@ def sword(cr):
     cr.line_to(0, 252)
     cr.line_to(-3.5, 238)
     cr.close_path()
-    cr.set_source(draw.gradient(-4.5, 0, 4.5, 0, [(0, S.hexc("dfe8f5")), (0.48, S.hexc("9fb0c8")),
-                                                  (0.52, S.hexc("5c6b84")), (1, S.hexc("2a3344"))]))
+    cr.set_source(draw.gradient(-4.5, 0, 4.5, 0, S.BLADE))
     cr.fill_preserve()
     cr.set_source_rgba(0.02, 0.03, 0.06, 0.6)
     cr.set_line_width(0.6)

@@ -207,12 +207,11 @@ def border(cr):
     i = BORDER_INSET
     # The 2-pixel gold line: light edge outside, darker inside.
     cr.rectangle(i + 0.5, i + 0.5, S.W - 2 * i - 1, S.H - 2 * i - 1)
-    cr.set_source(draw.gold(0, S.H))
-    cr.set_source_rgba(*S.hexc("d9a94e"))
+    cr.set_source_rgba(*S.GOLD_LINE)
     cr.set_line_width(1)
     cr.stroke()
     cr.rectangle(i + 1.5, i + 1.5, S.W - 2 * i - 3, S.H - 2 * i - 3)
-    cr.set_source_rgba(*S.hexc("8a5f1e"))
+    cr.set_source_rgba(*S.GOLD_LINE_DARK)
     cr.stroke()
     cr.rectangle(i - 0.5, i - 0.5, S.W - 2 * i + 1, S.H - 2 * i + 1)
     cr.set_source_rgba(0, 0, 0, 0.7)
@@ -251,8 +250,7 @@ def logo(cr):
     cr.set_source_rgba(0.08, 0.04, 0.01, 1)
     cr.set_line_width(3)
     cr.set_line_join(cairo.LINE_JOIN_ROUND)
-    cr.stroke_preserve()
-    cr.new_path()
+    cr.stroke()
     draw.struck(cr, name, x, base_y, 1.5)
     width = x1 - x0
     cx = 36 + width / 2.0

@@ -39,6 +39,9 @@ TRACK = rgb(20, 16, 10)
 # Struck gold: a vertical gradient with banding, (offset, colour).
 GOLD_METAL = [(0.0, hexc("fff1b8")), (0.25, hexc("f5d78a")), (0.55, hexc("c8963c")),
               (0.8, hexc("8a5f1e")), (1.0, hexc("d9a94e"))]
+GOLD_LINE = hexc("d9a94e")       # thin gold lines: the border, armour trims
+GOLD_LINE_DARK = hexc("8a5f1e")
+GOLD_BAR = [(0.0, hexc("fff1b8")), (0.2, hexc("f5d78a")), (0.6, hexc("c8963c")), (1.0, hexc("8a5f1e"))]
 GOLD_EDGE_LIGHT = hexc("fff6d0")
 GOLD_EDGE_DARK = hexc("4a3010")
 CAPTION_ON_GOLD = hexc("2a1a08")
@@ -66,14 +69,23 @@ FEATHER_LIGHT = hexc("fbf4e6")
 FEATHER_MID = hexc("cfc3b0")
 FEATHER_SHADE = hexc("6d7690")
 RIM = hexc("ffe6a8")
+BELT = hexc("2a1a10")
+BLADE = [(0.0, hexc("dfe8f5")), (0.48, hexc("9fb0c8")), (0.52, hexc("5c6b84")), (1.0, hexc("2a3344"))]
 
 # Widgets.
 DARK_BUTTON_TOP = hexc("2c2117")
 DARK_BUTTON_BOTTOM = hexc("120c07")
+DARK_BUTTON_FRAME = hexc("e0b860")   # top of the frame's gradient; it ends in GOLD_DARK
+GLOW = hexc("ffc65a")                # hover glow
+SWITCH_OFF = (hexc("0c0805"), hexc("2a2118"))
+KNOB_ON = (hexc("fffaf0"), hexc("d8cbb0"))
+KNOB_OFF = (hexc("9a9288"), hexc("4e4840"))
+ICON_FIELD = (hexc("2c2117"), hexc("0e0906"))
 ONLINE = hexc("5fe07a")
 OFFLINE = hexc("ff5a4a")
 CHECKING = hexc("f0b860")
 CLOSE_RED = hexc("b3261e")
+CLOSE_EDGE = hexc("ff8a7a")
 
 # ---- Places the launcher gives the art (window pixels, right/bottom exclusive) --
 W, H = 900, 560

@@ -14,7 +14,7 @@ import style as S
 
 # ---- State recipe ------------------------------------------------------------------
 
-GLOW = S.hexc("ffc65a")
+GLOW = S.GLOW
 
 
 def layer(w, h):
@@ -133,7 +133,7 @@ def dark_plate(cr, box, radius, frame_alpha=1.0, fill_alpha=0.92, round_left=Tru
     path(l + 0.5, t + 0.5, w - 1, h - 1, radius)
     cr.set_line_width(1)
     if frame is None:
-        cr.set_source(draw.gradient(0, t, 0, b, [(0, draw.with_alpha(S.hexc("e0b860"), frame_alpha)),
+        cr.set_source(draw.gradient(0, t, 0, b, [(0, draw.with_alpha(S.DARK_BUTTON_FRAME, frame_alpha)),
                                                  (1, draw.with_alpha(S.GOLD_DARK, frame_alpha))]))
     else:
         cr.set_source_rgba(*frame)
@@ -248,7 +248,7 @@ def window_button(glyph):
             cr.set_source(draw.gradient(0, 0, 0, 26, [(0, draw.mix(fill, (1, 1, 1, 1), 0.18)), (1, draw.scale(fill, 0.75))]))
             cr.fill()
             shape(cr, 0.5, 0.5, 29, 25, 3)
-            cr.set_source_rgba(*draw.with_alpha(S.TEXT_GOLD if glyph == "dash" else S.hexc("ff8a7a"), 0.9))
+            cr.set_source_rgba(*draw.with_alpha(S.TEXT_GOLD if glyph == "dash" else S.CLOSE_EDGE, 0.9))
             cr.set_line_width(1)
             cr.stroke()
             colour = S.TEXT_BRIGHT
@@ -288,7 +288,7 @@ def toggle():
             if on:
                 cr.set_source(draw.gold(y, y + h))
             else:
-                cr.set_source(draw.gradient(0, y, 0, y + h, [(0, S.hexc("0c0805")), (1, S.hexc("2a2118"))]))
+                cr.set_source(draw.gradient(0, y, 0, y + h, [(0, S.SWITCH_OFF[0]), (1, S.SWITCH_OFF[1])]))
             cr.fill()
             shape(cr, x + 0.5, y + 0.5, w - 1, h - 1, 12.5)
             cr.set_source_rgba(*(S.GOLD_EDGE_DARK if on else draw.with_alpha(S.GOLD_DARK, 0.9)))
@@ -301,9 +301,9 @@ def toggle():
             cr.fill()
             cr.arc(kx, y + 13, 10, 0, 2 * math.pi)
             if on:
-                cr.set_source(draw.gradient(0, y + 3, 0, y + 23, [(0, S.hexc("fffaf0")), (1, S.hexc("d8cbb0"))]))
+                cr.set_source(draw.gradient(0, y + 3, 0, y + 23, [(0, S.KNOB_ON[0]), (1, S.KNOB_ON[1])]))
             else:
-                cr.set_source(draw.gradient(0, y + 3, 0, y + 23, [(0, S.hexc("9a9288")), (1, S.hexc("4e4840"))]))
+                cr.set_source(draw.gradient(0, y + 3, 0, y + 23, [(0, S.KNOB_OFF[0]), (1, S.KNOB_OFF[1])]))
             cr.fill_preserve()
             cr.set_source_rgba(0.1, 0.07, 0.03, 0.8)
             cr.set_line_width(0.8)
@@ -340,7 +340,6 @@ def badge(text, colour):
     cr.set_source(g)
     cr.fill()
     cr.arc(cx, cy, 5, 0, 2 * math.pi)
-    cr.set_source(cairo.RadialGradient(cx - 1.5, cy - 1.5, 0, cx, cy, 5))
     g = cairo.RadialGradient(cx - 1.5, cy - 1.5, 0.5, cx, cy, 5)
     g.add_color_stop_rgba(0, *draw.mix(colour, (1, 1, 1, 1), 0.7))
     g.add_color_stop_rgba(1, *colour)
@@ -417,8 +416,7 @@ def progress_fill():
     cropped fill still looks finished at any width."""
     s, cr = layer(582, 8)
     cr.rectangle(0, 0, 582, 8)
-    cr.set_source(draw.gradient(0, 0, 0, 8, [(0, S.hexc("fff1b8")), (0.2, S.hexc("f5d78a")),
-                                             (0.6, S.hexc("c8963c")), (1, S.hexc("8a5f1e"))]))
+    cr.set_source(draw.gradient(0, 0, 0, 8, S.GOLD_BAR))
     cr.fill()
     cr.rectangle(0, 0, 582, 1)
     cr.set_source_rgba(1, 0.98, 0.9, 0.95)
