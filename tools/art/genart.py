@@ -87,7 +87,8 @@ def contact_sheet(home, opt, sprites, icons):
     import draw
     import mockup
     import style as S
-    pad, width = 20, 1840
+    pad = 20
+    width = 2 * 900 + 3 * pad
     top = 2 * (560 + pad + 24)
     cells, x, y, row_h = [], pad, top + pad + 24, 0
     for i, surf in enumerate(sprites):
