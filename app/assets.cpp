@@ -31,7 +31,8 @@ int LoadSprites(const unsigned char *pack, DWORD size) {
         unsigned long long need = (unsigned long long)w * (unsigned long long)h * 4;
         if (need > size - at - 4) break;
         DWORD bytes = (DWORD)need;
-        at += 4;
+        const unsigned char *px = pack + at + 4;
+        at += 4 + bytes;
         BITMAPINFO bi = {};
         bi.bmiHeader.biSize = sizeof bi.bmiHeader;
         bi.bmiHeader.biWidth = w;
@@ -40,15 +41,20 @@ int LoadSprites(const unsigned char *pack, DWORD size) {
         bi.bmiHeader.biBitCount = 32;
         bi.bmiHeader.biCompression = BI_RGB;
         void *bits = 0;
-        HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, 0, 0);
-        if (bits) CopyMemory(bits, pack + at, bytes);
+        HBITMAP bmp = w && h ? CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, 0, 0) : 0;
+        // An entry holds a whole sprite or nothing: the painter skips a null dc,
+        // but would blend an empty one.
+        if (!bits) {
+            if (bmp) DeleteObject(bmp);
+            continue;
+        }
+        CopyMemory(bits, px, bytes);
         HDC dc = CreateCompatibleDC(screen);
         SelectObject(dc, bmp);
         Spr[i].width = w;
         Spr[i].height = h;
         Spr[i].dc = dc;
         Spr[i].bitmap = bmp;
-        at += bytes;
         loaded++;
     }
     ReleaseDC(0, screen);

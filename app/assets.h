@@ -18,6 +18,7 @@ enum {
 void LoadAssets();
 
 // Loads a sprite pack held in memory into Spr: at most 45 sprites, and never a
-// record that does not fit wholly inside the size bytes. Entries not loaded stay
-// zero. Returns the number of sprites loaded.
+// record that does not fit wholly inside the size bytes. A record with no
+// pixels (width or height 0) is passed over. Entries not loaded stay zero.
+// Returns the number of sprites loaded.
 int LoadSprites(const unsigned char *pack, DWORD size);
