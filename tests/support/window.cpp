@@ -1,0 +1,106 @@
+#include "support/window.h"
+
+#include "app/state.h"
+#include "support/testutil.h"
+#include "ui/proc.h"
+
+static const wchar_t *ClassName = L"VelmoraTestWindow";
+
+HWND OpenWindow() {
+    static ATOM cls;
+    if (!cls) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(0);
+        wc.hCursor = LoadCursorW(0, IDC_ARROW);
+        wc.lpszClassName = ClassName;
+        cls = RegisterClassW(&wc);
+    }
+    Page = Hover = Pressed = DdOpen = 0;
+    DdHover = -1;
+    Toast[0] = 0;
+    Ready = Restart = 0;
+    Progress = -1;
+    Wnd = CreateWindowExW(0, ClassName, L"Velmora", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 20, 30, WinW,
+                          WinH, 0, 0, GetModuleHandleW(0), 0);
+    ShowWindow(Wnd, SW_SHOWNOACTIVATE);
+    ValidateRect(Wnd, 0);
+    return Wnd;
+}
+
+bool TakeQuit(int *code) {
+    MSG m;
+    if (!PeekMessageW(&m, 0, WM_QUIT, WM_QUIT, PM_REMOVE)) return false;
+    if (code) *code = (int)m.wParam;
+    return true;
+}
+
+void CloseWindow() {
+    if (IsWindow(Wnd)) DestroyWindow(Wnd);
+    TakeQuit(nullptr);
+}
+
+LPARAM Pt(int x, int y) { return MAKELPARAM((WORD)(short)x, (WORD)(short)y); }
+
+bool Dirtied(UINT msg, WPARAM wp, LPARAM lp, LRESULT *result) {
+    ValidateRect(Wnd, 0);
+    LRESULT r = SendMessageW(Wnd, msg, wp, lp);
+    if (result) *result = r;
+    RECT u;
+    if (!IsWindow(Wnd) || !GetUpdateRect(Wnd, &u, FALSE)) return false;
+    RECT all = {0, 0, WinW, WinH};
+    return EqualRect(&u, &all) != 0;
+}
+
+bool Move(int x, int y) { return Dirtied(WM_MOUSEMOVE, 0, Pt(x, y)); }
+bool Press(int x, int y) { return Dirtied(WM_LBUTTONDOWN, MK_LBUTTON, Pt(x, y)); }
+bool Release(int x, int y) { return Dirtied(WM_LBUTTONUP, 0, Pt(x, y)); }
+void Click(int x, int y) {
+    Press(x, y);
+    Release(x, y);
+}
+bool Key(WPARAM key) { return Dirtied(WM_KEYDOWN, key, 1); }
+
+std::wstring ScratchOptions(const std::wstring &name) {
+    std::wstring dir = FreshDir(name);
+    lstrcpynW(Dir, dir.c_str(), PathLen);
+    wsprintfW(Ini, L"%s\\%s", Dir, INI_NAME);
+    ClearOptionsKey();
+    return dir;
+}
+
+std::string IniText() { return ReadBytes(Ini); }
+
+void PumpTimers(DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG m;
+        while (PeekMessageW(&m, Wnd, WM_TIMER, WM_TIMER, PM_REMOVE)) DispatchMessageW(&m);
+        Sleep(5);
+    }
+}
+
+// Handle values are multiples of 4; a small test process holds far fewer than
+// this many.
+bool HoldsHandleOf(DWORD pid) {
+    for (ULONG_PTR v = 4; v < 0x4000; v += 4) {
+        HANDLE h = (HANDLE)v;
+        if (GetProcessId(h) == pid || GetProcessIdOfThread(h) == pid) return true;
+    }
+    return false;
+}
+
+std::string RecordField(const std::string &record, const std::string &key) {
+    std::string text = "\n" + record, tag = "\n" + key + "=";
+    size_t at = text.find(tag);
+    if (at == std::string::npos) return "";
+    at += tag.size();
+    if (key == "ini") return text.substr(at);
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+std::string WaitRecord(const std::wstring &exe, DWORD ms) {
+    std::wstring path = exe + L".txt";
+    WaitFor([&] { return Exists(path); }, ms);
+    return ReadBytes(path);
+}
