@@ -21,9 +21,10 @@ HWND OpenWindow() {
     Toast[0] = 0;
     Ready = Restart = 0;
     Progress = -1;
-    Wnd = CreateWindowExW(0, ClassName, L"Velmora", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 20, 30, WinW,
-                          WinH, 0, 0, GetModuleHandleW(0), 0);
-    ShowWindow(Wnd, SW_SHOWNOACTIVATE);
+    // A plain popup: Wine lets the window manager handle (and waits seconds to
+    // unmap) windows with a system menu, and there is no window manager here.
+    Wnd = CreateWindowExW(0, ClassName, L"Velmora", WS_POPUP, 20, 30, WinW, WinH, 0, 0, GetModuleHandleW(0), 0);
+    ShowWindow(Wnd, SW_SHOWNOACTIVATE);  // a hidden window collects no update region
     ValidateRect(Wnd, 0);
     return Wnd;
 }
@@ -103,4 +104,49 @@ std::string WaitRecord(const std::wstring &exe, DWORD ms) {
     std::wstring path = exe + L".txt";
     WaitFor([&] { return Exists(path); }, ms);
     return ReadBytes(path);
+}
+
+static BOOL CALLBACK FindBox(HWND w, LPARAM lp) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[64];
+    GetClassNameW(w, cls, 64);
+    if (pid != GetCurrentProcessId() || lstrcmpW(cls, L"#32770") || !IsWindowVisible(w)) return TRUE;
+    *(HWND *)lp = w;
+    return FALSE;
+}
+
+static BOOL CALLBACK LookAtChild(HWND c, LPARAM lp) {
+    BoxSeen *s = (BoxSeen *)lp;
+    wchar_t cls[64];
+    GetClassNameW(c, cls, 64);
+    LONG style = GetWindowLongW(c, GWL_STYLE);
+    if (!lstrcmpiW(cls, L"Static") && (style & SS_TYPEMASK) == SS_ICON)
+        s->errorIcon = (HICON)SendMessageW(c, STM_GETICON, 0, 0) == LoadIconW(0, IDI_ERROR);
+    if (!lstrcmpiW(cls, L"Button") && IsWindowVisible(c)) {
+        s->buttons++;
+        if (GetDlgCtrlID(c) == IDOK) s->okButton = true;
+    }
+    return TRUE;
+}
+
+std::thread WatchBox(BoxSeen &seen, DWORD ms, std::function<void()> whileOpen) {
+    return std::thread([&seen, ms, whileOpen] {
+        HWND box = 0;
+        WaitFor([&] {
+            EnumWindows(FindBox, (LPARAM)&box);
+            return box != 0;
+        }, ms);
+        if (!box) return;
+        seen.seen = true;
+        wchar_t text[512];
+        GetWindowTextW(box, text, 512);
+        seen.caption = text;
+        GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message's static control
+        seen.text = text;
+        seen.owner = GetWindow(box, GW_OWNER);
+        EnumChildWindows(box, LookAtChild, (LPARAM)&seen);
+        if (whileOpen) whileOpen();
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
 }

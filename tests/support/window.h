@@ -3,7 +3,9 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <thread>
 
 // Resets the interface state to a fresh start (home page, nothing hovered or
 // pressed, list closed, no toast, Ready 0, Restart 0, Progress -1), creates the
@@ -42,3 +44,17 @@ bool HoldsHandleOf(DWORD pid);
 std::string RecordField(const std::string &record, const std::string &key);
 // Waits up to ms for "<exe>.txt" to appear; its text, or empty.
 std::string WaitRecord(const std::wstring &exe, DWORD ms);
+
+// What a message box of this process showed, seen from another thread.
+struct BoxSeen {
+    bool seen = false;
+    std::wstring caption, text;
+    HWND owner = nullptr;
+    bool errorIcon = false;
+    int buttons = 0;  // visible push buttons
+    bool okButton = false;
+};
+// Starts a thread that waits up to ms for a message box of this process,
+// notes what it shows, runs whileOpen (on that thread) and presses OK.
+// Join it before reading seen.
+std::thread WatchBox(BoxSeen &seen, DWORD ms, std::function<void()> whileOpen = {});
