@@ -5,13 +5,15 @@
 
 #define GAME_EXE L"main.exe"
 
+void DirAsFolder(wchar_t *out) {
+    lstrcpynW(out, Dir, PathLen);
+    int n = lstrlenW(out);
+    if (n > 0 && out[n - 1] == L':') lstrcpynW(out + n, L"\\", 2);
+}
+
 int StartInDir(const wchar_t *exe) {
-    // A launcher in a drive's root has Dir "C:", which as a current folder means
-    // the drive's current folder, not its root: name the root itself.
     wchar_t cwd[PathLen + 1];
-    int n = lstrlenW(Dir);
-    lstrcpynW(cwd, Dir, PathLen);
-    if (n > 0 && Dir[n - 1] == L':') lstrcpynW(cwd + n, L"\\", 2);
+    DirAsFolder(cwd);
 
     STARTUPINFOW si = {};
     si.cb = sizeof si;

@@ -240,10 +240,13 @@ TEST_F(Shortcut, TheShortcutOnTheDesktopStartsTheLauncherInItsFolder) {
     EXPECT_EQ(l.description, L"Velmora 0.97j");
     EXPECT_FALSE(Exists(Ini)) << "the shortcut saves no options";
 
-    // A second click replaces the shortcut.
+    // A second click replaces the shortcut. For a launcher in a drive's root
+    // (Dir "C:") it starts in the root, not in the drive's current folder.
     Toast[0] = 0;
+    lstrcpynW(Dir, L"C:", PathLen);
     Click(PShortcut.x, PShortcut.y);
     EXPECT_STREQ(Toast, L"Atalho criado na Área de Trabalho.");
+    EXPECT_EQ(Lower(ReadLink(desk + L"\\Velmora.lnk").workDir), L"c:\\");
 }
 
 TEST_F(Shortcut, AShortcutThatCannotBeSavedShowsTheFailureToast) {

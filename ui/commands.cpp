@@ -43,11 +43,13 @@ static int SaveLink(const wchar_t *path) {
     // A thread that already runs COM in another model keeps it; only a call that
     // took effect is balanced by CoUninitialize.
     HRESULT init = CoInitialize(0);
+    wchar_t dir[PathLen + 1];
+    DirAsFolder(dir);
     if (FAILED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 (void **)&link)))
         goto done;
     link->SetPath(SelfExe);
-    link->SetWorkingDirectory(Dir);
+    link->SetWorkingDirectory(dir);
     link->SetIconLocation(SelfExe, 0);
     link->SetDescription(SHORTCUT_DESC);
     if (FAILED(link->QueryInterface(IID_IPersistFile, (void **)&file))) goto done;
