@@ -123,7 +123,10 @@ protected:
         DeleteFileW((browser + L".txt").c_str());
         lstrcpynW(Site, site.c_str(), SiteLen);
         Click(p.x, p.y);
-        return UrlOf(WaitRecord(browser, ms));
+        std::string record = WaitRecord(browser, ms);
+        std::string url = UrlOf(record);
+        if (url.empty() && !record.empty()) ADD_FAILURE() << "no URL in the browser's command line: " << record;
+        return url;
     }
 };
 
