@@ -112,3 +112,48 @@ std::string WaitRecord(const std::wstring &exe, DWORD ms) {
     }, ms);
     return text;
 }
+
+static BOOL CALLBACK FindBox(HWND w, LPARAM lp) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[64];
+    GetClassNameW(w, cls, 64);
+    if (pid != GetCurrentProcessId() || lstrcmpW(cls, L"#32770") || !IsWindowVisible(w)) return TRUE;
+    *(HWND *)lp = w;
+    return FALSE;
+}
+
+static BOOL CALLBACK LookAtChild(HWND c, LPARAM lp) {
+    BoxSeen *s = (BoxSeen *)lp;
+    wchar_t cls[64];
+    GetClassNameW(c, cls, 64);
+    LONG style = GetWindowLongW(c, GWL_STYLE);
+    if (!lstrcmpiW(cls, L"Static") && (style & SS_TYPEMASK) == SS_ICON)
+        s->errorIcon = (HICON)SendMessageW(c, STM_GETICON, 0, 0) == LoadIconW(0, IDI_ERROR);
+    if (!lstrcmpiW(cls, L"Button") && IsWindowVisible(c)) {
+        s->buttons++;
+        if (GetDlgCtrlID(c) == IDOK) s->okButton = true;
+    }
+    return TRUE;
+}
+
+std::thread WatchBox(BoxSeen &seen, DWORD ms, std::function<void()> whileOpen) {
+    return std::thread([&seen, ms, whileOpen] {
+        HWND box = 0;
+        WaitFor([&] {
+            EnumWindows(FindBox, (LPARAM)&box);
+            return box != 0;
+        }, ms);
+        if (!box) return;
+        seen.seen = true;
+        wchar_t text[512];
+        GetWindowTextW(box, text, 512);
+        seen.caption = text;
+        GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message's static control
+        seen.text = text;
+        seen.owner = GetWindow(box, GW_OWNER);
+        EnumChildWindows(box, LookAtChild, (LPARAM)&seen);
+        if (whileOpen) whileOpen();
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+}
