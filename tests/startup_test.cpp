@@ -101,7 +101,8 @@ TEST_F(Startup, StartedMinimizedTheWindowStaysMinimized) {
     ASSERT_TRUE(p);
     HWND w = WindowOf(p);
     ASSERT_TRUE(w);
-    EXPECT_TRUE(IsIconic(w));
+    // The window can be found between its creation and its first ShowWindow.
+    EXPECT_TRUE(WaitFor([&] { return IsIconic(w) != 0; }, 5000));
 }
 
 // A launcher restarting itself after a self-update can meet the old process
