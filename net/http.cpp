@@ -1,0 +1,71 @@
+#include "net/http.h"
+
+#include "app/state.h"
+
+void OpenNet() {
+    Net = InternetOpenW(L"Zorun Classic Launcher", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
+    if (!Net) return;
+    // Inherited by every request on Windows; Wine takes only the connect
+    // time-out from here, so HttpOpen sets the others on each request too.
+    DWORD connect = ConnectMs, receive = ReceiveMs, tries = 1;
+    InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_RETRIES, &tries, sizeof tries);
+    InternetSetOptionW(Net, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
+    InternetSetOptionW(Net, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+}
+
+// InternetOpenUrlW would do the same three steps, but it sends the request
+// before the caller can set time-outs on it, and a root handle's receive
+// time-out does not reach it everywhere: a silent site could then hold the
+// launcher for good.
+int HttpOpen(const wchar_t *url, HttpReq *r) {
+    r->con = r->req = 0;
+    if (!Net) return 0;
+    URL_COMPONENTSW u = {};
+    u.dwStructSize = sizeof u;
+    u.dwHostNameLength = 1;  // non-zero lengths ask for pointers into url
+    u.dwUrlPathLength = 1;
+    if (!InternetCrackUrlW(url, 0, 0, &u) || !u.lpszHostName || !u.dwHostNameLength) return 0;
+    if (u.nScheme != INTERNET_SCHEME_HTTP && u.nScheme != INTERNET_SCHEME_HTTPS) return 0;
+    wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH];
+    if (u.dwHostNameLength >= INTERNET_MAX_HOST_NAME_LENGTH) return 0;
+    lstrcpynW(host, u.lpszHostName, u.dwHostNameLength + 1);
+    // The path runs to the end of the URL, so that a query stays with it.
+    const wchar_t *path = u.lpszUrlPath && *u.lpszUrlPath ? u.lpszUrlPath : L"/";
+
+    DWORD flags = ReqFlags | (u.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
+    r->con = InternetConnectW(Net, host, u.nPort, 0, 0, INTERNET_SERVICE_HTTP, 0, 0);
+    if (r->con) r->req = HttpOpenRequestW(r->con, L"GET", path, 0, 0, 0, flags, 0);
+    if (r->req) {
+        DWORD receive = ReceiveMs;
+        InternetSetOptionW(r->req, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
+        InternetSetOptionW(r->req, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+        if (HttpSendRequestW(r->req, 0, 0, 0, 0)) return 1;
+    }
+    HttpClose(r);
+    return 0;
+}
+
+void HttpClose(HttpReq *r) {
+    if (r->req) InternetCloseHandle(r->req);
+    if (r->con) InternetCloseHandle(r->con);
+    r->con = r->req = 0;
+}
+
+int HttpGet(const wchar_t *url, char *buf, int cap) {
+    if (cap < 1) return -1;
+    HttpReq r;
+    if (!HttpOpen(url, &r)) return -1;
+    DWORD code = 0, len = sizeof code;
+    HttpQueryInfoW(r.req, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &len, 0);
+    int got = -1;
+    if (code == 200) {
+        got = 0;
+        DWORD n;
+        while (got < cap - 1 && InternetReadFile(r.req, buf + got, cap - 1 - got, &n) && n)
+            got += (int)n;
+        buf[got] = 0;
+    }
+    HttpClose(&r);
+    return got;
+}
