@@ -24,8 +24,10 @@ struct HttpReq {
     HINTERNET req;
 };
 
-// Sends a GET for an absolute http:// or https:// URL on Net. Returns 0 (and
-// nothing to close) when the URL is malformed or no answer arrived.
+// Sends a GET for an absolute http:// or https:// URL on Net, following up to
+// RedirectMax redirects. Returns 0 (and nothing to close) when the URL is
+// malformed, no answer arrived or the redirects go on and on.
+enum { RedirectMax = 10, UrlMax = 2048 };
 int HttpOpen(const wchar_t *url, HttpReq *r);
 void HttpClose(HttpReq *r);
 

@@ -62,7 +62,7 @@ int wmain(int argc, wchar_t **argv) {
         if (log.empty()) continue;
         std::vector<std::string> paths = server.Paths();
         if (paths.size() == logged) continue;
-        FILE *f = _wfopen(log.c_str(), L"a");
+        FILE *f = _wfopen(log.c_str(), L"ab");
         if (!f) continue;
         for (; logged < paths.size(); logged++) fprintf(f, "%s\n", paths[logged].c_str());
         fclose(f);
