@@ -21,8 +21,8 @@
 enum {
     ListCap = 65536,  // the manifest is read up to 65535 bytes
     XferLen = 32768,
-    // Site, "/update/files/" and a name of 199 units each of which may become
-    // "%20": always fits, still checked.
+    // Site, "/update/files/" and a name of 199 bytes each of which may become
+    // "%XX": always fits, still checked.
     UrlLen = 1024,
     TextLen = 256,  // "Baixando" with a 199-unit name; Publish bounds it to Status
 };
@@ -52,20 +52,24 @@ static int Join(wchar_t *out, int cap, const wchar_t *a, const wchar_t *b) {
     return 1;
 }
 
-// The file's address: folders joined by "/", spaces as "%20", nothing else
-// encoded, as the site stores its files.
-static int FileUrl(wchar_t *url, const wchar_t *name) {
+// The file's address, built from the UTF-8 name: folders joined by "/",
+// spaces as "%20", as the site stores its files. Bytes that would reach the
+// server in the platform's code page (anything outside ASCII), or change the
+// URL's meaning ("%", "#", "?", control bytes), go as %XX of their UTF-8, the
+// form every web server decodes back to the stored name; the rest is copied.
+static int FileUrl(wchar_t *url, const char *name) {
     if (!Join(url, UrlLen, Site, L"/update/files/")) return 0;
     int n = lstrlenW(url);
-    for (; *name; name++) {
-        const wchar_t *add = *name == L'\\' ? L"/" : *name == L' ' ? L"%20" : 0;
-        int k = add ? lstrlenW(add) : 1;
-        if (n + k >= UrlLen) return 0;
-        if (add)
-            lstrcpyW(url + n, add);
-        else
-            url[n] = *name;
-        n += k;
+    for (const unsigned char *b = (const unsigned char *)name; *b; b++) {
+        int escape = *b == ' ' || *b >= 0x7F || *b < 0x20 || *b == '%' || *b == '#' || *b == '?';
+        if (n + (escape ? 3 : 1) >= UrlLen) return 0;
+        if (escape) {
+            url[n++] = L'%';
+            url[n++] = L"0123456789ABCDEF"[*b >> 4];
+            url[n++] = L"0123456789ABCDEF"[*b & 15];
+        } else {
+            url[n++] = *b == '\\' ? L'/' : (wchar_t)*b;
+        }
     }
     url[n] = 0;
     return 1;
@@ -130,7 +134,7 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     Publish(text, Permille(Done));
 
     HttpReq r;
-    if (!FileUrl(url, name) || !HttpOpen(url, &r)) return TXT_NO_FILE;
+    if (!FileUrl(url, e->name) || !HttpOpen(url, &r)) return TXT_NO_FILE;
     MakeFolders(path);
     // Any answer is saved, an error page too: the MD5 tells it apart.
     SaveBody(&r, temp, text);
