@@ -5,8 +5,10 @@
 void OpenNet() {
     Net = InternetOpenW(L"Zorun Classic Launcher", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
     if (!Net) return;
-    // Inherited by every request on Windows; Wine takes only the connect
-    // time-out from here, so HttpOpen sets the others on each request too.
+    // Inherited by every request on Windows; Wine does not pass them on, so
+    // Send sets them on each request too. (Wine's own connect ignores its
+    // time-out: there, a site that never takes the connection is bounded only
+    // by the system's TCP retries.)
     DWORD connect = ConnectMs, receive = ReceiveMs, tries = 1;
     InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
     InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_RETRIES, &tries, sizeof tries);
@@ -38,7 +40,8 @@ static int Send(const wchar_t *url, HttpReq *r) {
     r->con = InternetConnectW(Net, host, u.nPort, 0, 0, INTERNET_SERVICE_HTTP, 0, 0);
     if (r->con) r->req = HttpOpenRequestW(r->con, L"GET", path, 0, 0, 0, flags, 0);
     if (r->req) {
-        DWORD receive = ReceiveMs;
+        DWORD connect = ConnectMs, receive = ReceiveMs;
+        InternetSetOptionW(r->req, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
         InternetSetOptionW(r->req, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
         InternetSetOptionW(r->req, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
         if (HttpSendRequestW(r->req, 0, 0, 0, 0)) return 1;
