@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""The updater side by side with the usual tools, on the same files and server:
+
+  FileMd5 vs md5sum        over one 256 MiB file (throughput ratio, goal >= 0.9)
+  download path vs curl    256 MiB from the same local server to the same disk
+                           (throughput ratio, goal >= 0.8)
+  comparison pass vs md5sum over 256 files of 4 MiB (time ratio, goal <= 1.15)
+
+Each figure is the best of a few runs of each side, taken alternately, with the
+files in the page cache for both. Scratch files live under build/ and are
+deleted afterwards."""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
+BENCH = os.path.join(BUILD, "bench", "net_bench.exe")
+SERVER = os.path.join(BUILD, "testprograms", "webserver.exe")
+SCRATCH = os.path.join(SOURCE, "build", "bench-net")
+MIB = 1 << 20
+ROUNDS = 5
+
+
+def win(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(*args, timeout=600):
+    """Runs a Windows program; its output through a file (a pipe may hang)."""
+    with tempfile.TemporaryFile() as out:
+        rc = subprocess.run(["wine", *args], stdout=out, stderr=subprocess.DEVNULL,
+                            stdin=subprocess.DEVNULL, timeout=timeout).returncode
+        out.seek(0)
+        text = out.read().decode("utf-8", "replace")
+    if rc != 0:
+        raise SystemExit("%s failed (%d): %s" % (" ".join(args), rc, text))
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+def timed(cmd):
+    start = time.perf_counter()
+    subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    return time.perf_counter() - start
+
+
+def write_random(path, size):
+    with open(path, "wb") as f:
+        for _ in range(size // MIB):
+            f.write(os.urandom(MIB))
+
+
+def md5_file(path):
+    h = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(MIB), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def best_pair(ours, theirs):
+    """Best time of each side over a few alternating rounds."""
+    a, b = [], []
+    for _ in range(ROUNDS):
+        a.append(ours())
+        b.append(theirs())
+    return min(a), min(b)
+
+
+def bench_md5(big):
+    digest = md5_file(big)
+    subprocess.run(["md5sum", big], stdout=subprocess.DEVNULL, check=True)  # into the cache
+
+    def ours():
+        r = wine(BENCH, "md5", win(big))
+        assert r["md5"] == digest, "FileMd5 disagrees with hashlib"
+        return float(r["seconds"])
+
+    t_ours, t_md5sum = best_pair(ours, lambda: timed(["md5sum", big]))
+    mb = os.path.getsize(big) / MIB
+    print("FileMd5   %7.0f MiB/s   md5sum %7.0f MiB/s   throughput ratio %.2f  (goal >= 0.9)"
+          % (mb / t_ours, mb / t_md5sum, t_md5sum / t_ours), flush=True)
+
+
+def bench_download(base, site_big):
+    size = os.path.getsize(site_big)
+    ours_out = os.path.join(SCRATCH, "ours.out")
+    curl_out = os.path.join(SCRATCH, "curl.out")
+    url = base + "/big.bin"
+
+    def ours():
+        r = wine(BENCH, "download", url, win(ours_out))
+        assert int(r["bytes"]) == size and os.path.getsize(ours_out) == size
+        return float(r["seconds"])
+
+    def curl():
+        t = timed(["curl", "-s", "-f", "-o", curl_out, url])
+        assert os.path.getsize(curl_out) == size
+        return t
+
+    t_ours, t_curl = best_pair(ours, curl)
+    mb = size / MIB
+    print("download  %7.0f MiB/s   curl   %7.0f MiB/s   throughput ratio %.2f  (goal >= 0.8)"
+          % (mb / t_ours, mb / t_curl, t_curl / t_ours), flush=True)
+    os.unlink(ours_out)
+    os.unlink(curl_out)
+
+
+def bench_compare(base, game, files):
+    subprocess.run(["md5sum", *files], stdout=subprocess.DEVNULL, check=True)
+
+    def ours():
+        r = wine(BENCH, "compare", win(game), base)
+        assert r["status"].startswith("Seu jogo"), r["status"]
+        return float(r["seconds"])
+
+    t_ours, t_md5sum = best_pair(ours, lambda: timed(["md5sum", *files]))
+    print("compare   %7.2f s        md5sum %7.2f s        time ratio %.2f        (goal <= 1.15)"
+          % (t_ours, t_md5sum, t_ours / t_md5sum), flush=True)
+
+
+def main():
+    for exe in (BENCH, SERVER):
+        if not os.path.exists(exe):
+            raise SystemExit("missing %s: build first (make x64)" % exe)
+    shutil.rmtree(SCRATCH, ignore_errors=True)
+    site = os.path.join(SCRATCH, "site")
+    game = os.path.join(SCRATCH, "game")
+    os.makedirs(os.path.join(site, "update"))
+    os.makedirs(game)
+    server = None
+    try:
+        big = os.path.join(site, "big.bin")
+        write_random(big, 256 * MIB)
+        lines, files = [], []
+        for i in range(256):
+            path = os.path.join(game, "dados%03d.bin" % i)
+            write_random(path, 4 * MIB)
+            files.append(path)
+            lines.append("dados%03d.bin|%s|%d\n" % (i, md5_file(path), 4 * MIB))
+        with open(os.path.join(site, "update", "lista.txt"), "w") as f:
+            f.writelines(lines)
+
+        port_file = os.path.join(SCRATCH, "port.txt")
+        log = open(os.path.join(SCRATCH, "server.log"), "wb")
+        server = subprocess.Popen(["wine", SERVER, win(site), "--port-file", win(port_file),
+                                   "--seconds", "1200"], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        deadline = time.time() + 30
+        while not os.path.exists(port_file) and time.time() < deadline:
+            time.sleep(0.1)
+        if not os.path.exists(port_file):
+            raise SystemExit("the web server did not start")
+        base = "http://127.0.0.1:%d" % int(open(port_file).read())
+
+        bench_md5(big)
+        bench_download(base, big)
+        bench_compare(base, game, files)
+    finally:
+        if server:
+            server.kill()
+            server.wait()
+        shutil.rmtree(SCRATCH, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,37 @@
+// HTTP GET to the operator's site over WinINet, on the network thread only.
+#pragma once
+#include <windows.h>
+
+#include <wininet.h>
+
+// Every request: always from the origin (RELOAD), never into the cache
+// (NO_CACHE_WRITE), never a dialog (NO_UI). Redirects are followed.
+enum : DWORD { ReqFlags = 0x84000200 };
+
+// A silent site must not hold the player back: a connection attempt gives up
+// after ConnectMs, a request after ReceiveMs without any data arriving. A slow
+// download that keeps moving is never cut.
+enum { ConnectMs = 15000, ReceiveMs = 30000 };
+
+// Creates Net with the launcher's agent and time-outs; Net stays null when
+// WinINet cannot be opened.
+void OpenNet();
+
+// One GET, sent and answered up to its headers. con is the connection the
+// request lives on; HttpClose releases both.
+struct HttpReq {
+    HINTERNET con;
+    HINTERNET req;
+};
+
+// Sends a GET for an absolute http:// or https:// URL on Net, following up to
+// RedirectMax redirects. Returns 0 (and nothing to close) when the URL is
+// malformed, no answer arrived or the redirects go on and on.
+enum { RedirectMax = 10, UrlMax = 2048 };
+int HttpOpen(const wchar_t *url, HttpReq *r);
+void HttpClose(HttpReq *r);
+
+// The body of url into buf when the final status is 200: returns its length,
+// at most cap - 1, with a NUL stored behind it. A body cut short counts as far
+// as it came. -1 for any other status or no answer; buf is then untouched.
+int HttpGet(const wchar_t *url, char *buf, int cap);

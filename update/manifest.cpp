@@ -1,0 +1,69 @@
+#include "update/manifest.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include "net/utf8.h"
+
+// Reads a size the way strtoul reads base 10 (leading white space, digits up
+// to the first other byte, no digits = 0), saturating instead of wrapping. A
+// negative size means nothing and reads as 0, where strtoul would negate it.
+static unsigned ReadSize(const char *s) {
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
+    int neg = *s == '-';
+    if (*s == '-' || *s == '+') s++;
+    unsigned long long v = 0;
+    for (; *s >= '0' && *s <= '9'; s++) {
+        v = v * 10 + (unsigned)(*s - '0');
+        if (v > 0xFFFFFFFFull) v = 0xFFFFFFFFull;
+    }
+    return neg ? 0 : (unsigned)v;
+}
+
+static int Unsafe(const char *name) {
+    return !*name || strstr(name, "..") || name[0] == '/' || name[0] == '\\' || strchr(name, ':');
+}
+
+// Takes one line into *e; 0 when the line is skipped.
+static int Take(char *line, ManifestEntry *e) {
+    char *bar = strchr(line, '|');
+    if (!bar || bar - line >= EntryNameLen) return 0;
+    char *bar2 = strchr(bar + 1, '|');
+    if (!bar2 || bar2 - bar != Md5Len) return 0;
+    // An empty name would also read as "already current" to the update run.
+    if (bar == line) return 0;
+    memcpy(e->name, line, (size_t)(bar - line));
+    e->name[bar - line] = 0;
+    memcpy(e->md5, bar + 1, Md5Len - 1);
+    e->md5[Md5Len - 1] = 0;
+    e->size = ReadSize(bar2 + 1);
+    return !Unsafe(e->name);
+}
+
+int ParseManifest(char *text, ManifestEntry *e, int cap) {
+    int n = 0;
+    if (!*text) return 0;
+    for (char *line = text; n < cap;) {
+        char *lf = strchr(line, '\n');
+        if (lf) *lf = 0;
+        if (Take(line, &e[n])) n++;
+        if (!lf || !lf[1]) break;
+        line = lf + 1;
+    }
+    return n;
+}
+
+int LocalPath(const wchar_t *dir, char *name, wchar_t *out, int cap) {
+    for (char *p = name; *p; p++)
+        if (*p == '/') *p = '\\';
+    wchar_t w[EntryNameLen];  // 199 bytes never make more than 199 units
+    size_t d = wcslen(dir);
+    if (!Utf8To16(name, w, EntryNameLen) || cap < 1 || d + 1 + wcslen(w) >= (size_t)cap) {
+        if (cap > 0) out[0] = 0;
+        return 0;
+    }
+    wmemcpy(out, dir, d);
+    out[d] = L'\\';
+    wcscpy(out + d + 1, w);
+    return (int)wcslen(out);
+}

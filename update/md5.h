@@ -1,0 +1,10 @@
+// MD5 of a file through the platform's CryptoAPI.
+#pragma once
+
+// Writes the MD5 of the file at path into out as 32 lowercase hexadecimal
+// characters and a NUL, and returns 1. Returns 0, with out untouched, when the
+// file cannot be opened or read to its end, or the provider cannot hash.
+int FileMd5(const wchar_t *path, char out[33]);
+
+// 1 when the file at path has the MD5 md5 (32 characters, either case).
+int Md5Matches(const wchar_t *path, const char *md5);

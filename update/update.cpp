@@ -1,0 +1,190 @@
+#include "update/update.h"
+
+#include <limits.h>
+
+#include "app/state.h"
+#include "net/netthread.h"
+#include "update/manifest.h"
+#include "update/md5.h"
+
+// The run's texts, in the order a run can show them.
+#define TXT_CHECKING L"Verificando atualiza\u00e7\u00f5es..."
+#define TXT_FETCHING L"Baixando %s (%d de %d)..."
+#define TXT_NO_LIST L"N\u00e3o foi poss\u00edvel verificar atualiza\u00e7\u00f5es. Voc\u00ea pode jogar mesmo assim."
+#define TXT_NO_FILE L"Falha ao baixar atualiza\u00e7\u00e3o. Tente de novo mais tarde."
+#define TXT_CORRUPT L"Arquivo de atualiza\u00e7\u00e3o corrompido. Tente de novo."
+#define TXT_IN_USE L"Feche o jogo antes de atualizar e abra o launcher de novo."
+#define TXT_RESTART L"Launcher atualizado. Reiniciando..."
+#define TXT_UPDATED L"Jogo atualizado! Pronto para jogar."
+#define TXT_CURRENT L"Seu jogo est\u00e1 atualizado. Pronto para jogar."
+
+enum {
+    ListCap = 65536,  // the manifest is read up to 65535 bytes
+    // Every read through WinINet has a fixed cost; 128 KiB pieces keep it
+    // small beside the data (32 KiB ones halve the throughput under Wine)
+    // and still give a moving progress bar on slow lines.
+    XferLen = 131072,
+    // Site, "/update/files/" and a name of 199 bytes each of which may become
+    // "%XX": always fits, still checked.
+    UrlLen = 1024,
+    TextLen = 256,  // "Baixando" with a 199-unit name; Publish bounds it to Status
+};
+
+static char List[ListCap];
+static char Xfer[XferLen];
+static ManifestEntry E[EntryMax];
+static int Need, Index;
+// In 64 bits: 256 sizes of up to 4 GiB each must neither wrap nor overflow
+// the per mille arithmetic.
+static unsigned long long Total, Done;
+
+// Per mille of the bytes to download. Files larger than their manifest size
+// take it past 1000; it saturates rather than overflow.
+static int Permille(unsigned long long done) {
+    if (!Total) return 0;
+    unsigned long long p = done / Total * 1000 + done % Total * 1000 / Total;
+    return p > INT_MAX ? INT_MAX : (int)p;
+}
+
+// a followed by b into out; 0 (out empty) when they do not fit.
+static int Join(wchar_t *out, int cap, const wchar_t *a, const wchar_t *b) {
+    int na = lstrlenW(a), nb = lstrlenW(b);
+    out[0] = 0;
+    if (na + nb >= cap) return 0;
+    lstrcpyW(out, a);
+    lstrcpyW(out + na, b);
+    return 1;
+}
+
+// The file's address, built from the UTF-8 name: folders joined by "/",
+// spaces as "%20", as the site stores its files. Bytes that would reach the
+// server in the platform's code page (anything outside ASCII), or change the
+// URL's meaning ("%", "#", "?", control bytes), go as %XX of their UTF-8, the
+// form every web server decodes back to the stored name; the rest is copied.
+static int FileUrl(wchar_t *url, const char *name) {
+    if (!Join(url, UrlLen, Site, L"/update/files/")) return 0;
+    int n = lstrlenW(url);
+    for (const unsigned char *b = (const unsigned char *)name; *b; b++) {
+        int escape = *b == ' ' || *b >= 0x7F || *b < 0x20 || *b == '%' || *b == '#' || *b == '?';
+        if (n + (escape ? 3 : 1) >= UrlLen) return 0;
+        if (escape) {
+            url[n++] = L'%';
+            url[n++] = L"0123456789ABCDEF"[*b >> 4];
+            url[n++] = L"0123456789ABCDEF"[*b & 15];
+        } else {
+            url[n++] = *b == '\\' ? L'/' : (wchar_t)*b;
+        }
+    }
+    url[n] = 0;
+    return 1;
+}
+
+// Creates the folders of path below Dir, outermost first; existing ones fail
+// quietly.
+static void MakeFolders(const wchar_t *path) {
+    wchar_t p[PathLen];
+    lstrcpynW(p, path, PathLen);
+    for (int i = lstrlenW(Dir) + 1; p[i]; i++) {
+        if (p[i] != L'\\') continue;
+        p[i] = 0;
+        CreateDirectoryW(p, 0);
+        p[i] = L'\\';
+    }
+}
+
+long long SaveBody(HttpReq *r, const wchar_t *path, const wchar_t *text) {
+    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (f == INVALID_HANDLE_VALUE) return -1;
+    long long saved = 0;
+    DWORD n, w;
+    while (InternetReadFile(r->req, Xfer, XferLen, &n) && n) {
+        // A full disk ends the transfer; the MD5 check then rejects the file.
+        if (!WriteFile(f, Xfer, n, &w, 0) || w != n) break;
+        saved += n;
+        Done += n;
+        Publish(text, Permille(Done));
+    }
+    CloseHandle(f);
+    return saved;
+}
+
+// Puts the new executable at temp in the running launcher's place. The running
+// one can be renamed but not overwritten, so it steps aside to ".old" first
+// (the next start deletes that). Whatever fails, a launcher stands under its
+// own name afterwards, and Restart is set only when it is the new one.
+static const wchar_t *ReplaceSelf(const wchar_t *temp) {
+    wchar_t old[PathLen];
+    if (!Join(old, PathLen, SelfExe, L".old")) return TXT_IN_USE;
+    DeleteFileW(old);
+    if (!MoveFileW(SelfExe, old)) return TXT_IN_USE;
+    if (!MoveFileExW(temp, SelfExe, MOVEFILE_REPLACE_EXISTING)) {
+        if (!MoveFileW(old, SelfExe)) CopyFileW(old, SelfExe, TRUE);
+        return TXT_IN_USE;
+    }
+    Restart = 1;
+    return 0;
+}
+
+// Downloads, verifies and places one entry; returns the failure text or 0.
+static const wchar_t *Fetch(ManifestEntry *e) {
+    wchar_t path[PathLen], temp[PathLen], url[UrlLen], text[TextLen];
+    int at = LocalPath(Dir, e->name, path, PathLen);
+    // A path too long for the platform's fields cannot be written safely:
+    // the run stops rather than leave that file out unannounced.
+    if (!at || !Join(temp, PathLen, path, L".novo")) return TXT_NO_FILE;
+    const wchar_t *name = path + lstrlenW(Dir) + 1;
+    wsprintfW(text, TXT_FETCHING, name, ++Index, Need);
+    Publish(text, Permille(Done));
+
+    HttpReq r;
+    if (!FileUrl(url, e->name) || !HttpOpen(url, &r)) return TXT_NO_FILE;
+    MakeFolders(path);
+    // Any answer is saved, an error page too: the MD5 tells it apart.
+    SaveBody(&r, temp, text);
+    HttpClose(&r);
+    if (!Md5Matches(temp, e->md5)) {
+        DeleteFileW(temp);
+        return TXT_CORRUPT;
+    }
+    const wchar_t *fail = 0;
+    if (lstrcmpiW(path, SelfExe) == 0)
+        fail = ReplaceSelf(temp);
+    else if (!MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING))
+        fail = TXT_IN_USE;
+    if (fail) DeleteFileW(temp);
+    return fail;
+}
+
+void UpdateFiles() {
+    Need = Index = 0;
+    Total = Done = 0;
+    Publish(TXT_CHECKING, -1);
+    wchar_t url[UrlLen];
+    if (!Join(url, UrlLen, Site, L"/update/lista.txt") || HttpGet(url, List, ListCap) < 0) {
+        Publish(TXT_NO_LIST, 1000);
+        return;
+    }
+    int n = ParseManifest(List, E, EntryMax);
+
+    // Comparison pass, silent: the window keeps its busy band.
+    for (int i = 0; i < n; i++) {
+        wchar_t path[PathLen];
+        if (LocalPath(Dir, E[i].name, path, PathLen) && Md5Matches(path, E[i].md5)) {
+            E[i].name[0] = 0;  // current
+        } else {
+            Need++;
+            Total += E[i].size;
+        }
+    }
+
+    // The run stops at the first failure: files already placed stay, the
+    // failing one's temporary file is gone, later ones are not attempted.
+    for (int i = 0; i < n; i++) {
+        if (!E[i].name[0]) continue;
+        if (const wchar_t *fail = Fetch(&E[i])) {
+            Publish(fail, 1000);
+            return;
+        }
+    }
+    Publish(Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
+}
