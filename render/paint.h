@@ -6,10 +6,10 @@
 // WM_PAINT: one paint cycle on the window's paint DC.
 void OnPaint(HWND wnd);
 
-// The paint cycle onto any 900 x 560 target: the frame is drawn into a back
-// buffer made for this paint and copied to target in one blit, so the window
-// never shows a half-drawn frame. Without a back buffer (out of GDI objects)
-// the frame is drawn straight onto target.
+// The paint cycle onto any 900 x 560 target: the frame is drawn into the back
+// buffer and copied to target in one blit, so the window never shows a
+// half-drawn frame. Without a back buffer (out of GDI objects) the frame is
+// drawn straight onto target.
 void PaintTo(HDC target);
 
 // The whole frame for the current state, from the page background up, into dc
