@@ -47,10 +47,11 @@ enum {
 };
 
 // While a canvas is set, the primitives draw on dc by writing its bits
-// directly (same pixels as GDI, a fraction of the time). BeginCanvas is false,
-// and every primitive keeps to GDI, unless dc holds a 32-bit DIB section and
-// has no clip region and the default mapping. Nothing but the primitives may
-// draw on dc between the two calls except through GDI on the window thread.
+// directly: the same pixels as GDI's AlphaBlend, in a fraction of the time.
+// BeginCanvas is false, and every primitive keeps to GDI, unless dc holds a
+// 32-bit DIB section with no clip region, in the default mapping. Between the
+// two calls other drawing on dc must be GDI calls of the same thread, which
+// the primitives flush before they touch the bits.
 bool BeginCanvas(HDC dc);
 void EndCanvas();
 
