@@ -1,5 +1,5 @@
 # Velmora Launcher: the two commands are 'make demo' and 'make test'.
-.PHONY: all setup build x64 x86 native demo-site test demo bench clean
+.PHONY: all setup build x64 x86 native demo-site test demo bench screens clean
 
 PY := /usr/bin/python3
 
@@ -39,6 +39,11 @@ demo: setup
 bench: setup
 	@$(MAKE) --no-print-directory build
 	@$(PY) tools/winenv.py run -- $(PY) tools/bench.py
+
+# The window in its key states, as PNGs under build/screens/ for review.
+screens: setup
+	@$(MAKE) --no-print-directory x64
+	@$(PY) tools/screens.py
 
 clean:
 	rm -rf build

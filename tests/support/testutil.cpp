@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "app/state.h"
 
 std::wstring FreshDir(const std::wstring &name) {
     wchar_t tmp[MAX_PATH];
@@ -126,6 +127,12 @@ HWND WaitWindow(DWORD pid, const wchar_t *cls, DWORD ms) {
         return a.found != 0;
     }, ms);
     return a.found;
+}
+
+void InitLock() {
+    static bool done;
+    if (!done) InitializeCriticalSection(&Lock);
+    done = true;
 }
 
 void ClearOptionsKey() { RegDeleteTreeW(HKEY_CURRENT_USER, OPTIONS_KEY); }

@@ -35,6 +35,10 @@ template <class F> bool WaitFor(F cond, DWORD ms) {
     }
 }
 
+// Initialises Lock once per process, as start-up does: the painter takes it on
+// every paint.
+void InitLock();
+
 // Deletes the game client's options key under HKCU.
 void ClearOptionsKey();
 // A REG_DWORD of the options key: the value, or -1 when missing or of another type/size.

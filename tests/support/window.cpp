@@ -16,6 +16,7 @@ HWND OpenWindow() {
         wc.lpszClassName = ClassName;
         cls = RegisterClassW(&wc);
     }
+    InitLock();  // any paint of the window takes it
     Page = Hover = Pressed = DdOpen = 0;
     DdHover = -1;
     Toast[0] = 0;

@@ -337,6 +337,11 @@ def label(cr, text, box, size, kind):
     draw.font(cr, family, size)
     x, y = draw.place(cr, text, box, spacing=spacing)
     assert draw.fits(cr, text, box, spacing, (x, y)), text
+    if text in S.UNDER_WIDGETS:
+        draw.text_path(cr, text, x, y, spacing)
+        cr.set_source_rgba(*draw.with_alpha(S.TEXT_BODY, S.UNDER_WIDGET_ALPHA))
+        cr.fill()
+        return
     draw.text_path(cr, text, x, y + 1, spacing)
     cr.set_source_rgba(0, 0, 0, 0.6)
     cr.fill()

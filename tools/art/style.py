@@ -113,3 +113,8 @@ OPTION_LABELS = [
     ("Minimizar (F12) p/ bandeja", (355, 340, 513, 352), "label"),
     ("Ícone na bandeja ao jogar", (355, 372, 509, 386), "label"),
 ]
+# Labels that a widget of the launcher covers: the volume slider's translucent
+# track lies over "Efeitos sonoros" and writes its own "Som: N%" on top, so the
+# picture keeps the word only as a faint engraving that never competes with it.
+UNDER_WIDGETS = {"Efeitos sonoros"}
+UNDER_WIDGET_ALPHA = 0.12

@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""make screens: the launcher's window in its key states, as PNGs under
+build/screens/ for a person to review.
+
+build/x64/screens.exe draws each state through the launcher's own paint cycle.
+It runs on a 1920 x 1080 screen for every state and once more on a 1366 x 768
+screen for the open resolution list, whose tags depend on the screen size;
+each screen size is its own Wine session."""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import winenv  # noqa: E402
+
+BUILD = os.path.join(ROOT, "build")
+EXE = os.path.join(BUILD, "x64", "screens.exe")
+OUT = os.path.join(BUILD, "screens")
+CONVERT = "/usr/bin/convert"
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def render(size, only=None):
+    with winenv.session(BUILD, size=size, prefix=os.path.join(BUILD, "wine", "prefix-screens")) as env:
+        log = os.path.join(OUT, "screens-%s.log" % size)
+        args = ["wine", EXE, win_path(OUT)] + ([only] if only else [])
+        if winenv.run_quiet(args, env, log, timeout=120) != 0:
+            raise SystemExit("screens.exe failed on a %s screen; see %s" % (size, log))
+        os.unlink(log)
+
+
+def main():
+    if not os.path.exists(EXE):
+        raise SystemExit("missing %s: build first (make x64)" % EXE)
+    shutil.rmtree(OUT, ignore_errors=True)
+    os.makedirs(OUT)
+    render("1920x1080")
+    render("1366x768", "07-list-open")
+    for bmp in sorted(glob.glob(os.path.join(OUT, "*.bmp"))):
+        png = bmp[:-4] + ".png"
+        subprocess.run([CONVERT, bmp, png], check=True)
+        os.unlink(bmp)
+        print(os.path.relpath(png, ROOT))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
