@@ -13,8 +13,8 @@ static void Record(const wchar_t *status, int progress) { Seen.emplace_back(stat
 
 void FreshNetState() {
     static bool once;
+    InitLock();
     if (!once) {
-        InitializeCriticalSection(&Lock);
         OpenNet();
         once = true;
     }
