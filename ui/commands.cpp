@@ -71,9 +71,13 @@ void MakeShortcut() {
 
 // ---- Restart ---------------------------------------------------------------------
 
+// The window goes first: a new launcher that still found it would take it for
+// a running launcher, bring it forward and quit at once (destroying a window
+// can take a while, a second under Wine). With the window gone, the new one
+// waits for this process to let go of the single-instance mutex.
 void RestartLauncher() {
-    StartInDir(SelfExe);
     DestroyWindow(Wnd);
+    StartInDir(SelfExe);
 }
 
 // ---- Commands --------------------------------------------------------------------

@@ -16,6 +16,7 @@ void MakeShortcut();
 // other text opens nothing, since the shell would run a local program too.
 void OpenWeb(const wchar_t *url);
 
-// After a self-update: starts the new launcher and closes this one, also when
-// the start fails (the next start runs the new executable anyway).
+// After a self-update: closes this launcher's window and starts the new
+// launcher, which takes over once this process has ended; the window closes
+// also when the start fails (the next start runs the new executable anyway).
 void RestartLauncher();
