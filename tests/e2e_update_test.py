@@ -154,7 +154,7 @@ class Update(e2e.Case):
         self.wait_lit(again)
         self.assertStatus(again, "updated")
         self.assertEqual(self.leftovers(folder), [])
-        self.desk.key("Escape")
+        again.key("Escape")
         self.assertEqual(again.wait_exit(20), 0)
 
 

@@ -13,6 +13,8 @@ import wine
 import xscreen
 
 LAUNCHER_TITLE = "^Velmora$"
+LAUNCHER_CLASS = "ZorunClassicLauncher"
+GAME_CLASS = "VelmoraStandInGame"
 GAME_TITLE = "jogo de demonstra"  # the stand-in game's window title
 OPTIONS_KEY = r"HKCU\Software\Halvick\Zorun\Config"
 
@@ -40,7 +42,7 @@ def volume_x(v):
 # Screen pieces, in window pixels (x, y, w, h).
 PLAY = (656, 446, 230, 102)       # the Play button's sprite
 STATUS = (38, 460, 600, 30)       # the status line and the percentage
-PANEL = (24, 140, 540, 302)       # the page's main panel
+PANEL = (43, 159, 500, 227)       # the page content (the rest of both pages is alike)
 LIST = (218, 228, 300, 308)       # the open resolution list
 STATIC = (40, 20, 240, 100)       # the logo: the same on both pages, in every state
 
@@ -96,6 +98,19 @@ class Desktop:
 
     def grab(self, x, y, w, h):
         return self.screen.grab(x, y, w, h)
+
+    def stack(self):
+        """The shown top-level windows as the desktop orders them, frontmost
+        first: [(class, iconic, foreground)]. With no window manager the X
+        screen does not reflect Wine's stacking or focus, so they are asked
+        of Wine itself, as a taskbar would."""
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "stack.txt")
+            if wine.run(self.env, os.path.join(wine.PROGRAMS, "probe.exe"), "stack", wine.win_path(out)):
+                raise RuntimeError("probe stack failed")
+            with open(out) as f:
+                rows = [line.split() for line in f.read().splitlines()]
+        return [(r[0], r[1] == "1", r[2] == "1") for r in rows if len(r) == 3]
 
     # ---- Acting ----------------------------------------------------------------
 
@@ -196,6 +211,20 @@ class Launcher:
     def click(self, spot, pause=0.25):
         self.desk.click(*self.point(spot))
         time.sleep(pause)  # the window handles the click before the next look
+
+    def key(self, name):
+        """Presses a key for this window. With no window manager the keyboard
+        goes to the window under the pointer, so the pointer is brought over
+        the window first, onto a spot that is no element."""
+        self.rest()
+        self.desk.key(name)
+        time.sleep(0.25)
+
+    def rest(self):
+        """Puts the pointer on a spot of the window that is no element, so that
+        nothing shows its hover look."""
+        self.desk.move(*self.point("Empty"))
+        time.sleep(0.1)
 
     def look(self, piece=(0, 0, 900, 560)):
         x, y, w, h = piece
