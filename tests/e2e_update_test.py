@@ -30,9 +30,9 @@ class Update(e2e.Case):
         with open(record, encoding="utf-8") as f:
             lines = dict(line.split("=", 1) for line in f.read().splitlines())
         self.assertEqual(lines["cwd"].lower(), wine.win_path(folder).lower())
-        cmd = lines["cmd"].strip()
-        self.assertTrue(cmd.strip('"').lower().endswith("\\main.exe"), "game command line %r" % cmd)
-        self.assertTrue(cmd.startswith('"') or " " not in cmd.split("main.exe")[-1])
+        # No arguments: the command line is the game's own path, quoted or not.
+        game = wine.win_path(os.path.join(folder, "main.exe")).lower()
+        self.assertIn(lines["cmd"].strip().lower(), (game, '"%s"' % game))
         # The player closes the game.
         game = self.desk.windows(desktop.GAME_TITLE)[0]
         x, y, w, h = self.desk.geometry(game)
@@ -138,9 +138,11 @@ class Update(e2e.Case):
         launcher.click("BtnClose", pause=0)
         self.assertEqual(launcher.wait_exit(10), 0, "the launcher did not end")
         took = time.time() - clicked
-        # Under Wine with no window manager, destroying a window waits a second
-        # for a withdrawn state that never comes; the download must not add to it.
-        self.assertLess(took, 3.0, "closing took %.1f s" % took)
+        # The download had seconds to go (about 11 at this rate); the process
+        # must not wait for it. (Under Wine with no window manager any close
+        # takes about 2 s: destroying a window waits a second for a withdrawn
+        # state that never comes.)
+        self.assertLess(took, 5.0, "closing took %.1f s" % took)
         self.assertTrue(self.desk.wait_no_window(timeout=5))
         size = os.path.getsize(partial)
         time.sleep(1.0)
