@@ -155,13 +155,15 @@ class Case(unittest.TestCase):
         after the text is not part of it."""
         text = desktop.read_text(launcher.look(desktop.STATUS))
         text = re.sub(r"\s*\d+\s*%\s*$", "", text)
-        best, score = None, 0.0
+        scores = []
         for key, shown in STATUS.items():
             head = shown.split("%")[0]
-            _, ratio = desktop.closest(text[:len(head)] if head != shown else text, [head])
-            if ratio > score:
-                best, score = key, ratio
-        return (best if score >= 0.75 else None), text
+            scores.append((desktop.closest(text[:len(head)] if head != shown else text, [head])[1], key))
+        scores.sort(reverse=True)
+        # Some texts share words ("... Pronto para jogar."): a reading must be
+        # clearly nearer to one of them than to any other.
+        (best, key), (second, _) = scores[0], scores[1]
+        return (key if best >= 0.75 and best - second >= 0.05 else None), text
 
     def assertStatus(self, launcher, key):
         shown, text = self.status(launcher)
