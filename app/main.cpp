@@ -66,6 +66,12 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
             DispatchMessageW(&msg);
         }
     }
-    if (mutex) CloseHandle(mutex);
+    // Released, not just closed: a launcher restarting after a self-update is
+    // waiting for it, and a closed handle frees it only when this process has
+    // wholly ended.
+    if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
     return 0;
 }
