@@ -71,9 +71,13 @@ void MakeShortcut() {
 
 // ---- Restart ---------------------------------------------------------------------
 
+// The window goes before the new launcher starts: one that still found it
+// would bring it forward and end, leaving no launcher at all. Destroying a
+// window can take seconds (Wine without a window manager waits for it), time
+// the new one would spend waiting for this process's single-instance mutex.
 void RestartLauncher() {
-    StartInDir(SelfExe);
     DestroyWindow(Wnd);
+    StartInDir(SelfExe);
 }
 
 // ---- Commands --------------------------------------------------------------------
