@@ -14,11 +14,8 @@ Prints "fault matrix: N of M scenarios held", also into build/x64/faults/summary
 which 'make test' shows. The scenarios run in a prefix of their own ("faults"),
 where the full disk is a small tmpfs mapped as drive V: (root is needed to
 mount it)."""
-import hashlib
 import os
 import random
-import shutil
-import signal
 import subprocess
 import sys
 import time
@@ -27,53 +24,20 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
 import wine  # noqa: E402
+from gamerun import EXE, FOLDER, STANDIN, Game, read, wait  # noqa: E402
 
 FAULTS = os.path.join(wine.BUILD, "faults")
 SUMMARY = os.path.join(FAULTS, "summary.txt")
 WEBSERVER = os.path.join(wine.PROGRAMS, "webserver.exe")
-PROBE = os.path.join(wine.PROGRAMS, "probe.exe")
-STANDIN = os.path.join(wine.BUILD, "game", "main.exe")
-EXE = "VelmoraLauncher.exe"
-GAME_CLASS = "VelmoraStandInGame"
 DRIVE = "v:"
 DISK_SIZE = 8 << 20
-RUN_SECONDS = 90  # one launcher run, start to game; the runs take a few seconds
-FOLDER = object()  # the old "content" of a path that is a folder
 # The launcher reads a download in pieces of 128 KiB, each filled before it is
 # written: a stalled answer shows in the temporary file at a multiple of it.
 PIECE = 128 << 10
 
 
-def md5(data):
-    return hashlib.md5(data).hexdigest()
-
-
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
-        return None
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
 def noise(seed, size):
     return random.Random(seed).randbytes(size)
-
-
-def wait(cond, seconds, what):
-    end = time.time() + seconds
-    while time.time() < end:
-        if cond():
-            return
-        time.sleep(0.02)
-    if not cond():
-        raise AssertionError("waited %d s in vain for %s" % (seconds, what))
 
 
 class Server:
@@ -94,7 +58,7 @@ class Server:
         if self.proc.poll() is not None:
             raise AssertionError("the web server did not start")
         with open(port_file) as f:
-            self.port = int(f.read())
+            self.url = "http://127.0.0.1:%d" % int(f.read())
 
     def requests(self):
         return (read(self.log) or b"").decode().split()
@@ -103,134 +67,6 @@ class Server:
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait()
-
-
-class Game:
-    """One scenario's game folder and site. files maps each listed name to its
-    (old, new) content; old None = missing, FOLDER = a folder stands there."""
-
-    def __init__(self, env, name, game=None, win=None):
-        """game: the folder (default FAULTS/name); win: its Windows path, by which
-        the launcher is started (default its path on drive Z:)."""
-        self.env = dict(env)
-        self.name = name
-        self.game = game or os.path.join(FAULTS, name)
-        self.win = win or wine.win_path(self.game)
-        shutil.rmtree(self.game, ignore_errors=True)
-        self.site = os.path.join(FAULTS, name + "-site")
-        shutil.rmtree(self.site, ignore_errors=True)
-        os.makedirs(self.game)
-        os.makedirs(os.path.join(self.site, "update", "files"))
-        self.exe = os.path.join(self.game, EXE)
-        shutil.copyfile(wine.LAUNCHER, self.exe)
-        shutil.copyfile(STANDIN, os.path.join(self.game, "main.exe"))
-        self.files = {}
-        self.launchers = {md5(read(self.exe))}
-        self.starts = os.path.join(FAULTS, name + "-game.log")
-        if os.path.exists(self.starts):
-            os.unlink(self.starts)
-        self.env["VELMORA_STANDIN_LOG"] = wine.win_path(self.starts)
-
-    def path(self, name):
-        return os.path.join(self.game, *name.split("/"))
-
-    def have(self, name, data):
-        write(self.path(name), data)
-
-    def publish(self, name, new, old=None):
-        """Lists name with new content on the site; old is what the game has."""
-        write(os.path.join(self.site, "update", "files", *name.split("/")), new)
-        if old is not None and old is not FOLDER:
-            self.have(name, old)
-        self.files[name] = (old, new)
-        if name == EXE:
-            self.launchers.add(md5(new))
-
-    def manifest(self, head=b"", tail=b"", only=None):
-        lines = b"".join(b"%s|%s|%d\r\n" % (n.encode(), md5(new).encode(), len(new))
-                         for n, (_, new) in self.files.items() if only is None or n in only)
-        write(os.path.join(self.site, "update", "lista.txt"), head + lines + tail)
-
-    def feed(self, data):
-        write(os.path.join(self.site, "api", "launcher"), data)
-
-    def games_started(self):
-        return (read(self.starts) or b"").count(b"cwd=")
-
-    # ---- Runs --------------------------------------------------------------
-
-    def run(self, server, kill=None, restarts=False):
-        """One launcher run against server. With kill, a hard kill (SIGKILL of its
-        process) once kill() holds; otherwise the run goes to its end and Enter
-        must start the game. restarts: the run replaces the launcher, which
-        starts its new self before the game is started."""
-        with open(os.path.join(self.game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
-            f.write("[Launcher]\nSite=http://127.0.0.1:%d\n" % server.port)
-        started = self.games_started()
-        proc = wine.start(self.env, self.win + "\\" + EXE, cwd=self.game)
-        try:
-            if kill:
-                wait(lambda: kill() or proc.poll() is not None, RUN_SECONDS, "the moment to kill")
-                if proc.poll() is not None:
-                    raise AssertionError("the launcher ended before it could be killed")
-                os.kill(proc.pid, signal.SIGKILL)
-                proc.wait(10)
-                return
-            if restarts:
-                # The old launcher ends by itself; Enter goes to the new one.
-                proc.wait(RUN_SECONDS)
-            rc = wine.run(self.env, PROBE, "play", timeout=RUN_SECONDS)
-            if rc != 0:
-                raise AssertionError("Enter did not start the game (probe: %d)" % rc)
-            if not restarts:
-                self.assert_(proc.wait(20) == 0, "the launcher's exit code")
-            wait(lambda: self.games_started() > started, 20, "the game's record")
-            record = read(self.starts).decode("utf-8", "replace").split("cwd=")[-1].splitlines()[0]
-            self.assert_(record.lower() == self.win.lower(), "the game started in %s" % record)
-            wine.run(self.env, PROBE, "close", GAME_CLASS)
-            wine.run(self.env, PROBE, "wait-gone", GAME_CLASS, timeout=70)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-
-    # ---- What must hold ----------------------------------------------------
-
-    def assert_(self, cond, what):
-        if not cond:
-            raise AssertionError(what)
-
-    def check_whole(self):
-        """Every listed file wholly old or wholly new; the launcher in its place."""
-        for name, (old, new) in self.files.items():
-            path = self.path(name)
-            if old is FOLDER and os.path.isdir(path):
-                continue
-            got = read(path)
-            ok = got == new or got == old
-            self.assert_(ok, "%s is neither its old nor its new content (%s bytes)"
-                         % (name, "no" if got is None else len(got)))
-        exe = read(self.exe)
-        self.assert_(exe is not None, "no %s in the game folder" % EXE)
-        self.assert_(md5(exe) in self.launchers, "%s is no launcher the test knows" % EXE)
-
-    def check_clean(self):
-        left = [os.path.relpath(os.path.join(d, f), self.game)
-                for d, _, names in os.walk(self.game) for f in names if f.endswith((".novo", ".old"))]
-        self.assert_(not left, "temporary files left: %s" % ", ".join(left))
-
-    def check_new(self, names=None):
-        for name, (_, new) in self.files.items():
-            if names is None or name in names:
-                self.assert_(read(self.path(name)) == new, "%s was not updated" % name)
-
-    def check_old(self, names):
-        for name in names:
-            old = self.files[name][0]
-            if old is FOLDER:
-                self.assert_(os.path.isdir(self.path(name)), "the folder %s is gone" % name)
-            else:
-                self.assert_(read(self.path(name)) == old, "%s changed" % name)
 
 
 # ---- The scenarios -------------------------------------------------------------
@@ -249,7 +85,7 @@ def three_files(g):
 def normal_run_completes(g, restarts=False):
     server = Server(g.env, g.site)
     try:
-        g.run(server, restarts=restarts)
+        g.run(server.url, restarts=restarts)
     finally:
         server.stop()
     g.check_whole()
@@ -258,12 +94,12 @@ def normal_run_completes(g, restarts=False):
 
 
 def killed_mid_download(env):
-    g = Game(env, "kill-download")
+    g = Game(env, FAULTS, "kill-download")
     three_files(g)
     novo = g.path("dados/b.bin") + ".novo"
     server = Server(env, g.site, {"/update/files/dados/b.bin": "stall:%d" % (3 * PIECE)})
     try:
-        g.run(server, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 3 * PIECE)
+        g.run(server.url, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 3 * PIECE)
     finally:
         server.stop()
     g.check_whole()
@@ -273,12 +109,12 @@ def killed_mid_download(env):
 
 
 def killed_after_verify(env):
-    g = Game(env, "kill-verified")
+    g = Game(env, FAULTS, "kill-verified")
     three_files(g)
     server = Server(env, g.site, {"/update/files/dados/b.bin": "silent"})
     new_a = g.files["dados/a.bin"][1]
     try:
-        g.run(server, kill=lambda: read(g.path("dados/a.bin")) == new_a
+        g.run(server.url, kill=lambda: read(g.path("dados/a.bin")) == new_a
               and "/update/files/dados/b.bin" in server.requests())
     finally:
         server.stop()
@@ -289,7 +125,7 @@ def killed_after_verify(env):
 
 
 def killed_while_launcher_downloads(env):
-    g = Game(env, "kill-launcher")
+    g = Game(env, FAULTS, "kill-launcher")
     g.publish("dados/a.bin", b"a nova", b"a antiga")
     # The new launcher is this one with bytes behind its image: it runs alike.
     g.publish(EXE, read(wine.LAUNCHER) + noise(6, 65536), read(g.exe))
@@ -298,7 +134,7 @@ def killed_while_launcher_downloads(env):
     novo = g.exe + ".novo"
     server = Server(env, g.site, {"/update/files/" + EXE: "stall:%d" % (8 * PIECE)})
     try:
-        g.run(server, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 8 * PIECE)
+        g.run(server.url, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 8 * PIECE)
     finally:
         server.stop()
     g.check_whole()
@@ -309,12 +145,12 @@ def killed_while_launcher_downloads(env):
 def killed_then_rolled_back(env):
     """Killed in a download; the site then goes back to the version the player
     has, so the next run fetches nothing: its temporary file must still go."""
-    g = Game(env, "kill-rollback")
+    g = Game(env, FAULTS, "kill-rollback")
     three_files(g)
     novo = g.path("dados/b.bin") + ".novo"
     server = Server(env, g.site, {"/update/files/dados/b.bin": "stall:%d" % (2 * PIECE)})
     try:
-        g.run(server, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 2 * PIECE)
+        g.run(server.url, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 2 * PIECE)
     finally:
         server.stop()
     g.check_whole()
@@ -325,7 +161,7 @@ def killed_then_rolled_back(env):
 
 
 def full_disk(env, disk):
-    g = Game(env, "full-disk", os.path.join(disk, "game"), DRIVE.upper() + "\\game")
+    g = Game(env, FAULTS, "full-disk", os.path.join(disk, "game"), DRIVE.upper() + "\\game")
     g.publish("dados/a.bin", noise(7, 20000), noise(8, 10000))
     g.publish("grande.pak", noise(9, 6 << 20), noise(10, 100000))
     g.publish("z.bin", b"z nova", b"z antiga")
@@ -333,14 +169,14 @@ def full_disk(env, disk):
     server = Server(env, g.site)
     try:
         for _ in range(2):  # the failing run, then the next one on the same disk
-            g.run(server)
+            g.run(server.url)
             g.check_whole()
             g.check_new(["dados/a.bin"])
             g.check_old(["grande.pak", "z.bin"])
             g.check_clean()
         # With room again, the update goes through.
         subprocess.run(["mount", "-o", "remount,size=%d" % (4 * DISK_SIZE), disk], check=True)
-        g.run(server)
+        g.run(server.url)
     finally:
         server.stop()
     g.check_whole()
@@ -351,7 +187,7 @@ def full_disk(env, disk):
 def read_only_file(env):
     # Windows refuses to replace a read-only file (the run ends asking to close
     # the game); Wine, for root, replaces it. Either way it is whole.
-    g = Game(env, "read-only")
+    g = Game(env, FAULTS, "read-only")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.publish("dados/somente-leitura.bin", noise(11, 30000), noise(12, 20000))
     g.publish("c.bin", b"c nova", b"c antiga")
@@ -360,7 +196,7 @@ def read_only_file(env):
     server = Server(env, g.site)
     try:
         for _ in range(2):
-            g.run(server)
+            g.run(server.url)
             g.check_whole()
             g.check_new(["a.bin"])
             g.check_clean()
@@ -369,7 +205,7 @@ def read_only_file(env):
 
 
 def folder_for_file(env):
-    g = Game(env, "folder-for-file")
+    g = Game(env, FAULTS, "folder-for-file")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.publish("dados/mapa.bin", b"um arquivo", FOLDER)
     g.have("dados/mapa.bin/dentro.txt", b"o que a pasta guarda")
@@ -378,7 +214,7 @@ def folder_for_file(env):
     server = Server(env, g.site)
     try:
         for _ in range(2):
-            g.run(server)
+            g.run(server.url)
             g.check_whole()
             g.check_new(["a.bin"])
             g.check_old(["dados/mapa.bin", "c.bin"])
@@ -389,7 +225,7 @@ def folder_for_file(env):
 
 
 def file_for_folder(env):
-    g = Game(env, "file-for-folder")
+    g = Game(env, FAULTS, "file-for-folder")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.have("config", b"um arquivo onde a lista quer uma pasta")
     g.publish("config/opcoes.bin", b"dentro da pasta")
@@ -398,7 +234,7 @@ def file_for_folder(env):
     server = Server(env, g.site)
     try:
         for _ in range(2):
-            g.run(server)
+            g.run(server.url)
             g.check_whole()
             g.check_new(["a.bin"])
             g.check_old(["c.bin"])
@@ -409,7 +245,7 @@ def file_for_folder(env):
 
 
 def redirect_loop_file(env):
-    g = Game(env, "redirect-file")
+    g = Game(env, FAULTS, "redirect-file")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.publish("b.bin", b"b nova", b"b antiga")
     g.manifest()
@@ -417,7 +253,7 @@ def redirect_loop_file(env):
     server = Server(env, g.site, {"/update/files/b.bin": "redirect:/update/files/b.bin",
                                   "/api/launcher": "redirect:/api/launcher"})
     try:
-        g.run(server)
+        g.run(server.url)
         g.check_whole()
         g.check_new(["a.bin"])
         g.check_old(["b.bin"])
@@ -430,12 +266,12 @@ def redirect_loop_file(env):
 
 
 def redirect_loop_manifest(env):
-    g = Game(env, "redirect-manifest")
+    g = Game(env, FAULTS, "redirect-manifest")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.manifest()
     server = Server(env, g.site, {"/update/lista.txt": "redirect:/update/lista.txt"})
     try:
-        g.run(server)
+        g.run(server.url)
         g.check_whole()
         g.check_old(["a.bin"])
         g.check_clean()
@@ -444,7 +280,7 @@ def redirect_loop_manifest(env):
 
 
 def huge_documents(env):
-    g = Game(env, "huge")
+    g = Game(env, FAULTS, "huge")
     three_files(g)
     comment = b"# " + b"x" * 97 + b"\n"
     g.manifest(tail=comment * (10 * 1024 * 1024 // len(comment)))
@@ -453,7 +289,7 @@ def huge_documents(env):
 
 
 def byte_order_marks(env):
-    g = Game(env, "bom")
+    g = Game(env, FAULTS, "bom")
     g.publish("primeiro.bin", b"o primeiro", b"antigo")
     g.publish("segundo.bin", b"o segundo")
     g.manifest(head=b"\xef\xbb\xbf")
@@ -464,7 +300,7 @@ def byte_order_marks(env):
 
 
 def html_error_page(env):
-    g = Game(env, "html-page")
+    g = Game(env, FAULTS, "html-page")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.publish("b.bin", noise(13, 5000), noise(14, 4000))
     g.publish("c.bin", b"c nova", b"c antiga")
@@ -472,7 +308,7 @@ def html_error_page(env):
     page = "body:<html><body><h1>Erro interno</h1><p>Tente mais tarde.</p></body></html>"
     server = Server(env, g.site, {"/update/files/b.bin": page})
     try:
-        g.run(server)
+        g.run(server.url)
         g.check_whole()
         g.check_new(["a.bin"])
         g.check_old(["b.bin", "c.bin"])
