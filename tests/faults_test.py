@@ -83,14 +83,17 @@ def three_files(g):
 
 
 def normal_run_completes(g, restarts=False):
+    """A run against the site as it is; returns the paths it asked for."""
     server = Server(g.env, g.site)
     try:
         g.run(server.url, restarts=restarts)
+        asked = server.requests()
     finally:
         server.stop()
     g.check_whole()
     g.check_new()
     g.check_clean()
+    return asked
 
 
 def killed_mid_download(env):
@@ -157,7 +160,8 @@ def killed_then_rolled_back(env):
     old_b = g.files["dados/b.bin"][0]
     g.publish("dados/b.bin", old_b, old_b)
     g.manifest()
-    normal_run_completes(g)
+    asked = normal_run_completes(g)
+    g.assert_("/update/files/dados/b.bin" not in asked, "b.bin was fetched again")
 
 
 def full_disk(env, disk):
@@ -168,8 +172,11 @@ def full_disk(env, disk):
     g.manifest()
     server = Server(env, g.site)
     try:
-        for _ in range(2):  # the failing run, then the next one on the same disk
+        for run in range(2):  # the failing run, then the next one on the same disk
+            room = os.statvfs(disk).f_bavail * os.statvfs(disk).f_frsize
+            g.assert_(room < len(g.files["grande.pak"][1]), "the disk has room for grande.pak")
             g.run(server.url)
+            g.assert_(server.requests().count("/update/files/grande.pak") == run + 1, "grande.pak not fetched")
             g.check_whole()
             g.check_new(["dados/a.bin"])
             g.check_old(["grande.pak", "z.bin"])

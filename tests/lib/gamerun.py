@@ -88,9 +88,10 @@ class Game:
         if name == EXE:
             self.launchers.add(md5(new))
 
-    def manifest(self, head=b"", tail=b"", only=None):
+    def manifest(self, head=b"", tail=b""):
+        """lista.txt of every published file, with head before and tail behind."""
         lines = b"".join(b"%s|%s|%d\r\n" % (n.encode(), md5(new).encode(), len(new))
-                         for n, (_, new) in self.files.items() if only is None or n in only)
+                         for n, (_, new) in self.files.items())
         write(os.path.join(self.site, "update", "lista.txt"), head + lines + tail)
 
     def feed(self, data):
