@@ -41,19 +41,20 @@ def noise(seed, size):
 
 
 class Server:
-    """webserver.exe serving a site folder; answers maps a request path to a spec."""
+    """webserver.exe serving a site folder; answers maps a request path to how it
+    is answered (webserver.exe's --answer forms: "stall:N", "redirect:URL" ...)."""
 
     def __init__(self, env, root, answers=None):
         self.log = root + ".requests"
         port_file = root + ".port"
-        for f in (self.log, port_file):
+        for f in (self.log, port_file, root + ".out"):
             if os.path.exists(f):
                 os.unlink(f)
         args = [wine.win_path(root), "--port-file", wine.win_path(port_file), "--log", wine.win_path(self.log),
                 "--seconds", "900"]
-        for path, spec in (answers or {}).items():
-            args += ["--answer", "%s=%s" % (path, spec)]
-        self.proc = wine.start(env, WEBSERVER, *args)
+        for path, how in (answers or {}).items():
+            args += ["--answer", "%s=%s" % (path, how)]
+        self.proc = wine.start(env, WEBSERVER, *args, log=root + ".out")
         wait(lambda: os.path.exists(port_file) or self.proc.poll() is not None, 30, "the web server")
         if self.proc.poll() is not None:
             raise AssertionError("the web server did not start")

@@ -72,6 +72,9 @@ class Game:
         if os.path.exists(self.starts):
             os.unlink(self.starts)
         self.env["VELMORA_STANDIN_LOG"] = wine.win_path(self.starts)
+        self.log = os.path.join(base, name + "-launcher.log")  # Wine's output of the runs
+        if os.path.exists(self.log):
+            os.unlink(self.log)
 
     def path(self, name):
         return os.path.join(self.game, *name.split("/"))
@@ -110,7 +113,7 @@ class Game:
         with open(os.path.join(self.game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
             f.write("[Launcher]\nSite=%s\n" % site)
         started = self.games_started()
-        proc = wine.start(self.env, self.win + "\\" + EXE, cwd=self.game)
+        proc = wine.start(self.env, self.win + "\\" + EXE, cwd=self.game, log=self.log)
         try:
             if kill:
                 wait(lambda: kill() or proc.poll() is not None, RUN_SECONDS, "the moment to kill")
