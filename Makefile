@@ -1,5 +1,5 @@
 # Velmora Launcher: the two commands are 'make demo' and 'make test'.
-.PHONY: all setup build x64 x86 native demo-site test demo bench screens clean
+.PHONY: all setup build x64 x86 native demo-site test demo bench screens fuzz clean
 
 PY := /usr/bin/python3
 
@@ -26,10 +26,13 @@ native:
 demo-site: x64 native
 	@$(PY) tools/demosite.py
 
-# Every test, under Wine on a private display when there is none.
+# Every test, under Wine on a private display when there is none; then the
+# figure of the fault matrix (tests/faults_test.py).
 test: setup
 	@$(MAKE) --no-print-directory build
-	@$(PY) tools/winenv.py run -- ctest --preset x64
+	@rm -f build/x64/faults/summary.txt
+	@$(PY) tools/winenv.py run -- ctest --preset x64; rc=$$?; \
+	  cat build/x64/faults/summary.txt 2>/dev/null || echo "fault matrix: not run"; exit $$rc
 
 demo: setup
 	@$(MAKE) --no-print-directory build
@@ -44,6 +47,11 @@ bench: setup
 screens: setup
 	@$(MAKE) --no-print-directory x64
 	@$(PY) tools/screens.py
+
+# The feed and manifest parsers under libFuzzer and the sanitizers, natively:
+# FUZZ_SECONDS a target (default 240), both at once on two cores.
+fuzz: setup
+	@$(PY) tools/fuzz.py
 
 clean:
 	rm -rf build

@@ -48,6 +48,9 @@ static void Apply(char *line, Feed *f) {
 void ParseFeed(char *text, Feed *f) {
     f->up = 0;
     f->newsN = 0;
+    // Editors on Windows put a byte-order mark in front of UTF-8; the first
+    // key would not match behind it.
+    if (!strncmp(text, "\xEF\xBB\xBF", 3)) text += 3;
     if (!*text) return;
     for (char *line = text;;) {
         char *lf = strchr(line, '\n');

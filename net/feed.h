@@ -21,5 +21,6 @@ struct Feed {
 // Applies every line of text (NUL-terminated; each line feed becomes a NUL)
 // to f. up and newsN start again from 0; online and name keep their values
 // unless the feed has their keys. Numbers saturate at the int range, texts
-// too long for their field are stored empty.
+// too long for their field are stored empty. A UTF-8 byte-order mark at the
+// very start is passed over.
 void ParseFeed(char *text, Feed *f);

@@ -68,6 +68,13 @@ static int Next(HttpReq *r, const wchar_t *from, wchar_t *to) {
     return InternetCombineUrlW(from, loc, to, &len, ICU_NO_ENCODE) && len < UrlMax;
 }
 
+// 1 when url starts with "https://" in any letter case.
+static int Secure(const wchar_t *url) {
+    for (const wchar_t *s = L"https://"; *s; s++, url++)
+        if ((*url >= L'A' && *url <= L'Z' ? *url + 32 : *url) != *s) return 0;
+    return 1;
+}
+
 int HttpOpen(const wchar_t *url, HttpReq *r) {
     r->con = r->req = 0;
     if (!Net || lstrlenW(url) >= UrlMax) return 0;
@@ -77,7 +84,9 @@ int HttpOpen(const wchar_t *url, HttpReq *r) {
         if (!Send(at, r)) return 0;
         if (!Next(r, at, next)) return 1;  // the final answer, whatever its status
         HttpClose(r);
-        if (hop == RedirectMax) return 0;
+        // Once on HTTPS, a redirect to plain HTTP would let anyone on the way
+        // answer for the site (WinINet refuses it too when it redirects).
+        if (hop == RedirectMax || (Secure(at) && !Secure(next))) return 0;
         lstrcpyW(at, next);
     }
 }

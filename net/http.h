@@ -25,8 +25,9 @@ struct HttpReq {
 };
 
 // Sends a GET for an absolute http:// or https:// URL on Net, following up to
-// RedirectMax redirects. Returns 0 (and nothing to close) when the URL is
-// malformed, no answer arrived or the redirects go on and on.
+// RedirectMax redirects, never one from https:// to http://. Returns 0 (and
+// nothing to close) when the URL is malformed, no answer arrived, the
+// redirects go on and on, or one would leave HTTPS.
 enum { RedirectMax = 10, UrlMax = 2048 };
 int HttpOpen(const wchar_t *url, HttpReq *r);
 void HttpClose(HttpReq *r);

@@ -169,6 +169,30 @@ TEST(FeedParse, MalformedUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(f.newsN, 1);
 }
 
+// A UTF-8 byte-order mark in front of the first line would hide its key.
+TEST(FeedParse, AByteOrderMarkAtTheStartIsPassedOver) {
+    const std::string bom = "\xEF\xBB\xBF";
+    Feed f = Parse(bom + "status=1\r\nonline=9\r\n");
+    EXPECT_EQ(f.up, 1);
+    EXPECT_EQ(f.online, 9);
+    Feed name = Parse(bom + "servidor=Velmora");
+    EXPECT_STREQ(name.name, L"Velmora");
+    Feed only = Parse(bom, 5, L"antes");
+    EXPECT_EQ(only.up, 0);
+    EXPECT_EQ(only.newsN, 0);
+    EXPECT_EQ(only.online, 5);
+    EXPECT_STREQ(only.name, L"antes");
+    // Anywhere else, or twice, it is an ordinary byte: that line is no key.
+    Feed later = Parse("online=3\n" + bom + "status=1\n");
+    EXPECT_EQ(later.up, 0);
+    EXPECT_EQ(later.online, 3);
+    Feed twice = Parse(bom + bom + "status=1");
+    EXPECT_EQ(twice.up, 0);
+    // In a value it stays: the server's name keeps what the operator wrote.
+    Feed inValue = Parse("servidor=" + bom + "X");
+    EXPECT_STREQ(inValue.name, L"\xFEFFX");
+}
+
 // ---- The feed through the network thread ------------------------------------
 
 class FeedFetch : public ::testing::Test {

@@ -2,6 +2,7 @@
 // files, including files other processes hold.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,46 @@ TEST(ManifestParse, UnsafeNamesAreSkipped) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Parse(std::string(name) + "|" + Md5A + "|1").size(), 1u);
     }
+}
+
+// On Windows these name devices, whatever the extension, letter case or
+// trailing spaces, as a file and as a folder: "aux.txt" opens the AUX port.
+TEST(ManifestParse, DeviceNamesAreSkipped) {
+    const char *devices[] = {"CON", "con", "Con.txt", "PRN", "prn.log", "AUX", "aux.tar.gz", "NUL",
+                             "nul.bin", "NuL", "COM1", "com9.dat", "COM0", "LPT1", "lpt9.txt",
+                             "LPT0.x", "CON .txt", "nul.", "aux ", "COM\xC2\xB9", "lpt\xC2\xB3.txt",
+                             "CONIN$", "conout$.log"};
+    const char *where[] = {"%s", "dados/%s", "%s/arq.bin", "a/b/%s/c.bin", "a\\%s", "%s\\arq.bin"};
+    for (const char *d : devices)
+        for (const char *w : where) {
+            char name[64];
+            snprintf(name, sizeof name, w, d);
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(Parse(std::string(name) + "|" + Md5A + "|1").empty());
+        }
+    // Names that only look alike are files like any other.
+    const char *files[] = {"CONSOLE", "con1", "icon", "aux1.txt", "NULL", "COM10", "COM", "LPT",
+                           "lpt1a", "com1x.txt", "xcon.txt", "dados/conx/a.bin", "com\xC2\xB4",
+                           "COM\xC2\xB9x", " con", "a.con", "pasta.aux/x.bin", "CONIN", "conout"};
+    for (const char *f : files) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(Names(Parse(std::string(f) + "|" + Md5A + "|1")), (std::vector<std::string>{f}));
+    }
+}
+
+// A UTF-8 byte-order mark in front of the first line would make it part of the
+// first name: a file whose name starts with an invisible character.
+TEST(ManifestParse, AByteOrderMarkAtTheStartIsPassedOver) {
+    const std::string bom = "\xEF\xBB\xBF";
+    auto es = Parse(bom + "primeiro.bin|" + Md5A + "|3\r\nsegundo.bin|" + Md5A + "|4\r\n");
+    EXPECT_EQ(Names(es), (std::vector<std::string>{"primeiro.bin", "segundo.bin"}));
+    EXPECT_TRUE(Parse(bom).empty());
+    EXPECT_TRUE(Parse(bom + "\n").empty());
+    // Only at the very start: anywhere else it is part of a name.
+    es = Parse("a.bin|" + Md5A + "|1\n" + bom + "b.bin|" + Md5A + "|1\n");
+    EXPECT_EQ(Names(es), (std::vector<std::string>{"a.bin", bom + "b.bin"}));
+    // A second mark is not passed over.
+    EXPECT_EQ(Names(Parse(bom + bom + "c|" + Md5A + "|1")), (std::vector<std::string>{bom + "c"}));
 }
 
 TEST(ManifestParse, SizesReadLikeStrtoulAndSaturate) {

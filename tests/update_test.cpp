@@ -260,6 +260,60 @@ TEST_F(Update, UnsafeAndEmptyNamesAreNeverFetched) {
     ExpectSettled(pubs);
 }
 
+// Windows would open the device: "aux.txt" writes to a serial port, "con"
+// to the console. Such entries are passed over like the other unsafe names.
+TEST_F(Update, DeviceNamesAreNeverFetched) {
+    for (const char *name : {"aux.txt", "dados/CON", "NUL/x.bin", "Com1.dat", "lpt9"})
+        manifest += std::string(name) + "|" + Md5Of("x") + "|1\n";
+    List("ok.bin", "ok");
+    Publications pubs = Run();
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"ok.bin"}));
+    EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"ok.bin", 1, 1));
+    EXPECT_EQ(pubs.back().first, Updated);
+    EXPECT_FALSE(Exists(Game("dados")));
+    ExpectSettled(pubs);
+}
+
+// A manifest saved by a Windows editor starts with a byte-order mark; its
+// first entry must still reach the file it names, not one whose name starts
+// with an invisible character.
+TEST_F(Update, AManifestWithAByteOrderMark) {
+    List("primeiro.bin", "um");
+    List("segundo.bin", "dois");
+    manifest = "\xEF\xBB\xBF" + manifest;
+    Publications pubs = Run();
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"primeiro.bin", "segundo.bin"}));
+    EXPECT_EQ(In("primeiro.bin"), "um");
+    EXPECT_FALSE(Exists(game + L"\\\xFEFFprimeiro.bin"));
+    EXPECT_EQ(pubs.back().first, Updated);
+    ExpectSettled(pubs);
+}
+
+// A download cut short by a killed launcher is not resumed; it goes in the
+// next run even when that run has nothing to fetch for its file (the site
+// went back to the version the player has), or fails before reaching it.
+TEST_F(Update, TemporaryFilesOfAKilledRunGoInTheNextRun) {
+    Have("atual.bin", "igual");
+    Have("atual.bin.novo", std::string(70000, '?'));
+    Have("depois.bin", "antigo");
+    Have("depois.bin.novo", std::string(5000, '?'));
+    Have("fora da lista.bin.novo", "de um arquivo que a lista não tem");
+    List("atual.bin", "igual");
+    List("quebrado.bin", "novo");
+    List("depois.bin", "novo");
+    server.On("/update/files/quebrado.bin", Answer::WithStatus(404));
+    Publications pubs = Run();
+    EXPECT_EQ(pubs.back(), std::make_pair(Corrupt, 1000));
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"quebrado.bin"}));
+    EXPECT_FALSE(Exists(Game("atual.bin.novo")));
+    EXPECT_FALSE(Exists(Game("depois.bin.novo")));
+    EXPECT_EQ(In("depois.bin"), "antigo");
+    // Only listed files' temporary names are touched: nothing else is the run's.
+    EXPECT_TRUE(Exists(Game("fora da lista.bin.novo")));
+    DeleteFileW(Game("fora da lista.bin.novo").c_str());
+    ExpectSettled(pubs);
+}
+
 TEST_F(Update, A404ForAFileIsCaughtByItsMd5) {
     Have("b.bin", "antigo");
     List("a.bin", "novo a");

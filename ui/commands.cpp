@@ -71,10 +71,10 @@ void MakeShortcut() {
 
 // ---- Restart ---------------------------------------------------------------------
 
-// The window goes first: a new launcher that still found it would take it for
-// a running launcher, bring it forward and quit at once (destroying a window
-// can take a while, a second under Wine). With the window gone, the new one
-// waits for this process to let go of the single-instance mutex.
+// The window goes before the new launcher starts: one that still found it
+// would bring it forward and end, leaving no launcher at all. Destroying a
+// window can take seconds (Wine without a window manager waits for it), time
+// the new one would spend waiting for this process's single-instance mutex.
 void RestartLauncher() {
     DestroyWindow(Wnd);
     StartInDir(SelfExe);

@@ -13,8 +13,10 @@ struct ManifestEntry {
 // Fills e with the acceptable lines of text (NUL-terminated; each line feed
 // becomes a NUL), at most cap of them, in document order; returns the count.
 // Skipped without a word: lines not shaped name|32 characters|size, names of
-// 200 bytes or more, empty names, and names that could leave the game folder
-// ("..", a leading "/" or "\", a ":").
+// 200 bytes or more, empty names, names that could leave the game folder
+// ("..", a leading "/" or "\", a ":"), and names with a Windows device name
+// (CON, NUL, COM1, "aux.txt" ...) as a file or folder part. A UTF-8
+// byte-order mark at the very start is passed over.
 int ParseManifest(char *text, ManifestEntry *e, int cap);
 
 // The entry's path in dir: dir, "\" and the name, "/" turned into "\" (in

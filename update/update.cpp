@@ -166,10 +166,14 @@ void UpdateFiles() {
     }
     int n = ParseManifest(List, E, EntryMax);
 
-    // Comparison pass, silent: the window keeps its busy band.
+    // Comparison pass, silent: the window keeps its busy band. A temporary
+    // file that a killed launcher left behind is never resumed; it goes now,
+    // also when this run does not fetch that file again.
     for (int i = 0; i < n; i++) {
-        wchar_t path[PathLen];
-        if (LocalPath(Dir, E[i].name, path, PathLen) && Md5Matches(path, E[i].md5)) {
+        wchar_t path[PathLen], temp[PathLen];
+        int at = LocalPath(Dir, E[i].name, path, PathLen);
+        if (at && Join(temp, PathLen, path, L".novo")) DeleteFileW(temp);
+        if (at && Md5Matches(path, E[i].md5)) {
             E[i].name[0] = 0;  // current
         } else {
             Need++;

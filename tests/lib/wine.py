@@ -26,11 +26,13 @@ def session(size=None, name=None):
     return winenv.session(WINE_ROOT, size=size, prefix=prefix)
 
 
-def start(env, exe, *args, cwd=None):
-    """Starts a Windows program in the background; output goes to a file, never a pipe."""
-    log = tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log", delete=False)
-    return subprocess.Popen(["wine", exe, *args], env=env, cwd=cwd, stdout=log, stderr=log,
-                            stdin=subprocess.DEVNULL)
+def start(env, exe, *args, cwd=None, log=None):
+    """Starts a Windows program in the background; output goes to a file, never a
+    pipe: the file log (appended to) or a new temporary one."""
+    out = open(log, "ab") if log else tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log", delete=False)
+    with out:
+        return subprocess.Popen(["wine", exe, *args], env=env, cwd=cwd, stdout=out, stderr=out,
+                                stdin=subprocess.DEVNULL)
 
 
 def run(env, exe, *args, timeout=60, cwd=None):

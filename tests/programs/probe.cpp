@@ -4,6 +4,9 @@
 //   probe wait-gone [CLASS]   waits up to 60 s until no such window exists
 //   probe stack FILE          writes the shown top-level windows, frontmost
 //                             first, one "CLASS ICONIC FOREGROUND" line each
+//   probe play [CLASS]        presses Enter on the window every 100 ms until it
+//                             is gone (Enter does nothing until the launcher is
+//                             ready, then starts the game), up to 60 s
 // CLASS defaults to the launcher's window class. Exit code 0 on success, 1 when
 // no window appeared within 10 s (or did not go away), 2 on bad arguments.
 #include <windows.h>
@@ -51,6 +54,13 @@ int wmain(int argc, wchar_t **argv) {
     }
     HWND w = Find(cls, 1000);
     if (!w) return 1;
+    if (!lstrcmpW(cmd, L"play")) {
+        for (int i = 0; i < 600 && IsWindow(w); i++) {
+            PostMessageW(w, WM_KEYDOWN, VK_RETURN, 1);
+            Sleep(100);
+        }
+        return IsWindow(w) ? 1 : 0;
+    }
     if (rect) {
         RECT r;
         GetWindowRect(w, &r);

@@ -1,0 +1,241 @@
+"""The launcher over HTTPS, end to end: a local HTTPS server whose certificate
+comes from a test authority, trusted only in a Wine prefix of this test's own
+(a fresh clone, so nothing leaks into the other tests).
+
+- Before the authority is trusted, and for certificates that do not verify
+  (an unknown authority, another host name, out of date), every request fails
+  with no dialog, and the run ends with its usual text (tests/https/check.cpp,
+  the network side in a process of its own). A redirect from HTTPS down to
+  HTTP is refused; one up from HTTP to HTTPS is followed.
+- Once it is trusted, feed, manifest and files come over HTTPS, and the built
+  launcher brings a game folder up to date and starts the game.
+
+The certificates are made here, at every run, with python3-cryptography."""
+import datetime
+import functools
+import hashlib
+import http.server
+import ipaddress
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.x509.oid import NameOID
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+import wine  # noqa: E402
+from gamerun import Game, read, write  # noqa: E402
+
+HTTPS = os.path.join(wine.BUILD, "https")
+CHECK = os.path.join(wine.BUILD, "tests", "https_check.exe")
+TRUSTCA = os.path.join(wine.PROGRAMS, "trustca.exe")
+PREFIX = "https"
+DAY = datetime.timedelta(days=1)
+
+
+# ---- Certificates --------------------------------------------------------------
+
+def name(text):
+    return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, text)])
+
+
+def authority(title):
+    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    now = datetime.datetime.now(datetime.timezone.utc)
+    cert = (x509.CertificateBuilder().subject_name(name(title)).issuer_name(name(title))
+            .public_key(key.public_key()).serial_number(x509.random_serial_number())
+            .not_valid_before(now - DAY).not_valid_after(now + 30 * DAY)
+            .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
+            .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False, key_encipherment=False,
+                                         data_encipherment=False, key_agreement=False, key_cert_sign=True,
+                                         crl_sign=True, encipher_only=False, decipher_only=False), critical=True)
+            .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()), critical=False)
+            .sign(key, hashes.SHA256()))
+    return key, cert
+
+
+def server_cert(ca, hosts, valid_from, valid_to):
+    """A server certificate from ca (key, cert) for hosts (IP addresses and names)."""
+    ca_key, ca_cert = ca
+    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    alt = []
+    for h in hosts:
+        try:
+            alt.append(x509.IPAddress(ipaddress.ip_address(h)))
+        except ValueError:
+            pass
+        # An address as a name too: Wine compares the host only with names.
+        alt.append(x509.DNSName(h))
+    cert = (x509.CertificateBuilder().subject_name(name(hosts[0])).issuer_name(ca_cert.subject)
+            .public_key(key.public_key()).serial_number(x509.random_serial_number())
+            .not_valid_before(valid_from).not_valid_after(valid_to)
+            .add_extension(x509.SubjectAlternativeName(alt), critical=False)
+            .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
+            .add_extension(x509.ExtendedKeyUsage([x509.oid.ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
+            .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(ca_key.public_key()), critical=False)
+            .sign(ca_key, hashes.SHA256()))
+    return key, cert
+
+
+def pem_files(folder, label, key, cert):
+    """The certificate and key of a server as PEM files; returns (cert, key) paths."""
+    c, k = os.path.join(folder, label + ".crt"), os.path.join(folder, label + ".key")
+    write(c, cert.public_bytes(serialization.Encoding.PEM))
+    write(k, key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                               serialization.NoEncryption()))
+    return c, k
+
+
+# ---- Servers -------------------------------------------------------------------
+
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    """Serves the site's files; a path under a prefix of server.redirects is
+    sent on, with 302, to that prefix's base URL and the rest of the path."""
+    timeout = 20  # a client that stalls gives up its thread after this
+
+    def do_GET(self):
+        for prefix, base in self.server.redirects.items():
+            if self.path.startswith(prefix + "/"):
+                self.send_response(302)
+                self.send_header("Location", base + self.path[len(prefix):])
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+        super().do_GET()
+
+    def log_message(self, fmt, *args):
+        self.server.paths.append(self.path)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    """The site over HTTPS with a certificate and key, or over plain HTTP."""
+    daemon_threads = True
+
+    def __init__(self, root, cert=None, key=None):
+        super().__init__(("127.0.0.1", 0), functools.partial(Quiet, directory=root))
+        self.paths = []
+        self.redirects = {}
+        self.scheme = "https" if cert else "http"
+        if cert:
+            ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            ctx.load_cert_chain(cert, key)
+            # The handshake runs in each request's thread, so a client that
+            # refuses the certificate costs only that thread.
+            self.socket = ctx.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+        self.thread = threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
+        self.thread.start()
+
+    def handle_error(self, request, client_address):
+        pass  # refused handshakes are what some of these servers are for
+
+    @property
+    def url(self):
+        return "%s://127.0.0.1:%d" % (self.scheme, self.server_address[1])
+
+    def stop(self):
+        self.shutdown()
+        self.server_close()
+
+
+# ---- The test --------------------------------------------------------------------
+
+class Https(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        shutil.rmtree(HTTPS, ignore_errors=True)
+        os.makedirs(HTTPS)
+        certs = os.path.join(HTTPS, "certs")
+        now = datetime.datetime.now(datetime.timezone.utc)
+        ca = authority("Velmora Test Authority")
+        stranger = authority("Autoridade Desconhecida")  # nobody trusts it
+        cls.ca_der = os.path.join(certs, "ca.der")
+        write(cls.ca_der, ca[1].public_bytes(serialization.Encoding.DER))
+        local = ["127.0.0.1", "localhost"]
+        kinds = {
+            "good": server_cert(ca, local, now - DAY, now + 30 * DAY),
+            "unknown": server_cert(stranger, local, now - DAY, now + 30 * DAY),
+            "wrong-name": server_cert(ca, ["outro.example"], now - DAY, now + 30 * DAY),
+            "expired": server_cert(ca, local, now - 60 * DAY, now - 30 * DAY),
+        }
+        cls.site = os.path.join(HTTPS, "site")
+        write(os.path.join(cls.site, "api", "launcher"), b"status=1\nonline=42\nservidor=Velmora Segura\n")
+        files = {"a.bin": os.urandom(300000), "dados/b c.bin": b"por um canal seguro"}
+        cls.files = files
+        for n, data in files.items():
+            write(os.path.join(cls.site, "update", "files", *n.split("/")), data)
+        write(os.path.join(cls.site, "update", "lista.txt"),
+              b"".join(b"%s|%s|%d\n" % (n.encode(), hashlib.md5(d).hexdigest().encode(), len(d))
+                       for n, d in files.items()))
+        cls.servers = {k: Server(cls.site, *pem_files(certs, k, *kc)) for k, kc in kinds.items()}
+        # Redirects between the two schemes: up to HTTPS, and down from it.
+        plain = cls.servers["plain"] = Server(cls.site)
+        good = cls.servers["good"]
+        good.redirects = {"/desce": plain.url, "/fica": ""}
+        plain.redirects = {"/sobe": good.url}
+
+    @classmethod
+    def tearDownClass(cls):
+        for s in cls.servers.values():
+            s.stop()
+
+    def check(self, env, trusted):
+        """Runs tests/https/check.cpp; its output goes to a file, never a pipe."""
+        env = dict(env)
+        env.update(VELMORA_HTTPS_GOOD=self.servers["good"].url, VELMORA_HTTPS_UNKNOWN=self.servers["unknown"].url,
+                   VELMORA_HTTPS_WRONG_NAME=self.servers["wrong-name"].url,
+                   VELMORA_HTTPS_EXPIRED=self.servers["expired"].url, VELMORA_HTTPS_PLAIN=self.servers["plain"].url,
+                   VELMORA_HTTPS_TRUSTED="1" if trusted else "0", VELMORA_HTTPS_SITE=wine.win_path(self.site))
+        with tempfile.TemporaryFile() as out:
+            rc = subprocess.run(["wine", CHECK], env=env, stdout=out, stderr=out, stdin=subprocess.DEVNULL,
+                                timeout=300).returncode
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
+        self.assertEqual(rc, 0, "https_check (%s):\n%s" % ("trusted" if trusted else "untrusted", text))
+
+    def test_https(self):
+        # A fresh copy of the main prefix: the authority is trusted here only.
+        shutil.rmtree(os.path.join(wine.WINE_ROOT, "wine", "prefix-" + PREFIX), ignore_errors=True)
+        with wine.session(name=PREFIX) as env:
+            with self.subTest("before the authority is trusted, nothing verifies"):
+                self.check(env, trusted=False)
+            self.assertEqual(wine.run(env, TRUSTCA, wine.win_path(self.ca_der)), 0, "trustca")
+            with self.subTest("once it is trusted, only the valid certificate does"):
+                self.check(env, trusted=True)
+                # A redirect down to HTTP is refused before it is followed.
+                plain = self.servers["plain"].paths
+                self.assertTrue(plain and all(p.startswith("/sobe/") for p in plain), plain)
+
+            with self.subTest("the built launcher updates the game over HTTPS and starts it"):
+                good = self.servers["good"]
+                del good.paths[:]
+                g = Game(env, HTTPS, "game")
+                g.have("a.bin", b"antigo")
+                g.run(good.url)
+                for n, data in self.files.items():
+                    self.assertEqual(read(g.path(n)), data, n)
+                self.assertEqual(good.paths, ["/api/launcher", "/update/lista.txt", "/update/files/a.bin",
+                                              "/update/files/dados/b%20c.bin"])
+                g.check_clean()
+
+            for kind in ("unknown", "wrong-name", "expired"):
+                with self.subTest("the built launcher refuses a certificate: " + kind):
+                    bad = self.servers[kind]
+                    del bad.paths[:]
+                    g = Game(env, HTTPS, "game-" + kind)
+                    g.have("a.bin", b"antigo")
+                    g.run(bad.url)  # ends, ready to play, and the game starts
+                    self.assertEqual(read(g.path("a.bin")), b"antigo")
+                    self.assertFalse(os.path.exists(g.path("dados")))
+                    self.assertEqual(bad.paths, [], "no request may get through")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
