@@ -1,10 +1,10 @@
 // The tests' web server as a program of its own, for tests and benchmarks that
 // drive Windows programs from outside:
 //   webserver ROOT [--port N] [--port-file FILE] [--log FILE] [--seconds N]
-//             [--answer PATH=SPEC]...
+//             [--answer PATH=HOW]...
 // serves the folder ROOT on 127.0.0.1 (port 0, the default, picks a free one,
 // written to FILE when it listens), appends every request path to the log, and
-// ends after N seconds (default 3600) or when killed. SPEC is one of
+// ends after N seconds (default 3600) or when killed. HOW is one of
 // status:CODE, empty, body:TEXT, cut:N, reset:N, stall:N, trickle:CHUNK:MS,
 // redirect:URL, silent. Exit code 0, or 2 for bad arguments, 1 when the port
 // cannot be had.
@@ -37,11 +37,11 @@ int wmain(int argc, wchar_t **argv) {
         else if (a == L"--log") log = v;
         else if (a == L"--seconds") seconds = _wtoi(v);
         else if (a == L"--answer") {
-            std::string spec = Narrow(v);
-            size_t eq = spec.find('=');
+            std::string rule = Narrow(v);
+            size_t eq = rule.find('=');
             Answer ans;
-            if (eq == std::string::npos || !ParseAnswer(spec.substr(eq + 1), ans)) return 2;
-            server.On(spec.substr(0, eq), ans);
+            if (eq == std::string::npos || !ParseAnswer(rule.substr(eq + 1), ans)) return 2;
+            server.On(rule.substr(0, eq), ans);
         } else {
             return 2;
         }

@@ -139,10 +139,10 @@ Answer Answer::Silent() {
     return a;
 }
 
-bool ParseAnswer(const std::string &spec, Answer &a) {
-    size_t colon = spec.find(':');
-    std::string kind = spec.substr(0, colon);
-    std::string arg = colon == std::string::npos ? "" : spec.substr(colon + 1);
+bool ParseAnswer(const std::string &rule, Answer &a) {
+    size_t colon = rule.find(':');
+    std::string kind = rule.substr(0, colon);
+    std::string arg = colon == std::string::npos ? "" : rule.substr(colon + 1);
     long long n = atoll(arg.c_str());
     if (kind == "status" && n > 0) a = Answer::WithStatus((int)n);
     else if (kind == "empty") a = Answer::Empty();

@@ -41,8 +41,8 @@ struct Answer {
 };
 
 // "status:404", "empty", "body:TEXT", "cut:N", "reset:N", "stall:N",
-// "trickle:CHUNK:MS", "redirect:URL", "silent". False when spec is none of them.
-bool ParseAnswer(const std::string &spec, Answer &a);
+// "trickle:CHUNK:MS", "redirect:URL", "silent". False when rule is none of them.
+bool ParseAnswer(const std::string &rule, Answer &a);
 
 class WebServer {
 public:

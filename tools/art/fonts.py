@@ -85,10 +85,10 @@ def fetch(tgz, sha256):
     if not os.path.exists(tgz):
         # expo-google-fonts-cinzel-0.4.2.tgz <- @expo-google-fonts/cinzel@0.4.2
         m = re.fullmatch(r"(.+)-([a-z]+)-(\d+\.\d+\.\d+)\.tgz", os.path.basename(tgz))
-        spec = "@%s/%s@%s" % (m.group(1), m.group(2), m.group(3))
+        package = "@%s/%s@%s" % (m.group(1), m.group(2), m.group(3))
         folder = os.path.dirname(os.path.abspath(tgz))
         os.makedirs(folder, exist_ok=True)
-        subprocess.run(["npm", "pack", spec, "--prefer-offline", "--silent", "--pack-destination", folder],
+        subprocess.run(["npm", "pack", package, "--prefer-offline", "--silent", "--pack-destination", folder],
                        check=True, stdout=subprocess.DEVNULL)
     with open(tgz, "rb") as f:
         got = hashlib.sha256(f.read()).hexdigest()
