@@ -28,8 +28,8 @@ def session(size=None, name=None):
 
 def start(env, exe, *args, cwd=None, log=None):
     """Starts a Windows program in the background; output goes to a file, never a
-    pipe: the file log (appended to) or a new temporary one."""
-    out = open(log, "ab") if log else tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log", delete=False)
+    pipe: the file log (appended to), or an unnamed one that vanishes with it."""
+    out = open(log, "ab") if log else tempfile.TemporaryFile(prefix="wine-")
     with out:
         return subprocess.Popen(["wine", exe, *args], env=env, cwd=cwd, stdout=out, stderr=out,
                                 stdin=subprocess.DEVNULL)
