@@ -69,6 +69,12 @@ class Server:
             self.proc.kill()
         self.proc.wait()
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
 
 # ---- The scenarios -------------------------------------------------------------
 # Each takes the session's environment and raises AssertionError when it does
@@ -85,12 +91,9 @@ def three_files(g):
 
 def normal_run_completes(g, restarts=False):
     """A run against the site as it is; returns the paths it asked for."""
-    server = Server(g.env, g.site)
-    try:
+    with Server(g.env, g.site) as server:
         g.run(server.url, restarts=restarts)
         asked = server.requests()
-    finally:
-        server.stop()
     g.check_whole()
     g.check_new()
     g.check_clean()
@@ -101,11 +104,8 @@ def killed_mid_download(env):
     g = Game(env, FAULTS, "kill-download")
     three_files(g)
     novo = g.path("dados/b.bin") + ".novo"
-    server = Server(env, g.site, {"/update/files/dados/b.bin": "stall:%d" % (3 * PIECE)})
-    try:
+    with Server(env, g.site, {"/update/files/dados/b.bin": "stall:%d" % (3 * PIECE)}) as server:
         g.run(server.url, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 3 * PIECE)
-    finally:
-        server.stop()
     g.check_whole()
     g.check_new(["dados/a.bin"])
     g.check_old(["dados/b.bin", "c.txt", "main.exe"])
@@ -115,13 +115,10 @@ def killed_mid_download(env):
 def killed_after_verify(env):
     g = Game(env, FAULTS, "kill-verified")
     three_files(g)
-    server = Server(env, g.site, {"/update/files/dados/b.bin": "silent"})
     new_a = g.files["dados/a.bin"][1]
-    try:
+    with Server(env, g.site, {"/update/files/dados/b.bin": "silent"}) as server:
         g.run(server.url, kill=lambda: read(g.path("dados/a.bin")) == new_a
               and "/update/files/dados/b.bin" in server.requests())
-    finally:
-        server.stop()
     g.check_whole()
     g.check_new(["dados/a.bin"])
     g.check_old(["dados/b.bin"])
@@ -136,11 +133,8 @@ def killed_while_launcher_downloads(env):
     g.publish("zz.bin", b"depois do launcher", b"antes")
     g.manifest()
     novo = g.exe + ".novo"
-    server = Server(env, g.site, {"/update/files/" + EXE: "stall:%d" % (8 * PIECE)})
-    try:
+    with Server(env, g.site, {"/update/files/" + EXE: "stall:%d" % (8 * PIECE)}) as server:
         g.run(server.url, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 8 * PIECE)
-    finally:
-        server.stop()
     g.check_whole()
     g.check_old([EXE, "zz.bin"])
     normal_run_completes(g, restarts=True)
@@ -152,11 +146,8 @@ def killed_then_rolled_back(env):
     g = Game(env, FAULTS, "kill-rollback")
     three_files(g)
     novo = g.path("dados/b.bin") + ".novo"
-    server = Server(env, g.site, {"/update/files/dados/b.bin": "stall:%d" % (2 * PIECE)})
-    try:
+    with Server(env, g.site, {"/update/files/dados/b.bin": "stall:%d" % (2 * PIECE)}) as server:
         g.run(server.url, kill=lambda: os.path.exists(novo) and os.path.getsize(novo) >= 2 * PIECE)
-    finally:
-        server.stop()
     g.check_whole()
     old_b = g.files["dados/b.bin"][0]
     g.publish("dados/b.bin", old_b, old_b)
@@ -171,8 +162,7 @@ def full_disk(env, disk):
     g.publish("grande.pak", noise(9, 6 << 20), noise(10, 100000))
     g.publish("z.bin", b"z nova", b"z antiga")
     g.manifest()
-    server = Server(env, g.site)
-    try:
+    with Server(env, g.site) as server:
         for run in range(2):  # the failing run, then the next one on the same disk
             room = os.statvfs(disk).f_bavail * os.statvfs(disk).f_frsize
             g.assert_(room < len(g.files["grande.pak"][1]), "the disk has room for grande.pak")
@@ -185,8 +175,6 @@ def full_disk(env, disk):
         # With room again, the update goes through.
         subprocess.run(["mount", "-o", "remount,size=%d" % (4 * DISK_SIZE), disk], check=True)
         g.run(server.url)
-    finally:
-        server.stop()
     g.check_whole()
     g.check_new()
     g.check_clean()
@@ -201,15 +189,12 @@ def read_only_file(env):
     g.publish("c.bin", b"c nova", b"c antiga")
     g.manifest()
     os.chmod(g.path("dados/somente-leitura.bin"), 0o444)
-    server = Server(env, g.site)
-    try:
+    with Server(env, g.site) as server:
         for _ in range(2):
             g.run(server.url)
             g.check_whole()
             g.check_new(["a.bin"])
             g.check_clean()
-    finally:
-        server.stop()
 
 
 def folder_for_file(env):
@@ -219,8 +204,7 @@ def folder_for_file(env):
     g.have("dados/mapa.bin/dentro.txt", b"o que a pasta guarda")
     g.publish("c.bin", b"c nova", b"c antiga")
     g.manifest()
-    server = Server(env, g.site)
-    try:
+    with Server(env, g.site) as server:
         for _ in range(2):
             g.run(server.url)
             g.check_whole()
@@ -228,8 +212,6 @@ def folder_for_file(env):
             g.check_old(["dados/mapa.bin", "c.bin"])
             g.assert_(read(g.path("dados/mapa.bin/dentro.txt")) == b"o que a pasta guarda", "the folder's file")
             g.check_clean()
-    finally:
-        server.stop()
 
 
 def file_for_folder(env):
@@ -239,8 +221,7 @@ def file_for_folder(env):
     g.publish("config/opcoes.bin", b"dentro da pasta")
     g.publish("c.bin", b"c nova", b"c antiga")
     g.manifest()
-    server = Server(env, g.site)
-    try:
+    with Server(env, g.site) as server:
         for _ in range(2):
             g.run(server.url)
             g.check_whole()
@@ -248,8 +229,6 @@ def file_for_folder(env):
             g.check_old(["c.bin"])
             g.assert_(read(g.path("config")) == b"um arquivo onde a lista quer uma pasta", "the file 'config'")
             g.check_clean()
-    finally:
-        server.stop()
 
 
 def redirect_loop_file(env):
@@ -258,9 +237,8 @@ def redirect_loop_file(env):
     g.publish("b.bin", b"b nova", b"b antiga")
     g.manifest()
     g.feed(b"status=1\n")
-    server = Server(env, g.site, {"/update/files/b.bin": "redirect:/update/files/b.bin",
-                                  "/api/launcher": "redirect:/api/launcher"})
-    try:
+    with Server(env, g.site, {"/update/files/b.bin": "redirect:/update/files/b.bin",
+                                  "/api/launcher": "redirect:/api/launcher"}) as server:
         g.run(server.url)
         g.check_whole()
         g.check_new(["a.bin"])
@@ -269,22 +247,17 @@ def redirect_loop_file(env):
         asked = server.requests()
         g.assert_(asked.count("/update/files/b.bin") == 11, "b.bin asked %d times" % asked.count("/update/files/b.bin"))
         g.assert_(asked.count("/api/launcher") == 11, "the feed asked %d times" % asked.count("/api/launcher"))
-    finally:
-        server.stop()
 
 
 def redirect_loop_manifest(env):
     g = Game(env, FAULTS, "redirect-manifest")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.manifest()
-    server = Server(env, g.site, {"/update/lista.txt": "redirect:/update/lista.txt"})
-    try:
+    with Server(env, g.site, {"/update/lista.txt": "redirect:/update/lista.txt"}) as server:
         g.run(server.url)
         g.check_whole()
         g.check_old(["a.bin"])
         g.check_clean()
-    finally:
-        server.stop()
 
 
 def huge_documents(env):
@@ -314,15 +287,12 @@ def html_error_page(env):
     g.publish("c.bin", b"c nova", b"c antiga")
     g.manifest()
     page = "body:<html><body><h1>Erro interno</h1><p>Tente mais tarde.</p></body></html>"
-    server = Server(env, g.site, {"/update/files/b.bin": page})
-    try:
+    with Server(env, g.site, {"/update/files/b.bin": page}) as server:
         g.run(server.url)
         g.check_whole()
         g.check_new(["a.bin"])
         g.check_old(["b.bin", "c.bin"])
         g.check_clean()
-    finally:
-        server.stop()
 
 
 # ---- The matrix ---------------------------------------------------------------
