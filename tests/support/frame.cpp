@@ -58,20 +58,7 @@ void LoadArt() {
 }
 
 void FreshState() {
-    Online = -1;
-    ServerUp = -1;
-    Progress = -1;
-    lstrcpyW(Status, L"Conectando ao servidor...");
-    ServerName[0] = 0;
-    ZeroMemory(News, sizeof News);
-    NewsN = 0;
-    Ready = 0;
-    Toast[0] = 0;
-    Page = Hover = Pressed = DdOpen = 0;
-    DdHover = -1;
-    Icon = Tray = Music = WinMode = 1;
-    Volume = 80;
-    ResIdx = 2;
+    StartupState();
     TestTicks = 0;
     Ticks = TestTickSource;
 }

@@ -18,15 +18,7 @@ void FreshNetState() {
         OpenNet();
         once = true;
     }
-    Online = -1;
-    ServerUp = -1;
-    Progress = -1;
-    lstrcpyW(Status, L"Conectando ao servidor...");
-    ServerName[0] = 0;
-    ZeroMemory(News, sizeof News);
-    NewsN = 0;
-    Ready = 0;
-    Restart = 0;
+    StartupState();
 }
 
 void RecordPublished() { PublishHook = Record; }

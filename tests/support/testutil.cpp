@@ -146,3 +146,20 @@ long long OptionDword(const wchar_t *name) {
     if (r != ERROR_SUCCESS || type != REG_DWORD || size != 4) return -1;
     return v;
 }
+
+void StartupState() {
+    Online = -1;
+    ServerUp = -1;
+    Progress = -1;
+    lstrcpyW(Status, L"Conectando ao servidor...");
+    ServerName[0] = 0;
+    ZeroMemory(News, sizeof News);
+    NewsN = 0;
+    Ready = Restart = 0;
+    Toast[0] = 0;
+    Page = Hover = Pressed = DdOpen = 0;
+    DdHover = -1;
+    Icon = Tray = Music = WinMode = 1;
+    Volume = 80;
+    ResIdx = 2;
+}

@@ -39,6 +39,10 @@ template <class F> bool WaitFor(F cond, DWORD ms) {
 // every paint.
 void InitLock();
 
+// Puts the launcher state back to what a freshly started launcher holds
+// (nothing received, busy, home page, default options).
+void StartupState();
+
 // Deletes the game client's options key under HKCU.
 void ClearOptionsKey();
 // A REG_DWORD of the options key: the value, or -1 when missing or of another type/size.
