@@ -52,7 +52,7 @@ class Update(e2e.Case):
         self.assertGreyed(launcher)
         self.wait_until(lambda: os.path.exists(os.path.join(folder, "Data", "texturas.pak.novo")), 30,
                         "the large file's download did not begin")
-        self.assertIn("texturas.pak", self.assertStatus(launcher, "fetching"))
+        self.wait_status(launcher, "fetching", "texturas.pak")
         self.assertGreyed(launcher)
 
         self.wait_current(folder, entries)
@@ -133,7 +133,7 @@ class Update(e2e.Case):
         launcher = self.start_shown(folder)
         self.wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) >= 2 * MIB, 60,
                         "the large download did not get going")
-        self.assertIn("texturas.pak", self.assertStatus(launcher, "fetching"))
+        self.wait_status(launcher, "fetching", "texturas.pak")
         clicked = time.time()
         launcher.click("BtnClose", pause=0)
         self.assertEqual(launcher.wait_exit(10), 0, "the launcher did not end")

@@ -170,6 +170,18 @@ class Case(unittest.TestCase):
         self.assertEqual(shown, key, "the status line reads %r" % text)
         return text
 
+    def wait_status(self, launcher, key, part, timeout=5):
+        """Waits until the status line shows the text key naming part (the window
+        repaints a moment after the launcher publishes); returns the reading."""
+        deadline = time.time() + timeout
+        while True:
+            shown, text = self.status(launcher)
+            if shown == key and part in text:
+                return text
+            if time.time() > deadline:
+                self.fail("the status line never read %s with %r; it reads %r" % (key, part, text))
+            time.sleep(0.1)
+
     def badge(self, launcher):
         """The server badge as read: a key of BADGES, or None."""
         text = desktop.read_text(launcher.look((404, 142, 152, 48)))
