@@ -31,7 +31,7 @@ add_custom_command(
   COMMAND ${ART_PYTHON} ${CMAKE_SOURCE_DIR}/tools/art/fonts.py
           ${CINZEL_TGZ} ${CINZEL_SHA256} ${OPEN_SANS_DIR} ${ART}/fonts
   COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/art/fonts.stamp
-  DEPENDS ${CMAKE_SOURCE_DIR}/tools/art/fonts.py
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/art/fonts.py ${CMAKE_SOURCE_DIR}/tools/art/output.py
           ${OPEN_SANS_DIR}/OpenSans-Regular.ttf ${OPEN_SANS_DIR}/OpenSans-Semibold.ttf
   COMMENT "Fonts: Cinzel ${CINZEL_VERSION} and Open Sans under the launcher's family names"
   VERBATIM)

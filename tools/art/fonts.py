@@ -20,6 +20,7 @@ import sys
 import tarfile
 
 from fontTools.ttLib import TTFont
+from output import write
 
 CINZEL_MEMBER = "package/700Bold/Cinzel_700Bold.ttf"
 
@@ -67,17 +68,6 @@ def save(font, path):
     buf = io.BytesIO()
     font.save(buf)
     write(path, buf.getvalue())
-
-
-def write(path, data):
-    if os.path.exists(path):
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
 
 
 def fetch(tgz, sha256):

@@ -15,6 +15,7 @@ import os
 import struct
 import subprocess
 import sys
+from output import write
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -23,17 +24,6 @@ SPRITE_SIZES = ([(230, 102)] * 4 + [(144, 52)] * 3 + [(282, 52)] * 3 + [(106, 50
                 [(132, 50)] * 3 + [(140, 64)] * 6 + [(30, 26)] * 4 + [(54, 32)] * 4 +
                 [(152, 48)] * 3 + [(320, 54)] * 4 + [(170, 54)] * 6 + [(582, 8), (10, 10)])
 PACK_SIZE = 1642712
-
-
-def write(path, data):
-    if os.path.exists(path):
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
 
 
 def bmp24(surf):
