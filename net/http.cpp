@@ -2,6 +2,8 @@
 
 #include "app/state.h"
 
+DWORD ReceiveMs = 30000;
+
 void OpenNet() {
     Net = InternetOpenW(L"Zorun Classic Launcher", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
     if (!Net) return;

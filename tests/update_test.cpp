@@ -1,17 +1,20 @@
-// Update runs against a real local web server and real files, through the
-// network thread as the launcher runs it, recording every (Status, Progress)
-// pair the window is told of.
+// The update: the manifest's lines, an entry's local path, FileMd5 on real
+// files (other processes holding some), and update runs through the network
+// thread against the tests' web server, the launcher's own executable
+// included, with every (Status, Progress) pair the window is told of.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
+#include <atomic>
+#include <cstdio>
+#include <thread>
 
 #include "app/state.h"
+#include "net/http.h"
 #include "net/netthread.h"
-#include "support/netutil.h"
-#include "support/testutil.h"
-#include "support/webserver.h"
+#include "support/netrun.h"
+#include "update/manifest.h"
+#include "update/md5.h"
 
 namespace {
 
@@ -20,102 +23,217 @@ const std::wstring NoList = L"Não foi possível verificar atualizações. Você
 const std::wstring NoFile = L"Falha ao baixar atualização. Tente de novo mais tarde.";
 const std::wstring Corrupt = L"Arquivo de atualização corrompido. Tente de novo.";
 const std::wstring InUse = L"Feche o jogo antes de atualizar e abra o launcher de novo.";
+const std::wstring Restarting = L"Launcher atualizado. Reiniciando...";
 const std::wstring Updated = L"Jogo atualizado! Pronto para jogar.";
 const std::wstring Current = L"Seu jogo está atualizado. Pronto para jogar.";
+const std::string Md5A = "0123456789abcdef0123456789abcdef", Bom = "\xEF\xBB\xBF";
 
 std::wstring Fetching(const std::wstring &name, int index, int need) {
-    return L"Baixando " + name + L" (" + std::to_wstring(index) + L" de " + std::to_wstring(need) +
-           L")...";
+    return L"Baixando " + name + L" (" + std::to_wstring(index) + L" de " + std::to_wstring(need) + L")...";
 }
 
-std::wstring WinName(const std::string &name) {
-    std::wstring w = Wide(name);
-    std::replace(w.begin(), w.end(), L'/', L'\\');
-    return w;
+// ---- The manifest's lines -----------------------------------------------------------
+
+std::vector<ManifestEntry> Parse(std::string text, int cap = EntryMax) {
+    static ManifestEntry e[EntryMax + 1];
+    int n = ParseManifest(&text[0], e, cap);
+    return std::vector<ManifestEntry>(e, e + n);
 }
 
-// Every "*.novo" below dir.
-void FindTemps(const std::wstring &dir, std::vector<std::wstring> &out) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n == L"." || n == L"..") continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            FindTemps(dir + L"\\" + n, out);
-        else if (n.size() > 5 && n.substr(n.size() - 5) == L".novo")
-            out.push_back(dir + L"\\" + n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
+std::vector<std::string> Names(const std::string &text) {
+    std::vector<std::string> out;
+    for (const ManifestEntry &e : Parse(text)) out.push_back(e.name);
+    return out;
 }
 
-class Update : public ::testing::Test {
+std::string Line(const std::string &name) { return name + "|" + Md5A + "|1\n"; }
+
+TEST(ManifestParse, EntryLinesAndLinesOfAnotherShape) {
+    auto es = Parse("data/mapa.bin|" + Md5A + "|1234\nb|0123456789ABCDEF0123456789ABCDEF|2\r\n"
+                    "c|zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz|3");
+    ASSERT_EQ(es.size(), 3u);
+    EXPECT_STREQ(es[0].name, "data/mapa.bin");
+    EXPECT_STREQ(es[0].md5, Md5A.c_str());
+    EXPECT_EQ(es[0].size, 1234u);
+    EXPECT_STREQ(es[1].md5, "0123456789ABCDEF0123456789ABCDEF") << "kept as written";
+    EXPECT_EQ(es[1].size, 2u) << "CR LF reads like LF";
+    EXPECT_STREQ(es[2].md5, "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz") << "digits are not checked";
+    EXPECT_EQ(Names("curto|" + Md5A.substr(0, 31) + "|1\nlongo|" + Md5A + "0|1\numa barra|" + Md5A +
+                    "\nsem barra\n\n# comentário\n|" + Md5A + "|1\nbarra|na|md5" + Md5A.substr(5) + "|1\nok|" + Md5A +
+                    "|7\n"),
+              (std::vector<std::string>{"ok"}));
+    EXPECT_TRUE(Parse("").empty());
+    EXPECT_TRUE(Parse("\n\n\n").empty());
+}
+
+TEST(ManifestParse, NamesUpTo199Bytes) {
+    std::string n199(199, 'n'), wide199;  // multi-byte characters count in bytes
+    while (wide199.size() < 198) wide199 += "ç";
+    wide199 += "x";
+    EXPECT_EQ(Names(Line(n199 + "n") + Line(n199) + Line(wide199) + Line(wide199 + "x")),
+              (std::vector<std::string>{n199, wide199}));
+}
+
+// Names that could leave the game folder, and names Windows opens as devices
+// (whatever the extension, letter case or trailing spaces, as file or folder).
+TEST(ManifestParse, UnsafeAndDeviceNamesAreSkipped) {
+    std::vector<std::string> skipped = {"../fora.txt", "a/../../b", "a..b", "..", "pasta/..", "/raiz.txt",
+                                        "\\raiz.txt", "C:x.txt", "C:\\Windows\\x.dll", "a:b", "dados/a:fluxo"};
+    for (const char *d : {"CON", "con", "Con.txt", "PRN", "prn.log", "AUX", "aux.tar.gz", "NUL", "nul.bin", "NuL",
+                          "COM1", "com9.dat", "COM0", "LPT1", "lpt9.txt", "LPT0.x", "CON .txt", "nul.", "aux ",
+                          "COM\xC2\xB9", "lpt\xC2\xB3.txt", "CONIN$", "conout$.log"})
+        for (const char *w : {"%s", "dados/%s", "%s/arq.bin", "a/b/%s/c.bin", "a\\%s", "%s\\arq.bin"}) {
+            char name[64];
+            snprintf(name, sizeof name, w, d);
+            skipped.push_back(name);
+        }
+    for (const std::string &name : skipped) EXPECT_TRUE(Parse(Line(name)).empty()) << name;
+    for (const char *name : {"a.b.c", ".oculto", "pasta/sub/arq.bin", "pasta\\sub\\arq.bin", "a./b",
+                             "com espaço.txt", "main.exe", "CONSOLE", "con1", "icon", "aux1.txt", "NULL", "COM10",
+                             "COM", "LPT", "lpt1a", "com1x.txt", "xcon.txt", "dados/conx/a.bin", "com\xC2\xB4",
+                             "COM\xC2\xB9x", " con", "a.con", "pasta.aux/x.bin", "CONIN", "conout"})
+        EXPECT_EQ(Names(Line(name)), (std::vector<std::string>{name})) << name;
+}
+
+// A mark before the first line would make it part of the first name.
+TEST(ManifestParse, AByteOrderMarkAtTheStartIsPassedOver) {
+    EXPECT_EQ(Names(Bom + "primeiro.bin|" + Md5A + "|3\r\n" + Line("segundo.bin")),
+              (std::vector<std::string>{"primeiro.bin", "segundo.bin"}));
+    EXPECT_TRUE(Parse(Bom).empty());
+    EXPECT_TRUE(Parse(Bom + "\n").empty());
+    EXPECT_EQ(Names(Line("a.bin") + Bom + Line("b.bin")), (std::vector<std::string>{"a.bin", Bom + "b.bin"}));
+    EXPECT_EQ(Names(Bom + Bom + Line("c")), (std::vector<std::string>{Bom + "c"}));
+}
+
+TEST(ManifestParse, SizesReadLikeStrtoulAndSaturate) {
+    struct Case {
+        const char *field;
+        unsigned want;
+    } cases[] = {{"", 0}, {"abc", 0}, {"12", 12}, {"  12", 12}, {"\t12", 12}, {"12\r", 12}, {"12 bytes", 12},
+                 {"+12", 12}, {"-5", 0}, {"4294967295", 4294967295u}, {"4294967296", 4294967295u},
+                 {"99999999999999999999999999999", 4294967295u}, {"000000000000000000000000000042", 42}};
+    for (const Case &c : cases) {
+        auto es = Parse("f|" + Md5A + "|" + c.field);
+        ASSERT_EQ(es.size(), 1u) << c.field;
+        EXPECT_EQ(es[0].size, c.want) << c.field;
+    }
+}
+
+TEST(ManifestParse, AtMost256EntriesTheFirstAcceptableOnes) {
+    std::string text;
+    for (int i = 0; i < 300; i++) text += (i % 10 == 3 ? Line("../mau" + std::to_string(i)) : "") + Line("f" + std::to_string(i));
+    auto es = Parse(text);
+    ASSERT_EQ(es.size(), 256u);
+    EXPECT_STREQ(es[255].name, "f255");
+    EXPECT_EQ(Parse(text, 3).size(), 3u) << "the table is never written past its capacity";
+}
+
+// A 70,000-byte manifest arrives as its first 65,535 bytes; the line cut
+// there parses as far as it goes, here three digits into its size.
+TEST_F(NetRun, ALongManifestIsReadUpToItsBuffer) {
+    std::string entry = "corte.bin|" + Md5A + "|", doc;
+    size_t want = 65535 - 3 - entry.size();  // where the cut entry starts
+    while (doc.size() + 40 < want) doc += "# linha sem barras para encher o arquivo\n";
+    doc += std::string(want - doc.size() - 1, '#') + "\n" + entry + "987654321\n";
+    while (doc.size() < 70000) doc += Line("depois.bin");
+    server.On("/lista.txt", Rule::Body(doc));
+    static char buf[65536];
+    ASSERT_EQ(HttpGet((server.Base() + L"/lista.txt").c_str(), buf, sizeof buf), 65535);
+    auto es = Parse(std::string(buf, 65535));
+    ASSERT_EQ(es.size(), 1u);
+    EXPECT_STREQ(es[0].name, "corte.bin");
+    EXPECT_EQ(es[0].size, 987u);
+}
+
+TEST(LocalPathOf, FoldersBecomeBackslashesAndAPathThatDoesNotFitIsRefused) {
+    wchar_t out[261];
+    char name[EntryNameLen] = "dados/mapas/ação.bin";
+    EXPECT_GT(LocalPath(L"C:\\Jogo", name, out, 260), 0);
+    EXPECT_STREQ(out, L"C:\\Jogo\\dados\\mapas\\ação.bin");
+    EXPECT_STREQ(name, "dados\\mapas\\ação.bin") << "changed in place, as the URL is made from it";
+    std::wstring dir = L"C:\\" + std::wstring(240, L'd');
+    for (int len = 1; len < 30; len++) {
+        lstrcpyA(name, std::string(len, 'n').c_str());
+        out[260] = L'#';  // one unit past the field
+        int total = (int)dir.size() + 1 + len;
+        EXPECT_EQ(LocalPath(dir.c_str(), name, out, 260), total <= 259 ? total : 0) << len;
+        EXPECT_EQ(lstrlenW(out), total <= 259 ? total : 0) << len;
+        EXPECT_EQ(out[260], L'#');
+    }
+}
+
+// ---- FileMd5 ------------------------------------------------------------------------
+
+TEST(Md5, DigestsOfFilesAndOfNoFile) {
+    std::wstring dir = FreshDir(L"md5"), f = dir + L"\\f.bin";
+    struct Case {
+        std::string data;
+        const char *md5;
+    } cases[] = {{"", "d41d8cd98f00b204e9800998ecf8427e"},
+                 {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+                 {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},  // 16 chunks and a bit
+                 {std::string(65536, 'x'), nullptr},
+                 {std::string(65537, 'x'), nullptr}};
+    char out[33];
+    for (const Case &c : cases) {
+        ASSERT_TRUE(WriteBytes(f, c.data));
+        ASSERT_EQ(FileMd5(f.c_str(), out), 1);
+        EXPECT_EQ(std::string(out), c.md5 ? c.md5 : Md5Of(c.data)) << c.data.size();
+    }
+    ASSERT_TRUE(WriteBytes(f, "abc"));
+    EXPECT_TRUE(Md5Matches(f.c_str(), "900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_FALSE(Md5Matches(f.c_str(), "900150983cd24fb0d6963f7d28e17f73"));
+    char none[33] = "untouched";
+    for (std::wstring missing : {dir + L"\\não existe.bin", dir}) {
+        EXPECT_EQ(FileMd5(missing.c_str(), none), 0);
+        EXPECT_FALSE(Md5Matches(missing.c_str(), "900150983cd24fb0d6963f7d28e17f72"));
+    }
+    EXPECT_STREQ(none, "untouched");
+}
+
+TEST(Md5, AFileAnotherProcessHoldsIsHashedIfItSharesReading) {
+    std::wstring f = FreshDir(L"md5-held") + L"\\aberto.bin";
+    ASSERT_TRUE(WriteBytes(f, "abc"));
+    HANDLE p = HoldFile(f, FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+    ASSERT_TRUE(p) << "holder could not open the file";
+    char out[33] = "untouched";
+    EXPECT_EQ(FileMd5(f.c_str(), out), 1);
+    EXPECT_STREQ(out, "900150983cd24fb0d6963f7d28e17f72");
+    Kill(p);
+    p = HoldFile(f, 0, true);
+    ASSERT_TRUE(p);
+    lstrcpyA(out, "untouched");
+    EXPECT_EQ(FileMd5(f.c_str(), out), 0) << "held for writing without letting others read";
+    EXPECT_STREQ(out, "untouched");
+    Kill(p);
+}
+
+// ---- Update runs ---------------------------------------------------------------------
+
+class Update : public NetRun {
 protected:
-    std::wstring game, site;
-    WebServer server;
-    std::string manifest;
-    std::vector<WPARAM> msgs;
-
-    void SetUp() override {
-        FreshNetState();
-        std::wstring test = Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        game = FreshDir(L"upd-" + test);
-        site = FreshDir(L"upd-" + test + L"-site");
-        CreateDirectoryW((site + L"\\update").c_str(), 0);
-        CreateDirectoryW((site + L"\\update\\files").c_str(), 0);
-        ASSERT_TRUE(server.Start(site));
-        UseFolder(game);
-        Wnd = NetWindow();
-        TakeNetMessages(Wnd);
-        RecordPublished();
-        ClearPublished();
+    // Every "*.novo" below dir.
+    void Temps(const std::wstring &dir, std::vector<std::wstring> &out) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+        for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &fd)) {
+            std::wstring n = fd.cFileName;
+            if (n == L"." || n == L"..") continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Temps(dir + L"\\" + n, out);
+            else if (n.size() > 5 && n.substr(n.size() - 5) == L".novo") out.push_back(dir + L"\\" + n);
+        }
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
     }
-    void UseFolder(const std::wstring &dir) {
-        game = dir;
-        lstrcpyW(Site, server.Base().c_str());
-        lstrcpyW(Dir, game.c_str());
-        lstrcpyW(SelfExe, (game + L"\\VelmoraLauncher.exe").c_str());
-    }
-    // Puts a file on the site and lists it; size < 0 lists its true size.
-    void List(const std::string &name, const std::string &content, long long size = -1) {
-        std::wstring path = site + L"\\update\\files\\" + WinName(name);
-        MakeParents(path);
-        ASSERT_TRUE(WriteBytes(path, content));
-        manifest += name + "|" + Md5Of(content) + "|" +
-                    std::to_string(size < 0 ? (long long)content.size() : size) + "\n";
-    }
-    void Have(const std::string &name, const std::string &content) {
-        MakeParents(Game(name));
-        ASSERT_TRUE(WriteBytes(Game(name), content));
-    }
-    std::wstring Game(const std::string &name) { return game + L"\\" + WinName(name); }
-    std::string In(const std::string &name) { return ReadBytes(Game(name)); }
-
-    // The whole network thread, as the launcher runs it (the site has no feed).
-    Publications Run() {
-        if (!manifest.empty()) WriteBytes(site + L"\\update\\lista.txt", manifest);
-        ClearPublished();
-        NetThread(0);
-        msgs = TakeNetMessages(Wnd);
-        return Published();
-    }
-    std::vector<std::string> FileRequests() {
-        std::vector<std::string> out;
-        for (const std::string &p : server.Paths())
-            if (p.rfind("/update/files/", 0) == 0) out.push_back(p.substr(14));
-        return out;
-    }
-    // What every run leaves, whatever its outcome.
-    void ExpectSettled(const Publications &pubs) {
+    // What every run leaves, whatever its outcome: its last text is last.
+    void ExpectSettled(const Publications &pubs, const std::wstring &last) {
         std::vector<std::wstring> temps;
-        FindTemps(game, temps);
+        Temps(game, temps);
         EXPECT_TRUE(temps.empty()) << "left behind: " << Utf8(temps[0]);
         EXPECT_EQ(Ready, 1);
         EXPECT_EQ(Progress, 1000);
         ASSERT_FALSE(pubs.empty());
         EXPECT_EQ(pubs.front(), std::make_pair(Checking, -1));
-        EXPECT_EQ(pubs.back().second, 1000);
+        EXPECT_EQ(pubs.back(), std::make_pair(last, 1000));
         // One message for the feed, one per publication, then the last one.
         ASSERT_EQ(msgs.size(), pubs.size() + 2);
         EXPECT_EQ(std::count(msgs.begin(), msgs.end(), 1), 1);
@@ -123,73 +241,60 @@ protected:
     }
 };
 
-// The pairs at which the text changes: what the player reads, in order.
-Publications Texts(const Publications &pubs) {
-    Publications out;
-    for (const auto &p : pubs)
-        if (out.empty() || out.back().first != p.first) out.push_back(p);
-    return out;
-}
-
 TEST_F(Update, EverythingCurrentGoesFromBusyStraightToDone) {
     Have("a.bin", "conteúdo de a");
     Have("dados/b.bin", "conteúdo de b");
     List("a.bin", "conteúdo de a");
-    manifest += "dados/b.bin|" + [] {
-        std::string m = Md5Of("conteúdo de b");
-        std::transform(m.begin(), m.end(), m.begin(), ::toupper);
-        return m;
-    }() + "|13\n";
+    std::string upper = Md5Of("conteúdo de b");
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    manifest += "dados/b.bin|" + upper + "|13\n";
     Publications pubs = Run();
     EXPECT_EQ(pubs, (Publications{{Checking, -1}, {Current, 1000}}));
     EXPECT_TRUE(FileRequests().empty());
-    ExpectSettled(pubs);
+    ExpectSettled(pubs, Current);
 }
 
-TEST_F(Update, TwoMissingFilesOf100And300Bytes) {
-    List("a.bin", std::string(100, 'a'));
-    List("b.bin", std::string(300, 'b'));
-    Publications pubs = Run();
-    EXPECT_EQ(Texts(pubs), (Publications{{Checking, -1},
-                                          {Fetching(L"a.bin", 1, 2), 0},
-                                          {Fetching(L"b.bin", 2, 2), 250},
-                                          {Updated, 1000}}));
-    int last = -1;
-    for (const auto &p : pubs) {
-        if (p.first == Fetching(L"a.bin", 1, 2)) EXPECT_LE(p.second, 250);
-        EXPECT_GE(p.second, last);
-        last = p.second;
-    }
-    EXPECT_EQ(pubs[pubs.size() - 2], std::make_pair(Fetching(L"b.bin", 2, 2), 1000));
-    EXPECT_EQ(In("a.bin"), std::string(100, 'a'));
-    EXPECT_EQ(In("b.bin"), std::string(300, 'b'));
-    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "b.bin"}));
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, OnlyDifferingFilesAreFetchedAndCounted) {
+TEST_F(Update, OnlyDifferingFilesAreFetchedCountedAndShown) {
     Have("igual.bin", "mesmo");
     Have("velho.bin", "versão antiga");
     List("igual.bin", "mesmo");
-    List("velho.bin", "versão nova");
-    List("novo.bin", "arquivo novo");
+    List("velho.bin", std::string(100, 'v'));
+    List("novo.bin", std::string(300, 'n'));
     Publications pubs = Run();
-    EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"velho.bin", 1, 2));
-    EXPECT_EQ(Texts(pubs)[2].first, Fetching(L"novo.bin", 2, 2));
-    EXPECT_EQ(In("velho.bin"), "versão nova");
-    EXPECT_EQ(In("novo.bin"), "arquivo novo");
+    EXPECT_EQ(Texts(pubs), (Publications{{Checking, -1}, {Fetching(L"velho.bin", 1, 2), 0},
+                                         {Fetching(L"novo.bin", 2, 2), 250}, {Updated, 1000}}));
+    int last = -1;
+    for (const auto &p : pubs) {
+        EXPECT_GE(p.second, last) << "the progress never goes back";
+        last = p.second;
+    }
+    EXPECT_EQ(pubs[pubs.size() - 2], std::make_pair(Fetching(L"novo.bin", 2, 2), 1000));
+    EXPECT_EQ(In("velho.bin"), std::string(100, 'v'));
+    EXPECT_EQ(In("novo.bin"), std::string(300, 'n'));
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"velho.bin", "novo.bin"}));
-    EXPECT_EQ(pubs.back().first, Updated);
-    ExpectSettled(pubs);
+    ExpectSettled(pubs, Updated);
 }
 
-TEST_F(Update, AllSizesZeroKeepTheProgressAtZero) {
-    List("a.bin", "aaaa", 0);
-    List("b.bin", "bbbb", 0);
-    Publications pubs = Run();
-    for (size_t i = 1; i + 1 < pubs.size(); i++) EXPECT_EQ(pubs[i].second, 0) << Utf8(pubs[i].first);
-    EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
-    ExpectSettled(pubs);
+// The per mille of the listed sizes: sizes of 0, sizes whose sum passes 32
+// bits (4294967295 + 101 wraps to 100, which would show 50 bytes as 500), and
+// files larger than listed.
+TEST_F(Update, TheProgressFollowsTheListedSizes) {
+    struct Case {
+        std::vector<std::pair<std::string, long long>> files;  // content, listed size
+        int beforeLast;  // the progress shown with the last piece
+    } cases[] = {{{{"aaaa", 0}, {"bbbb", 0}}, 0},
+                 {{{std::string(50, 'a'), 4294967295LL}, {std::string(101, 'b'), 101}}, 0},
+                 {{{std::string(100, 'a'), 10}}, 10000}};
+    for (const Case &c : cases) {
+        manifest.clear();
+        for (size_t i = 0; i < c.files.size(); i++) List("f" + std::to_string(i), c.files[i].first, c.files[i].second);
+        Publications pubs = Run();
+        for (size_t i = 1; i + 2 < pubs.size(); i++)
+            EXPECT_LE(pubs[i].second, c.beforeLast) << Utf8(pubs[i].first);
+        EXPECT_EQ(pubs[pubs.size() - 2].second, c.beforeLast);
+        ExpectSettled(pubs, Updated);
+        UseFolder(FreshDir(L"game-progress"));
+    }
 }
 
 TEST_F(Update, ABodyLargerThanTheTransferBufferIsPublishedPieceByPiece) {
@@ -197,101 +302,137 @@ TEST_F(Update, ABodyLargerThanTheTransferBufferIsPublishedPieceByPiece) {
     for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 7);
     List("grande.bin", big);
     Publications pubs = Run();
-    size_t pieces = 0;
-    int last = 0;
-    for (const auto &p : pubs) {
-        if (p.first != Fetching(L"grande.bin", 1, 1)) continue;
-        pieces++;
-        EXPECT_GE(p.second, last);
-        last = p.second;
-    }
-    EXPECT_GE(pieces, 1 + 300000 / 131072);  // the start, then at least one per full buffer
-    EXPECT_EQ(last, 1000);
+    size_t pieces = std::count_if(pubs.begin(), pubs.end(), [](const std::pair<std::wstring, int> &p) {
+        return p.first == Fetching(L"grande.bin", 1, 1);
+    });
+    EXPECT_GE(pieces, 3u) << "the start, then at least one per full buffer";
     EXPECT_EQ(In("grande.bin"), big);
-    ExpectSettled(pubs);
+    ExpectSettled(pubs, Updated);
 }
 
-TEST_F(Update, SizesBeyond32BitsNeverWrapTheProgress) {
-    // 4294967295 + 101 wraps to 100 in 32 bits, which would show 50 bytes as 500.
-    List("a.bin", std::string(50, 'a'), 4294967295LL);
-    List("b.bin", std::string(101, 'b'), 101);
-    Publications pubs = Run();
-    for (size_t i = 1; i + 1 < pubs.size(); i++) EXPECT_EQ(pubs[i].second, 0) << Utf8(pubs[i].first);
-    EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, FilesLargerThanListedPassAThousandUntilTheEnd) {
-    List("a.bin", std::string(100, 'a'), 10);
-    Publications pubs = Run();
-    EXPECT_EQ(pubs[pubs.size() - 2].second, 10000);
-    EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, NoManifestChangesNothing) {
+TEST_F(Update, NoManifestOrNoAcceptableEntryChangesNothing) {
     Have("a.bin", "fica");
     Publications pubs = Run();  // the site has no lista.txt: 404
     EXPECT_EQ(pubs, (Publications{{Checking, -1}, {NoList, 1000}}));
+    ExpectSettled(pubs, NoList);
+    server.On("/update/lista.txt", Rule::RedirectTo("/update/lista.txt"));
+    ExpectSettled(Run(), NoList);
+    server.Forget();
+    manifest = "# só comentários\n\n" + Line("../fora.bin") + Line("");
+    pubs = Run();
+    EXPECT_EQ(pubs, (Publications{{Checking, -1}, {Current, 1000}}));
     EXPECT_EQ(In("a.bin"), "fica");
     EXPECT_TRUE(FileRequests().empty());
-    ExpectSettled(pubs);
 }
 
-TEST_F(Update, AManifestWithoutAcceptableEntries) {
-    manifest = "# só comentários\n\n../fora.bin|" + Md5Of("x") + "|1\n|" + Md5Of("x") + "|1\n";
-    Publications pubs = Run();
-    EXPECT_EQ(pubs, (Publications{{Checking, -1}, {Current, 1000}}));
-    EXPECT_TRUE(FileRequests().empty());
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, UnsafeAndEmptyNamesAreNeverFetched) {
+// Names the parser skips are never asked for, nor is anything written for them.
+TEST_F(Update, UnsafeAndDeviceNamesAreNeverFetched) {
     std::wstring outside = game.substr(0, game.rfind(L'\\')) + L"\\fora.bin";
     DeleteFileW(outside.c_str());
-    manifest = "../fora.bin|" + Md5Of("x") + "|1\n/raiz.bin|" + Md5Of("x") + "|1\nC:x.bin|" +
-               Md5Of("x") + "|1\n|" + Md5Of("x") + "|1\n";
+    for (const char *name : {"../fora.bin", "/raiz.bin", "C:x.bin", "", "aux.txt", "dados/CON", "NUL/x.bin", "Com1.dat"})
+        manifest += Line(name);
     List("ok.bin", "ok");
     Publications pubs = Run();
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"ok.bin"}));
     EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"ok.bin", 1, 1));
     EXPECT_FALSE(Exists(outside));
-    EXPECT_EQ(pubs.back().first, Updated);
-    ExpectSettled(pubs);
-}
-
-// Windows would open the device: "aux.txt" writes to a serial port, "con"
-// to the console. Such entries are passed over like the other unsafe names.
-TEST_F(Update, DeviceNamesAreNeverFetched) {
-    for (const char *name : {"aux.txt", "dados/CON", "NUL/x.bin", "Com1.dat", "lpt9"})
-        manifest += std::string(name) + "|" + Md5Of("x") + "|1\n";
-    List("ok.bin", "ok");
-    Publications pubs = Run();
-    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"ok.bin"}));
-    EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"ok.bin", 1, 1));
-    EXPECT_EQ(pubs.back().first, Updated);
     EXPECT_FALSE(Exists(Game("dados")));
-    ExpectSettled(pubs);
+    ExpectSettled(pubs, Updated);
 }
 
-// A manifest saved by a Windows editor starts with a byte-order mark; its
-// first entry must still reach the file it names, not one whose name starts
-// with an invisible character.
-TEST_F(Update, AManifestWithAByteOrderMark) {
-    List("primeiro.bin", "um");
-    List("segundo.bin", "dois");
-    manifest = "\xEF\xBB\xBF" + manifest;
+// Reaching the server in the platform's code page, names outside ASCII could
+// never match; URL signs would change the address.
+TEST_F(Update, NamesWithSpacesFoldersAccentsAndUrlSigns) {
+    List("Data Files/sub dir/x y.bin", "espaços");
+    List("música/ação.ogg", "som");
+    List("100% #1.txt", "sinais");
     Publications pubs = Run();
-    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"primeiro.bin", "segundo.bin"}));
-    EXPECT_EQ(In("primeiro.bin"), "um");
-    EXPECT_FALSE(Exists(game + L"\\\xFEFFprimeiro.bin"));
-    EXPECT_EQ(pubs.back().first, Updated);
-    ExpectSettled(pubs);
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"Data%20Files/sub%20dir/x%20y.bin",
+                                                        "m%C3%BAsica/a%C3%A7%C3%A3o.ogg", "100%25%20%231.txt"}));
+    EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"Data Files\\sub dir\\x y.bin", 1, 3));
+    EXPECT_EQ(Texts(pubs)[2].first, Fetching(L"música\\ação.ogg", 2, 3));
+    EXPECT_EQ(In("Data Files/sub dir/x y.bin"), "espaços");
+    EXPECT_EQ(In("música/ação.ogg"), "som");
+    EXPECT_EQ(In("100% #1.txt"), "sinais");
+    ExpectSettled(pubs, Updated);
 }
 
-// A download cut short by a killed launcher is not resumed; it goes in the
-// next run even when that run has nothing to fetch for its file (the site
-// went back to the version the player has), or fails before reaching it.
+// A run stops at the first file that fails: the files before it are placed,
+// it and the files after it keep their old content, no temporary file stays.
+TEST_F(Update, AFileThatFailsStopsTheRunThere) {
+    struct Case {
+        const char *what;
+        Rule rule;
+        const std::wstring &text;
+    } cases[] = {
+        {"404 page", Rule::Status(404, "<html>não achei</html>"), Corrupt},
+        {"200 HTML page", Rule::Body("<html><body><h1>Erro interno</h1></body></html>"), Corrupt},
+        {"closed half-way", Rule::CutAt(50000), Corrupt},
+        {"reset half-way", Rule::CutAt(50000, true), Corrupt},
+        {"redirect loop", Rule::RedirectTo("/update/files/b.bin"), NoFile},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        manifest.clear();
+        server.Forget();
+        Have("a.bin", "a antigo");
+        Have("b.bin", "b antigo");
+        Have("c.bin", "c antigo");
+        List("a.bin", std::string(5000, 'a'));
+        List("b.bin", std::string(100000, 'b'));
+        List("c.bin", std::string(10, 'c'));
+        server.On("/update/files/b.bin", c.rule);
+        Publications pubs = Run();
+        EXPECT_EQ(In("a.bin"), std::string(5000, 'a'));
+        EXPECT_EQ(In("b.bin"), "b antigo");
+        EXPECT_EQ(In("c.bin"), "c antigo");
+        EXPECT_EQ(FileRequests().front(), "a.bin");
+        EXPECT_EQ(FileRequests().back(), "b.bin");
+        ExpectSettled(pubs, c.text);
+    }
+    server.Forget();
+    server.On("/update/files/b.bin", Rule::RedirectTo("/espelho/b.bin"));
+    server.On("/espelho/b.bin", Rule::Body(std::string(100000, 'b')));
+    ExpectSettled(Run(), Updated);
+    EXPECT_EQ(In("c.bin"), std::string(10, 'c')) << "a file behind a redirect";
+}
+
+// What stands in the game folder can keep a file from its place: a program
+// holding it without sharing, a folder of its name, a file where its folder
+// should be. Whatever stands there stays as it was.
+TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
+    struct Case {
+        const char *what, *name, *standing, *content;
+        bool held;
+        const std::wstring &text;
+    } cases[] = {{"held", "main.exe", "main.exe", "jogo antigo", true, InUse},
+                 {"a folder", "dados/mapa.bin", "dados/mapa.bin/dentro.txt", "o que a pasta guarda", false, InUse},
+                 {"a file", "config/opcoes.bin", "config", "um arquivo onde a lista quer uma pasta", false, Corrupt}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        UseFolder(FreshDir(L"game-in-the-way"));
+        manifest.clear();
+        Have("a.bin", "a antigo");
+        Have("c.bin", "c antigo");
+        Have(c.standing, c.content);
+        List("a.bin", "a novo");
+        List(c.name, "novo");
+        List("c.bin", "c novo");
+        HANDLE holder = c.held ? HoldFile(Game(c.standing), 0) : 0;
+        ASSERT_EQ(holder != 0, c.held);
+        Publications pubs = Run();
+        Kill(holder);
+        EXPECT_EQ(In("a.bin"), "a novo");
+        EXPECT_EQ(In("c.bin"), "c antigo");
+        EXPECT_EQ(In(c.standing), c.content);
+        ExpectSettled(pubs, c.text);
+    }
+}
+
+// A download cut short by a killed launcher is never resumed: its temporary
+// file goes in the next run, also when that run does not fetch its file (the
+// site went back to the version the player has) or fails before reaching it,
+// and one that is fetched again is overwritten.
 TEST_F(Update, TemporaryFilesOfAKilledRunGoInTheNextRun) {
     Have("atual.bin", "igual");
     Have("atual.bin.novo", std::string(70000, '?'));
@@ -301,129 +442,28 @@ TEST_F(Update, TemporaryFilesOfAKilledRunGoInTheNextRun) {
     List("atual.bin", "igual");
     List("quebrado.bin", "novo");
     List("depois.bin", "novo");
-    server.On("/update/files/quebrado.bin", Answer::WithStatus(404));
+    server.On("/update/files/quebrado.bin", Rule::Status(404));
     Publications pubs = Run();
-    EXPECT_EQ(pubs.back(), std::make_pair(Corrupt, 1000));
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"quebrado.bin"}));
     EXPECT_FALSE(Exists(Game("atual.bin.novo")));
     EXPECT_FALSE(Exists(Game("depois.bin.novo")));
     EXPECT_EQ(In("depois.bin"), "antigo");
-    // Only listed files' temporary names are touched: nothing else is the run's.
-    EXPECT_TRUE(Exists(Game("fora da lista.bin.novo")));
-    DeleteFileW(Game("fora da lista.bin.novo").c_str());
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, A404ForAFileIsCaughtByItsMd5) {
-    Have("b.bin", "antigo");
-    List("a.bin", "novo a");
-    List("b.bin", "novo b");
-    List("c.bin", "novo c");
-    server.On("/update/files/b.bin", Answer::WithStatus(404, "<html>não achei</html>"));
-    Publications pubs = Run();
-    EXPECT_EQ(pubs.back(), std::make_pair(Corrupt, 1000));
-    EXPECT_EQ(In("a.bin"), "novo a");
-    EXPECT_EQ(In("b.bin"), "antigo");
-    EXPECT_FALSE(Exists(Game("c.bin")));
-    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "b.bin"}));
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, ADroppedConnectionStopsTheRunAtThatFile) {
-    for (bool reset : {false, true}) {
-        SCOPED_TRACE(reset ? "reset" : "close");
-        manifest.clear();
-        server.Forget();
-        Have("a.bin", "a antigo");
-        Have("b.bin", "b antigo");
-        Have("c.bin", "c antigo");
-        List("a.bin", std::string(5000, 'a'));
-        List("b.bin", std::string(100000, 'b'));
-        List("c.bin", std::string(10, 'c'));
-        server.On("/update/files/b.bin", Answer::CutAt(50000, reset));
-        Publications pubs = Run();
-        EXPECT_EQ(pubs.back(), std::make_pair(Corrupt, 1000));
-        EXPECT_EQ(In("a.bin"), std::string(5000, 'a'));
-        EXPECT_EQ(In("b.bin"), "b antigo");
-        EXPECT_EQ(In("c.bin"), "c antigo");
-        EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "b.bin"}));
-        ExpectSettled(pubs);
-    }
-}
-
-TEST_F(Update, AFileHeldWithoutSharingCannotBeReplaced) {
-    Have("a.bin", "a antigo");
-    Have("main.exe", "jogo antigo");
-    Have("c.bin", "c antigo");
-    List("a.bin", "a novo");
-    List("main.exe", "jogo novo");
-    List("c.bin", "c novo");
-    HANDLE game = HoldFile(Game("main.exe"), 0);
-    ASSERT_TRUE(game);
-    Publications pubs = Run();
-    Kill(game);
-    EXPECT_EQ(pubs.back(), std::make_pair(InUse, 1000));
-    EXPECT_EQ(In("a.bin"), "a novo");
-    EXPECT_EQ(In("main.exe"), "jogo antigo");
-    EXPECT_EQ(In("c.bin"), "c antigo");
-    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "main.exe"}));
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, NamesWithSpacesAndFolders) {
-    List("Data Files/sub dir/x y.bin", "espaços");
-    List("a/b/c/d.bin", "fundo");
-    Publications pubs = Run();
-    EXPECT_EQ(FileRequests(),
-              (std::vector<std::string>{"Data%20Files/sub%20dir/x%20y.bin", "a/b/c/d.bin"}));
-    EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"Data Files\\sub dir\\x y.bin", 1, 2));
-    EXPECT_EQ(In("Data Files/sub dir/x y.bin"), "espaços");
-    EXPECT_EQ(In("a/b/c/d.bin"), "fundo");
-    ExpectSettled(pubs);
-}
-
-// Reaching the server in the platform's code page, these could never match.
-TEST_F(Update, NamesOutsideAsciiAndWithUrlSigns) {
-    List("música/ação.ogg", "som");
-    List("100% #1.txt", "sinais");
-    Publications pubs = Run();
-    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"m%C3%BAsica/a%C3%A7%C3%A3o.ogg",
-                                                        "100%25%20%231.txt"}));
-    EXPECT_EQ(Texts(pubs)[1].first, Fetching(L"música\\ação.ogg", 1, 2));
-    EXPECT_EQ(In("100% #1.txt"), "sinais");
-    EXPECT_EQ(In("música/ação.ogg"), "som");
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, AFileBehindARedirect) {
-    List("a.bin", "redirecionado");
-    server.On("/update/files/a.bin", Answer::RedirectTo("/espelho/a.bin"));
-    server.On("/espelho/a.bin", Answer::Body("redirecionado"));
-    Publications pubs = Run();
-    EXPECT_EQ(pubs.back().first, Updated);
-    EXPECT_EQ(In("a.bin"), "redirecionado");
-    ExpectSettled(pubs);
-}
-
-TEST_F(Update, ATemporaryFileLeftByAKilledRunIsOverwritten) {
-    Have("b.bin", "b antigo");
-    Have("b.bin.novo", std::string(100000, '?'));
-    List("b.bin", "b novo");
-    Publications pubs = Run();
-    EXPECT_EQ(pubs.back().first, Updated);
-    EXPECT_EQ(In("b.bin"), "b novo");
-    ExpectSettled(pubs);
+    // Only listed files' temporary names are the run's.
+    EXPECT_TRUE(DeleteFileW(Game("fora da lista.bin.novo").c_str()));
+    ExpectSettled(pubs, Corrupt);
+    server.Forget();
+    Have("depois.bin.novo", std::string(100000, '?'));
+    server.On("/update/files/quebrado.bin", Rule::Body("novo"));
+    ExpectSettled(Run(), Updated);
+    EXPECT_EQ(In("depois.bin"), "novo");
 }
 
 // Dir plus a name must fit the 260-unit path fields, ".novo" included; an
 // entry that does not fit ends the run before anything of it is written.
 TEST_F(Update, PathsAtTheEdgeOfTheirFields) {
     std::wstring deep = game;
-    while (deep.size() < 220) {
-        deep += L"\\" + std::wstring(std::min<size_t>(20, 230 - deep.size()), L'p');
-        CreateDirectoryW(deep.c_str(), 0);
-    }
-    ASSERT_TRUE(Exists(deep));
+    while (deep.size() < 220) deep += L"\\" + std::wstring(std::min<size_t>(20, 230 - deep.size()), L'p');
+    ASSERT_TRUE(WriteBytes(deep + L"\\x", ""));
     UseFolder(deep);
     // Path lengths without the terminator: 254 leaves room for ".novo", 255 does not.
     std::string fits(254 - deep.size() - 1, 'f'), over(255 - deep.size() - 1, 'o');
@@ -431,11 +471,139 @@ TEST_F(Update, PathsAtTheEdgeOfTheirFields) {
     List(fits, "cabe");
     List(over, "não cabe");
     Publications pubs = Run();
-    EXPECT_EQ(pubs.back(), std::make_pair(NoFile, 1000));
     EXPECT_EQ(In("a.bin"), "primeiro");
     EXPECT_EQ(In(fits), "cabe");
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", fits}));
-    ExpectSettled(pubs);
+    ExpectSettled(pubs, NoFile);
+}
+
+// ---- The launcher replacing its own executable ------------------------------------------
+// A real running program stands in for the launcher, so the platform's rules
+// for running files apply: it can be renamed, not overwritten. Whatever fails,
+// a launcher stands under its own name afterwards, and Restart means it is the new one.
+
+class SelfUpdate : public Update {
+protected:
+    std::wstring exe, old, temp;
+    std::string oldExe, newExe = "MZ novo launcher " + std::string(20000, 'n');
+    HANDLE running = 0;
+
+    void SetUp() override {
+        Update::SetUp();
+        exe = game + L"\\VelmoraLauncher.exe";
+        old = exe + L".old";
+        temp = exe + L".novo";
+        ASSERT_TRUE(CopyFileW(TEST_PROGRAMS L"\\holder.exe", exe.c_str(), FALSE));
+        oldExe = ReadBytes(exe);
+        ASSERT_TRUE(running = Start(exe, L"", game));
+    }
+    void TearDown() override { Kill(running); }
+    // The old launcher is back under its name, nothing was restarted.
+    void ExpectOldLauncherKept(const Publications &pubs) {
+        ExpectSettled(pubs, InUse);
+        EXPECT_EQ(ReadBytes(exe), oldExe);
+        EXPECT_EQ(Restart, 0);
+        EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_TIMEOUT);
+    }
+};
+
+TEST_F(SelfUpdate, TheLaunchersOwnNameInAnyCaseIsReplacedAndRestarts) {
+    ASSERT_TRUE(WriteBytes(old, "leftover of an earlier update"));
+    ASSERT_TRUE(WriteBytes(temp, std::string(50000, '?')));  // left by a killed run
+    List("dados/mapa.bin", "mapa");
+    List("velmoraLAUNCHER.Exe", newExe);
+    List("zz.bin", "depois do launcher");
+    Publications pubs = Run();
+    ExpectSettled(pubs, Restarting);  // the restart rides on the last message
+    EXPECT_EQ(ReadBytes(exe), newExe);
+    EXPECT_EQ(ReadBytes(old), oldExe);
+    EXPECT_EQ(In("zz.bin"), "depois do launcher");
+    EXPECT_EQ(Restart, 1);
+    EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_TIMEOUT) << "it runs on under its \".old\" name";
+}
+
+TEST_F(SelfUpdate, MovingTheRunningLauncherAsideFails) {
+    // The launcher held open without delete sharing, or an old ".old" held
+    // open that cannot make way.
+    for (bool holdOld : {false, true}) {
+        SCOPED_TRACE(holdOld ? "the old .old is held" : "the launcher is held");
+        ResetState();
+        manifest.clear();
+        DeleteFileW(old.c_str());
+        if (holdOld) ASSERT_TRUE(WriteBytes(old, "older launcher"));
+        HANDLE h = HoldFile(holdOld ? old : exe, FILE_SHARE_READ);
+        ASSERT_TRUE(h) << "could not hold the file";
+        List("VelmoraLauncher.exe", newExe);
+        Publications pubs = Run();
+        Kill(h);
+        ExpectOldLauncherKept(pubs);
+        if (holdOld) EXPECT_EQ(ReadBytes(old), "older launcher");
+    }
+}
+
+// Something (a virus scanner, typically) opens the verified download before it
+// can take the launcher's place: the launcher has already stepped aside and
+// must be put back. The watcher grabs the file the moment the download's
+// exclusive handle closes, while its MD5 is computed; the file is large so
+// that this window is wide, and a missed window is tried again.
+TEST_F(SelfUpdate, PuttingTheNewLauncherInPlaceFails) {
+    newExe = std::string(48 << 20, 'n');
+    List("VelmoraLauncher.exe", newExe);
+    bool grabbed = false;
+    for (int attempt = 0; attempt < 3 && !grabbed; attempt++) {
+        ResetState();
+        std::atomic<bool> stop{false}, held{false};
+        std::thread watcher([&] {
+            HANDLE f = INVALID_HANDLE_VALUE;
+            while (!stop && f == INVALID_HANDLE_VALUE)
+                f = CreateFileW(temp.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
+            held = f != INVALID_HANDLE_VALUE;
+            while (!stop) Sleep(5);
+            if (held) CloseHandle(f);
+        });
+        Publications pubs = Run();
+        grabbed = held;
+        stop = true;
+        watcher.join();
+        if (!grabbed) {  // the download won the race: start again from the old launcher
+            ASSERT_EQ(Restart, 1);
+            DeleteFileW(exe.c_str());
+            ASSERT_TRUE(MoveFileW(old.c_str(), exe.c_str()));
+            continue;
+        }
+        EXPECT_EQ(ReadBytes(exe), oldExe);
+        EXPECT_EQ(Restart, 0);
+        EXPECT_EQ(pubs.back(), std::make_pair(InUse, 1000));
+        EXPECT_FALSE(Exists(old));
+        // The held download could not be deleted; it is whole, and the next run overwrites it.
+        if (Exists(temp)) EXPECT_EQ(ReadBytes(temp).size(), newExe.size());
+    }
+    EXPECT_TRUE(grabbed) << "the watcher never caught the download in time";
+}
+
+TEST_F(SelfUpdate, ACorruptNewLauncherTouchesNothing) {
+    List("VelmoraLauncher.exe", newExe);
+    server.On("/update/files/VelmoraLauncher.exe", Rule::CutAt(1000));
+    Publications pubs = Run();
+    ExpectSettled(pubs, Corrupt);
+    EXPECT_EQ(ReadBytes(exe), oldExe);
+    EXPECT_FALSE(Exists(old));
+    EXPECT_EQ(Restart, 0);
+}
+
+// The last message is waited out while the window's queue refuses it; once the
+// window is gone the launcher is ending anyway, and the thread must end too.
+TEST_F(NetRun, AWindowThatIsGoneDoesNotHoldTheLastMessage) {
+    Wnd = CreateWindowW(L"STATIC", L"gone", 0, 0, 0, 10, 10, 0, 0, 0, 0);
+    DestroyWindow(Wnd);
+    std::atomic<bool> done{false};
+    std::thread net([&] {
+        NetThread(0);
+        done = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }, 20000));
+    net.join();
+    EXPECT_EQ(Ready, 1);
 }
 
 }  // namespace

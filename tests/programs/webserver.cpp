@@ -1,52 +1,47 @@
-// The tests' web server as a program of its own, for tests and benchmarks that
-// drive Windows programs from outside:
-//   webserver ROOT [--port N] [--port-file FILE] [--log FILE] [--seconds N]
-//             [--answer PATH=HOW]...
-// serves the folder ROOT on 127.0.0.1 (port 0, the default, picks a free one,
-// written to FILE when it listens), appends every request path to the log, and
-// ends after N seconds (default 3600) or when killed. HOW is one of
-// status:CODE, empty, body:TEXT, cut:N, reset:N, stall:N, trickle:CHUNK:MS,
-// redirect:URL, silent. Exit code 0, or 2 for bad arguments, 1 when the port
-// cannot be had.
+// The tests' web server as a program, for the tests, the demo and the
+// benchmarks that drive Windows programs from outside:
+//   webserver ROOT [--port-file FILE] [--log FILE] [--seconds N]
+//             [--rule PATH=HOW]... [--header PATH=LINE]...
+// serves ROOT on 127.0.0.1 at a free port (written to FILE once it listens),
+// appends every request's whole head to the log, and ends after N seconds
+// (default 3600) or when killed. HOW is a form of ParseRule; LINE a header
+// line the answers for PATH carry. Exit code 0; 2 for bad arguments, 1 when
+// no port can be had.
 #include <windows.h>
 
 #include <stdio.h>
 
-#include <string>
-
 #include "support/webserver.h"
 
 static std::string Narrow(const wchar_t *w) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, 0, 0, 0, 0);
-    std::string s(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w, -1, &s[0], n, 0, 0);
-    return s;
+    char s[4096];
+    return WideCharToMultiByte(CP_UTF8, 0, w, -1, s, sizeof s, 0, 0) ? s : "";
 }
 
 int wmain(int argc, wchar_t **argv) {
     if (argc < 2) return 2;
-    std::wstring root = argv[1], portFile, log;
-    int port = 0, seconds = 3600;
-    WebServer server;
-    for (int i = 2; i < argc; i++) {
+    std::wstring portFile, log;
+    int seconds = 3600;
+    std::map<std::string, Rule> rules;
+    if (argc % 2) return 2;  // an option without its value
+    for (int i = 2; i + 1 < argc; i += 2) {
         std::wstring a = argv[i];
-        if (i + 1 >= argc) return 2;
-        const wchar_t *v = argv[++i];
-        if (a == L"--port") port = _wtoi(v);
-        else if (a == L"--port-file") portFile = v;
-        else if (a == L"--log") log = v;
-        else if (a == L"--seconds") seconds = _wtoi(v);
-        else if (a == L"--answer") {
-            std::string rule = Narrow(v);
-            size_t eq = rule.find('=');
-            Answer ans;
-            if (eq == std::string::npos || !ParseAnswer(rule.substr(eq + 1), ans)) return 2;
-            server.On(rule.substr(0, eq), ans);
-        } else {
-            return 2;
+        std::string v = Narrow(argv[i + 1]), path = v.substr(0, v.find('='));
+        std::string how = v.find('=') == std::string::npos ? "" : v.substr(v.find('=') + 1);
+        if (a == L"--port-file") portFile = argv[i + 1];
+        else if (a == L"--log") log = argv[i + 1];
+        else if (a == L"--seconds") seconds = _wtoi(argv[i + 1]);
+        else if (a == L"--header" && !how.empty()) rules[path].Header(how);
+        else if (a != L"--rule") return 2;
+        else {
+            std::string headers = rules[path].headers;
+            if (!ParseRule(how, rules[path])) return 2;
+            rules[path].headers = headers;
         }
     }
-    if (!server.Start(root, port)) return 1;
+    WebServer server;
+    for (auto &r : rules) server.On(r.first, r.second);
+    if (!server.Start(argv[1])) return 1;
     if (!portFile.empty()) {
         // Written whole under another name first, so a reader never sees half.
         std::wstring tmp = portFile + L".tmp";
@@ -58,15 +53,11 @@ int wmain(int argc, wchar_t **argv) {
     }
     size_t logged = 0;
     for (DWORD start = GetTickCount(); GetTickCount() - start < (DWORD)seconds * 1000;) {
-        Sleep(100);
-        if (log.empty()) continue;
-        std::vector<std::string> paths = server.Paths();
-        if (paths.size() == logged) continue;
-        FILE *f = _wfopen(log.c_str(), L"ab");
-        if (!f) continue;
-        for (; logged < paths.size(); logged++) fprintf(f, "%s\n", paths[logged].c_str());
-        fclose(f);
+        Sleep(50);
+        std::vector<std::string> heads = server.Heads();
+        FILE *f = log.empty() || heads.size() == logged ? 0 : _wfopen(log.c_str(), L"ab");
+        for (; f && logged < heads.size(); logged++) fputs(heads[logged].c_str(), f);
+        if (f) fclose(f);
     }
-    server.Stop();
     return 0;
 }

@@ -49,16 +49,9 @@ DWORD Mix(DWORD d, COLORREF c, int a) {
 DWORD TestTicks;
 static DWORD WINAPI TestTickSource() { return TestTicks; }
 
-void LoadArt() {
-    static bool done;
-    if (done) return;
-    done = true;
-    InitLock();
-    LoadAssets();
-}
-
-void FreshState() {
-    StartupState();
+void FreshFrame() {
+    ResetState();
+    if (!FBody) LoadAssets();
     TestTicks = 0;
     Ticks = TestTickSource;
 }

@@ -1,6 +1,6 @@
 // Off-screen frames for the painter's tests: 32-bit DIBs to paint into, the
-// launcher's art loaded once, a tick count the test chooses, and the
-// platform's own AlphaBlend as the measure of what a sprite should look like.
+// launcher's art, a tick count the test chooses, and the platform's own
+// AlphaBlend as the measure of what a sprite should look like.
 #pragma once
 #include <windows.h>
 
@@ -31,12 +31,10 @@ DWORD Rgb(COLORREF c);
 // c over d at constant alpha a, each channel rounded: what a translucent fill makes.
 DWORD Mix(DWORD d, COLORREF c, int a);
 
-// Loads the launcher's art (once per process) and initialises Lock.
-void LoadArt();
-// The launcher state of a fresh start, with the options at their defaults,
-// the home page and a tick count of 0 for the band.
-void FreshState();
-extern DWORD TestTicks;  // what the painter's tick source returns once FreshState ran
+// The launcher state of a fresh start (ResetState), the launcher's art loaded
+// (once per process), and the painter's tick source at TestTicks, set to 0.
+void FreshFrame();
+extern DWORD TestTicks;
 
 // The page background (0 home, 1 options) as the frame starts from it.
 void PaintBackground(Dib &d, int page);

@@ -1,6 +1,6 @@
 #include "support/testutil.h"
 
-#include <shellapi.h>
+#include <wincrypt.h>
 
 #include <vector>
 
@@ -10,7 +10,8 @@
 std::wstring FreshDir(const std::wstring &name) {
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
-    std::wstring dir = std::wstring(tmp) + L"velmora-" + name;
+    // The x86 and x64 builds of a test may run side by side.
+    std::wstring dir = std::wstring(tmp) + (sizeof(void *) == 4 ? L"velmora32-" : L"velmora-") + name;
     RemoveTree(dir);
     CreateDirectoryW(dir.c_str(), 0);
     return dir;
@@ -19,26 +20,25 @@ std::wstring FreshDir(const std::wstring &name) {
 void RemoveTree(const std::wstring &path) {
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring n = fd.cFileName;
-            if (n == L"." || n == L"..") continue;
-            std::wstring full = path + L"\\" + n;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else {
-                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(full.c_str());
-            }
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &fd)) {
+        std::wstring n = fd.cFileName, full = path + L"\\" + n;
+        if (n == L"." || n == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(full);
+        } else {
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(full.c_str());
+        }
     }
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
     RemoveDirectoryW(path.c_str());
 }
 
 bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool WriteBytes(const std::wstring &path, const std::string &data) {
+    for (size_t i = 3; i < path.size(); i++)
+        if (path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), 0);
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD n = 0;
@@ -49,8 +49,7 @@ bool WriteBytes(const std::wstring &path, const std::string &data) {
 
 std::string ReadBytes(const std::wstring &path) {
     std::string out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                           OPEN_EXISTING, 0, 0);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
     if (f == INVALID_HANDLE_VALUE) return out;
     char buf[65536];
     DWORD n;
@@ -60,106 +59,130 @@ std::string ReadBytes(const std::wstring &path) {
 }
 
 std::string Utf8(const std::wstring &w) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), 0, 0, 0, 0);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, 0, 0);
+    std::string s(w.size() * 3 + 1, '\0');
+    s.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), &s[0], (int)s.size(), 0, 0));
     return s;
 }
 
 std::wstring Wide(const std::string &s) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), 0, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
+    std::wstring w(s.size() + 1, L'\0');
+    w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], (int)w.size()));
     return w;
 }
 
-HANDLE Start(const std::wstring &exe, const std::wstring &cwd, int show) {
+std::string Md5Of(const std::string &data) {
+    HCRYPTPROV prov;
+    HCRYPTHASH hash;
+    BYTE d[16];
+    DWORD len = 16;
+    CryptAcquireContextW(&prov, 0, 0, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
+    CryptCreateHash(prov, CALG_MD5, 0, 0, &hash);
+    CryptHashData(hash, (const BYTE *)data.data(), (DWORD)data.size(), 0);
+    CryptGetHashParam(hash, HP_HASHVAL, d, &len, 0);
+    CryptDestroyHash(hash);
+    CryptReleaseContext(prov, 0);
+    std::string hex;
+    for (BYTE b : d) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    return hex;
+}
+
+HANDLE Start(const std::wstring &exe, const std::wstring &args, const std::wstring &cwd, int show) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = (WORD)show;
     PROCESS_INFORMATION pi = {};
-    std::vector<wchar_t> cmd(exe.begin(), exe.end());
-    cmd.insert(cmd.begin(), L'"');
-    cmd.push_back(L'"');
-    cmd.push_back(0);
-    if (!CreateProcessW(exe.c_str(), cmd.data(), 0, 0, FALSE, 0, 0, cwd.empty() ? 0 : cwd.c_str(),
-                        &si, &pi))
+    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+    std::vector<wchar_t> buf(cmd.begin(), cmd.end());
+    buf.push_back(0);
+    if (!CreateProcessW(exe.c_str(), buf.data(), 0, 0, FALSE, 0, 0, cwd.empty() ? 0 : cwd.c_str(), &si, &pi))
         return 0;
     CloseHandle(pi.hThread);
     return pi.hProcess;
 }
 
 long WaitExit(HANDLE proc, DWORD ms) {
-    if (WaitForSingleObject(proc, ms) != WAIT_OBJECT_0) {
-        TerminateProcess(proc, 99);
-        WaitForSingleObject(proc, 5000);
-        return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(proc, &code);
-    return (long)code;
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(proc, ms) == WAIT_OBJECT_0) return GetExitCodeProcess(proc, &code) ? (long)code : -1;
+    TerminateProcess(proc, 99);
+    WaitForSingleObject(proc, 5000);
+    return -1;
 }
 
-struct FindArgs {
-    DWORD pid;
-    const wchar_t *cls;
-    HWND found;
-};
+void Kill(HANDLE proc) {
+    if (!proc) return;
+    TerminateProcess(proc, 1);
+    WaitForSingleObject(proc, 10000);
+    CloseHandle(proc);
+}
 
-static BOOL CALLBACK FindOne(HWND w, LPARAM lp) {
-    FindArgs *a = (FindArgs *)lp;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    wchar_t cls[128];
-    GetClassNameW(w, cls, 128);
-    if (pid == a->pid && lstrcmpW(cls, a->cls) == 0) {
-        a->found = w;
-        return FALSE;
-    }
-    return TRUE;
+HANDLE HoldFile(const std::wstring &file, DWORD share, bool write) {
+    static int n;
+    std::wstring name = L"velmora-hold-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++n);
+    HANDLE held = CreateEventW(0, TRUE, FALSE, name.c_str());
+    HANDLE p = Start(TEST_PROGRAMS L"\\holder.exe", L"\"" + file + L"\" --share " + std::to_wstring(share) +
+                                                        (write ? L" --write" : L"") + L" --event " + name);
+    HANDLE both[2] = {held, p};
+    // Either it holds the file, or it ended because it could not open it.
+    DWORD w = p ? WaitForMultipleObjects(2, both, FALSE, 10000) : WAIT_FAILED;
+    CloseHandle(held);
+    if (w == WAIT_OBJECT_0) return p;
+    Kill(p);
+    return 0;
 }
 
 HWND WaitWindow(DWORD pid, const wchar_t *cls, DWORD ms) {
-    FindArgs a = {pid, cls, 0};
+    struct Find {
+        DWORD pid;
+        const wchar_t *cls;
+        HWND found;
+    } a = {pid, cls, 0};
     WaitFor([&] {
-        EnumWindows(FindOne, (LPARAM)&a);
+        EnumWindows([](HWND w, LPARAM lp) -> BOOL {
+            Find *a = (Find *)lp;
+            DWORD pid = 0;
+            wchar_t cls[128];
+            GetWindowThreadProcessId(w, &pid);
+            GetClassNameW(w, cls, 128);
+            if (pid == a->pid && !lstrcmpW(cls, a->cls)) a->found = w;
+            return !a->found;
+        }, (LPARAM)&a);
         return a.found != 0;
     }, ms);
     return a.found;
 }
 
-void InitLock() {
-    static bool done;
-    if (!done) InitializeCriticalSection(&Lock);
-    done = true;
+// The state as this process started: taken before any test runs, since the
+// launcher's globals are constants until then.
+namespace {
+struct Field {
+    void *at;
+    size_t size;
+};
+#define FIELD(x) {(void *)&x, sizeof x}
+const Field Fields[] = {FIELD(Online), FIELD(ServerUp), FIELD(Progress), FIELD(Status), FIELD(ServerName),
+                        FIELD(News),   FIELD(NewsN),    FIELD(Ready),    FIELD(Restart), FIELD(Icon),
+                        FIELD(Tray),   FIELD(Volume),   FIELD(Music),    FIELD(WinMode), FIELD(ResIdx),
+                        FIELD(Page),   FIELD(Hover),    FIELD(Pressed),  FIELD(DdOpen),  FIELD(DdHover),
+                        FIELD(Toast)};
+const std::vector<std::string> AtStart = [] {
+    std::vector<std::string> v;
+    for (const Field &f : Fields) v.emplace_back((const char *)f.at, f.size);
+    return v;
+}();
+}  // namespace
+
+void ResetState() {
+    static bool lock;
+    if (!lock) InitializeCriticalSection(&Lock);
+    lock = true;
+    for (size_t i = 0; i < sizeof Fields / sizeof *Fields; i++) memcpy(Fields[i].at, AtStart[i].data(), Fields[i].size);
 }
 
 void ClearOptionsKey() { RegDeleteTreeW(HKEY_CURRENT_USER, OPTIONS_KEY); }
 
 long long OptionDword(const wchar_t *name) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
     DWORD type = 0, v = 0, size = sizeof v;
-    LONG r = RegQueryValueExW(key, name, 0, &type, (BYTE *)&v, &size);
-    RegCloseKey(key);
-    if (r != ERROR_SUCCESS || type != REG_DWORD || size != 4) return -1;
-    return v;
-}
-
-void StartupState() {
-    Online = -1;
-    ServerUp = -1;
-    Progress = -1;
-    lstrcpyW(Status, L"Conectando ao servidor...");
-    ServerName[0] = 0;
-    ZeroMemory(News, sizeof News);
-    NewsN = 0;
-    Ready = Restart = 0;
-    Toast[0] = 0;
-    Page = Hover = Pressed = DdOpen = 0;
-    DdHover = -1;
-    Icon = Tray = Music = WinMode = 1;
-    Volume = 80;
-    ResIdx = 2;
+    LONG r = RegGetValueW(HKEY_CURRENT_USER, OPTIONS_KEY, name, RRF_RT_ANY, &type, &v, &size);
+    return r == ERROR_SUCCESS && type == REG_DWORD && size == 4 ? (long long)v : -1;
 }

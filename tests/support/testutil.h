@@ -1,4 +1,5 @@
-// Helpers shared by the tests: scratch folders, files, processes, windows, registry.
+// What every test program shares: scratch files, processes, waiting, the
+// launcher state of a fresh start, and the options key of the registry.
 #pragma once
 #include <windows.h>
 
@@ -10,40 +11,38 @@
 std::wstring FreshDir(const std::wstring &name);
 void RemoveTree(const std::wstring &path);
 bool Exists(const std::wstring &path);
-bool WriteBytes(const std::wstring &path, const std::string &data);
-std::string ReadBytes(const std::wstring &path);  // empty when missing
-
+bool WriteBytes(const std::wstring &path, const std::string &data);  // the folders too
+std::string ReadBytes(const std::wstring &path);                     // empty when missing
 std::string Utf8(const std::wstring &w);
 std::wstring Wide(const std::string &s);
+std::string Md5Of(const std::string &data);  // 32 lowercase hex characters
 
-// Starts a program; returns its process handle (null on failure). The thread
-// handle is closed. cwd may be empty for "inherit".
-HANDLE Start(const std::wstring &exe, const std::wstring &cwd = L"", int show = SW_SHOWNORMAL);
-// Waits for a process to end: its exit code, or -1 on time-out (the process is
-// then killed).
+// Starts exe with arguments (quoted as needed) in cwd (empty: this one's);
+// the process handle, or null.
+HANDLE Start(const std::wstring &exe, const std::wstring &args = L"", const std::wstring &cwd = L"",
+             int show = SW_SHOWNORMAL);
+// Its exit code, or -1 when it runs on after ms (it is then killed).
 long WaitExit(HANDLE proc, DWORD ms);
-
-// The top-level window of the given class owned by the process, waiting up to ms.
+void Kill(HANDLE proc);  // terminates, waits, closes
+// tests/programs/holder.exe keeping file open with the given sharing (and
+// write access when write), once it holds it; null when it could not.
+HANDLE HoldFile(const std::wstring &file, DWORD share, bool write = false);
+// The top-level window of class cls shown by process pid, waiting up to ms.
 HWND WaitWindow(DWORD pid, const wchar_t *cls, DWORD ms);
+
 // Polls until cond() holds or ms pass; returns cond()'s last value.
 template <class F> bool WaitFor(F cond, DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
+    for (DWORD start = GetTickCount();; Sleep(10)) {
         if (cond()) return true;
         if (GetTickCount() - start > ms) return cond();
-        Sleep(10);
     }
 }
 
-// Initialises Lock once per process, as start-up does: the painter takes it on
-// every paint.
-void InitLock();
+// Puts back every field of the launcher state that the launcher changes as it
+// runs (feed, progress, options, interface) to the value it had when this
+// process started, which is what a launcher starts with; Lock is initialised.
+void ResetState();
 
-// Puts the launcher state back to what a freshly started launcher holds
-// (nothing received, busy, home page, default options).
-void StartupState();
-
-// Deletes the game client's options key under HKCU.
 void ClearOptionsKey();
-// A REG_DWORD of the options key: the value, or -1 when missing or of another type/size.
+// A REG_DWORD of the options key: the value, or -1 when missing or of another type.
 long long OptionDword(const wchar_t *name);

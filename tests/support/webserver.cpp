@@ -1,19 +1,16 @@
 #include "support/webserver.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
-#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
 
 const uintptr_t None = ~(uintptr_t)0;
-const int HeadMax = 64 * 1024;
-const DWORD HeadWaitMs = 30000;  // a client that never finishes its request
-const DWORD QuietMaxMs = 600000; // a silent answer lasts until Stop, at most this
-const size_t FileChunk = 256 * 1024;
+const size_t HeadMax = 64 * 1024, Piece = 256 * 1024;
+const DWORD HeadWaitMs = 30000;   // a client that never finishes its request
+const DWORD QuietMaxMs = 600000;  // a silent answer lasts until Stop, at most this
 
 // Waits up to ms for s to become readable (write = false) or writable.
 bool Ready(SOCKET s, bool write, int ms) {
@@ -24,137 +21,113 @@ bool Ready(SOCKET s, bool write, int ms) {
     return select(0, write ? 0 : &set, write ? &set : 0, 0, &tv) == 1;
 }
 
-std::wstring Wide(const std::string &s) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), 0, 0);
-    std::wstring w(n, L'\0');
-    if (n) MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], n);
-    return w;
-}
-
 int Hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
 }
 
-// The file under root that a request path names; empty when it names none.
+// The file under root that a request path names (%XX decoded); empty for none.
 std::wstring FileFor(const std::wstring &root, const std::string &target) {
     if (root.empty() || target.empty() || target[0] != '/') return L"";
-    std::string path = target.substr(0, target.find_first_of("?#"));
-    std::string plain;
+    std::string path = target.substr(0, target.find_first_of("?#")), plain;
     for (size_t i = 0; i < path.size(); i++) {
         if (path[i] == '%' && i + 2 < path.size() && Hex(path[i + 1]) >= 0 && Hex(path[i + 2]) >= 0) {
             plain += (char)(Hex(path[i + 1]) * 16 + Hex(path[i + 2]));
             i += 2;
         } else {
-            plain += path[i];
+            plain += path[i] == '/' ? '\\' : path[i];
         }
     }
-    if (plain.find("..") != std::string::npos || plain.find(':') != std::string::npos ||
-        plain.find('\\') != std::string::npos)
-        return L"";
-    for (char &c : plain)
-        if (c == '/') c = '\\';
-    std::wstring file = root + Wide(plain);
-    DWORD attr = GetFileAttributesW(file.c_str());
-    if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY)) return L"";
-    return file;
+    if (plain.find("..") != std::string::npos || plain.find(':') != std::string::npos) return L"";
+    wchar_t w[1024];
+    int n = MultiByteToWideChar(CP_UTF8, 0, plain.c_str(), -1, w, 1024);
+    std::wstring file = root + (n > 0 ? w : L"");
+    DWORD attr = n > 0 ? GetFileAttributesW(file.c_str()) : INVALID_FILE_ATTRIBUTES;
+    return attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY) ? L"" : file;
 }
 
-const char *Reason(int code) {
-    switch (code) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
+bool HasHeader(const std::string &lines, const char *name) {
+    std::string l = "\n" + lines, n = std::string("\n") + name + ":";
+    for (char &c : l) c = (char)tolower((unsigned char)c);
+    for (char &c : n) c = (char)tolower((unsigned char)c);
+    return l.find(n) != std::string::npos;
 }
 
-std::string Head(int code, long long length, const std::string &extra = "") {
-    char line[256];
-    snprintf(line, sizeof line, "HTTP/1.1 %d %s\r\nContent-Length: %lld\r\n", code, Reason(code),
-             length);
-    return std::string(line) + extra +
-           "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
+// The head of an answer: the rule's own header lines, then each default the
+// rule does not name.
+std::string Head(int code, long long length, const std::string &extra) {
+    std::string h = "HTTP/1.1 " + std::to_string(code) + (code == 200 ? " OK\r\n" : " Status\r\n") + extra;
+    const std::string defaults[][2] = {{"Content-Length", std::to_string(length)},
+                                       {"Content-Type", "application/octet-stream"},
+                                       {"Connection", "close"}};
+    for (auto &d : defaults)
+        if (!HasHeader(extra, d[0].c_str())) h += d[0] + ": " + d[1] + "\r\n";
+    return h + "\r\n";
 }
 
 long long SizeOf(const std::wstring &file) {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &d)) return -1;
+    if (file.empty() || !GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &d)) return -1;
     return ((long long)d.nFileSizeHigh << 32) | d.nFileSizeLow;
 }
 
 }  // namespace
 
-Answer Answer::WithStatus(int code, const std::string &body) {
-    Answer a;
-    a.kind = Kind::Code;
-    a.status = code;
-    a.ownBody = true;
-    a.body = body;
-    return a;
+Rule Rule::Status(int code, const std::string &body) {
+    Rule r;
+    r.status = code;
+    return r.With(body);
 }
 
-Answer Answer::Body(const std::string &body) { return WithStatus(200, body); }
-
-Answer Answer::CutAt(long long bytes, bool reset) {
-    Answer a;
-    a.kind = Kind::Cut;
-    a.at = bytes;
-    a.reset = reset;
-    return a;
+Rule Rule::CutAt(long long bytes, bool reset) {
+    Rule r;
+    r.kind = Kind::Cut;
+    r.at = bytes;
+    r.reset = reset;
+    return r;
 }
 
-Answer Answer::StallAt(long long bytes) {
-    Answer a;
-    a.kind = Kind::Stall;
-    a.at = bytes;
-    return a;
+Rule Rule::StallAt(long long bytes) {
+    Rule r;
+    r.kind = Kind::Stall;
+    r.at = bytes;
+    return r;
 }
 
-Answer Answer::Trickle(size_t chunk, int everyMs) {
-    Answer a;
-    a.kind = Kind::Trickle;
-    a.chunk = chunk ? chunk : 1;
-    a.everyMs = everyMs;
-    return a;
+Rule Rule::Trickle(size_t chunk, int everyMs) {
+    Rule r;
+    r.kind = Kind::Trickle;
+    r.chunk = chunk ? chunk : 1;
+    r.everyMs = everyMs;
+    return r;
 }
 
-Answer Answer::RedirectTo(const std::string &location, int code) {
-    Answer a;
-    a.kind = Kind::Redirect;
-    a.status = code;
-    a.location = location;
-    return a;
+Rule Rule::RedirectTo(const std::string &location, int code) {
+    Rule r;
+    r.kind = Kind::Redirect;
+    r.status = code;
+    r.location = location;
+    return r;
 }
 
-Answer Answer::Silent() {
-    Answer a;
-    a.kind = Kind::Silent;
-    return a;
+Rule Rule::Silent() {
+    Rule r;
+    r.kind = Kind::Silent;
+    return r;
 }
 
-bool ParseAnswer(const std::string &rule, Answer &a) {
-    size_t colon = rule.find(':');
-    std::string kind = rule.substr(0, colon);
-    std::string arg = colon == std::string::npos ? "" : rule.substr(colon + 1);
+bool ParseRule(const std::string &text, Rule &r) {
+    size_t colon = text.find(':');
+    std::string kind = text.substr(0, colon), arg = colon == std::string::npos ? "" : text.substr(colon + 1);
     long long n = atoll(arg.c_str());
-    if (kind == "status" && n > 0) a = Answer::WithStatus((int)n);
-    else if (kind == "empty") a = Answer::Empty();
-    else if (kind == "body") a = Answer::Body(arg);
-    else if (kind == "cut") a = Answer::CutAt(n);
-    else if (kind == "reset") a = Answer::CutAt(n, true);
-    else if (kind == "stall") a = Answer::StallAt(n);
-    else if (kind == "trickle") {
-        size_t colon2 = arg.find(':');
-        a = Answer::Trickle((size_t)n, colon2 == std::string::npos ? 100 : atoi(arg.c_str() + colon2 + 1));
-    } else if (kind == "redirect" && !arg.empty()) a = Answer::RedirectTo(arg);
-    else if (kind == "silent") a = Answer::Silent();
+    size_t colon2 = arg.find(':');
+    std::string rest = colon2 == std::string::npos ? "" : arg.substr(colon2 + 1);
+    if (kind == "status" && n > 0) r = Rule::Status((int)n, rest);
+    else if (kind == "body") r = Rule::Body(arg);
+    else if (kind == "cut" || kind == "reset") r = Rule::CutAt(n, kind == "reset");
+    else if (kind == "stall") r = Rule::StallAt(n);
+    else if (kind == "trickle") r = Rule::Trickle((size_t)n, rest.empty() ? 100 : atoi(rest.c_str()));
+    else if (kind == "redirect" && !arg.empty()) r = Rule::RedirectTo(arg);
+    else if (kind == "silent") r = Rule::Silent();
     else return false;
     return true;
 }
@@ -166,28 +139,39 @@ bool WebServer::Start(const std::wstring &root, int port) {
     root_ = root;
     if (!root_.empty() && root_.back() == L'\\') root_.pop_back();
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons((u_short)port);
     int len = sizeof a;
-    if (bind(s, (sockaddr *)&a, sizeof a) || listen(s, SOMAXCONN) ||
+    if (s == INVALID_SOCKET || bind(s, (sockaddr *)&a, sizeof a) || listen(s, SOMAXCONN) ||
         getsockname(s, (sockaddr *)&a, &len)) {
-        closesocket(s);
+        if (s != INVALID_SOCKET) closesocket(s);
+        WSACleanup();
         return false;
     }
     listen_ = s;
     port_ = ntohs(a.sin_port);
     stop_ = false;
-    acceptor_ = std::thread(&WebServer::AcceptLoop, this);
+    acceptor_ = std::thread([this] {
+        while (!stop_) {
+            if (!Ready((SOCKET)listen_, false, 100)) continue;
+            SOCKET c = accept((SOCKET)listen_, 0, 0);
+            if (c == INVALID_SOCKET) continue;
+            active_++;
+            std::thread([this, c] {
+                Handle((uintptr_t)c);
+                active_--;
+            }).detach();
+        }
+    });
     return true;
 }
 
 void WebServer::Stop() {
     if (listen_ == None) return;
     stop_ = true;
-    if (acceptor_.joinable()) acceptor_.join();
+    acceptor_.join();
     closesocket((SOCKET)listen_);
     listen_ = None;
     // Every handler notices stop_ within a tenth of a second.
@@ -197,21 +181,15 @@ void WebServer::Stop() {
 
 std::wstring WebServer::Base() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }
 
-void WebServer::On(const std::string &path, const Answer &a) {
+void WebServer::On(const std::string &path, const Rule &r) {
     std::lock_guard<std::mutex> g(mu_);
-    answers_[path] = a;
+    rules_[path] = r;
 }
 
 void WebServer::Forget() {
     std::lock_guard<std::mutex> g(mu_);
-    answers_.clear();
-    paths_.clear();
+    rules_.clear();
     heads_.clear();
-}
-
-std::vector<std::string> WebServer::Paths() const {
-    std::lock_guard<std::mutex> g(mu_);
-    return paths_;
 }
 
 std::vector<std::string> WebServer::Heads() const {
@@ -219,24 +197,20 @@ std::vector<std::string> WebServer::Heads() const {
     return heads_;
 }
 
-void WebServer::AcceptLoop() {
-    while (!stop_) {
-        if (!Ready((SOCKET)listen_, false, 100)) continue;
-        SOCKET c = accept((SOCKET)listen_, 0, 0);
-        if (c == INVALID_SOCKET) continue;
-        active_++;
-        std::thread([this, c] {
-            Handle((uintptr_t)c);
-            active_--;
-        }).detach();
+std::vector<std::string> WebServer::Paths() const {
+    std::vector<std::string> out;
+    for (const std::string &h : Heads()) {
+        size_t sp = h.find(' ');
+        out.push_back(h.substr(sp + 1, h.find(' ', sp + 1) - sp - 1));
     }
+    return out;
 }
 
 bool WebServer::Send(uintptr_t s, const char *p, size_t n) {
     while (n) {
         if (stop_) return false;
         if (!Ready((SOCKET)s, true, 100)) continue;
-        int k = send((SOCKET)s, p, (int)(n < FileChunk ? n : FileChunk), 0);
+        int k = send((SOCKET)s, p, (int)(n < Piece ? n : Piece), 0);
         if (k <= 0) return false;
         p += k;
         n -= (size_t)k;
@@ -244,99 +218,85 @@ bool WebServer::Send(uintptr_t s, const char *p, size_t n) {
     return true;
 }
 
-// Sends up to limit bytes of the body (own or the file's); piece by piece with
+// Up to limit bytes of the body (own or the file's); piece by piece with
 // pauses when trickling.
-bool WebServer::SendBody(uintptr_t s, const Answer &a, const std::wstring &file, long long limit,
-                         bool trickle) {
-    size_t piece = trickle ? a.chunk : FileChunk;
-    if (a.ownBody) {
-        size_t end = (size_t)(limit < (long long)a.body.size() ? limit : (long long)a.body.size());
-        for (size_t at = 0; at < end; at += piece) {
-            size_t k = end - at < piece ? end - at : piece;
-            if (!Send(s, a.body.data() + at, k)) return false;
-            if (trickle && at + k < end)
-                for (int w = 0; w < a.everyMs && !stop_; w += 10) Sleep(10);
-        }
-        return true;
-    }
-    HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (f == INVALID_HANDLE_VALUE) return false;
+bool WebServer::SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long limit) {
+    bool trickle = r.kind == Rule::Kind::Trickle;
+    size_t piece = trickle ? r.chunk : Piece;
+    HANDLE f = r.ownBody ? INVALID_HANDLE_VALUE
+                         : CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (!r.ownBody && f == INVALID_HANDLE_VALUE) return false;
     std::vector<char> buf(piece);
     bool ok = true;
-    long long sent = 0;
-    DWORD n;
-    while (ok && sent < limit) {
-        DWORD want = (DWORD)(limit - sent < (long long)piece ? limit - sent : (long long)piece);
-        if (!ReadFile(f, buf.data(), want, &n, 0) || !n) break;
+    for (long long sent = 0; ok && sent < limit;) {
+        size_t want = (size_t)(limit - sent < (long long)piece ? limit - sent : (long long)piece);
+        DWORD n = (DWORD)want;
+        if (r.ownBody) memcpy(buf.data(), r.body.data() + sent, want);
+        else if (!ReadFile(f, buf.data(), (DWORD)want, &n, 0) || !n) break;
         ok = Send(s, buf.data(), n);
         sent += n;
         if (ok && trickle && sent < limit)
-            for (int w = 0; w < a.everyMs && !stop_; w += 10) Sleep(10);
+            for (int w = 0; w < r.everyMs && !stop_; w += 10) Sleep(10);
     }
-    CloseHandle(f);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
     return ok;
 }
 
 void WebServer::Quiet(uintptr_t s) {
     char sink[4096];
-    for (DWORD start = GetTickCount(); !stop_ && GetTickCount() - start < QuietMaxMs;) {
-        // Keep reading so that a client closing its end is noticed.
+    for (DWORD start = GetTickCount(); !stop_ && GetTickCount() - start < QuietMaxMs;)
         if (Ready((SOCKET)s, false, 100) && recv((SOCKET)s, sink, sizeof sink, 0) <= 0) return;
-    }
 }
 
 void WebServer::Handle(uintptr_t s) {
     SOCKET c = (SOCKET)s;
     std::string head;
     char buf[4096];
-    DWORD start = GetTickCount();
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < (size_t)HeadMax && !stop_ &&
-           GetTickCount() - start < HeadWaitMs) {
+    for (DWORD start = GetTickCount(); head.find("\r\n\r\n") == std::string::npos && head.size() < HeadMax &&
+                                       !stop_ && GetTickCount() - start < HeadWaitMs;) {
         if (!Ready(c, false, 100)) continue;
         int k = recv(c, buf, sizeof buf, 0);
         if (k <= 0) break;
         head.append(buf, (size_t)k);
     }
-    size_t sp1 = head.find(' '), sp2 = sp1 == std::string::npos ? sp1 : head.find(' ', sp1 + 1);
-    if (head.find("\r\n\r\n") == std::string::npos || sp2 == std::string::npos) {
+    size_t end = head.find("\r\n\r\n"), sp1 = head.find(' '), sp2 = head.find(' ', sp1 + 1);
+    if (end == std::string::npos || sp2 == std::string::npos) {
         closesocket(c);
         return;
     }
     std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
-    Answer a;
+    Rule r;
     {
         std::lock_guard<std::mutex> g(mu_);
-        paths_.push_back(target);
-        heads_.push_back(head.substr(0, head.find("\r\n\r\n") + 4));
-        auto it = answers_.find(target);
-        if (it != answers_.end()) a = it->second;
+        heads_.push_back(head.substr(0, end + 4));
+        auto it = rules_.find(target);
+        for (auto p = rules_.begin(); it == rules_.end() && p != rules_.end(); ++p)
+            if (p->first.size() && p->first.back() == '*' &&
+                !target.compare(0, p->first.size() - 1, p->first, 0, p->first.size() - 1))
+                it = p;
+        if (it != rules_.end()) r = it->second;
     }
-
-    std::wstring file = a.ownBody ? L"" : FileFor(root_, target);
-    long long size = a.ownBody ? (long long)a.body.size() : SizeOf(file);
-    bool missing = !a.ownBody && (file.empty() || size < 0);
-    using K = Answer::Kind;
-    if (a.kind == K::Silent) {
+    std::wstring file = r.ownBody ? L"" : FileFor(root_, target);
+    long long size = r.ownBody ? (long long)r.body.size() : SizeOf(file);
+    using K = Rule::Kind;
+    std::string h;
+    if (r.kind == K::Silent) {
         Quiet(s);
-    } else if (a.kind == K::Redirect) {
-        std::string h = Head(a.status, 0, "Location: " + a.location + "\r\n");
+    } else if (r.kind == K::Redirect) {
+        h = Head(r.status, 0, "Location: " + r.location + "\r\n" + r.headers);
         Send(s, h.data(), h.size());
-    } else if (missing && a.kind != K::Code) {
-        std::string h = Head(404, 9) + "not found";
+    } else if (size < 0) {
+        h = Head(404, 9, r.headers) + "not found";
         Send(s, h.data(), h.size());
-    } else {
-        std::string h = Head(a.kind == K::Code ? a.status : 200, size);
-        if (Send(s, h.data(), h.size())) {
-            long long limit = a.kind == K::Cut || a.kind == K::Stall ? a.at : size;
-            bool sent = SendBody(s, a, file, limit, a.kind == K::Trickle);
-            if (sent && a.kind == K::Stall) Quiet(s);
-            if (a.kind == K::Cut && a.reset) {
-                linger l = {1, 0};  // closesocket then resets the connection
-                setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
-                closesocket(c);
-                return;
-            }
+    } else if (h = Head(r.status, size, r.headers), Send(s, h.data(), h.size())) {
+        bool sent = SendBody(s, r, file, r.kind == K::Cut || r.kind == K::Stall ? r.at : size);
+        if (sent && r.kind == K::Stall) Quiet(s);
+        if (r.kind == K::Cut && r.reset) {
+            linger l = {1, 0};  // closesocket then resets the connection
+            setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
+            closesocket(c);
+            return;
         }
     }
     // A graceful end: the client reads everything sent before it sees the close.

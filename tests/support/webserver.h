@@ -1,9 +1,9 @@
-// A small HTTP/1.1 server for tests, benchmarks and the standalone
-// tests/programs/webserver.exe: it listens on 127.0.0.1 (an ephemeral port by
-// default), serves the files of a folder, records every request, and answers
-// any chosen path in a chosen bad way. Every connection is closed after one
-// answer. Each connection runs on its own thread; Stop() ends them all, silent
-// ones included, and every wait inside is bounded.
+// The one web server of the tests, the demo and the benchmarks: HTTP/1.1 on
+// 127.0.0.1 (a free port by default), serving the files of a folder, recording
+// every request's whole head, and answering chosen paths by rules a real
+// server would not follow. One answer per connection, each on its own thread;
+// Stop() ends them all, silent ones included, and every wait is bounded.
+// tests/programs/webserver.exe is its standalone front end.
 #pragma once
 #include <atomic>
 #include <map>
@@ -12,37 +12,42 @@
 #include <thread>
 #include <vector>
 
-struct Answer {
-    enum class Kind { File, Code, Cut, Trickle, Redirect, Silent, Stall };
-    Kind kind = Kind::File;
+// How one path is answered: by default its file under the root (404 when there
+// is none) with status 200.
+struct Rule {
+    enum class Kind { Plain, Cut, Stall, Trickle, Redirect, Silent };
+    Kind kind = Kind::Plain;
     int status = 200;
-    bool ownBody = false;  // body below instead of the file at the path
+    bool ownBody = false;  // body below instead of the file
     std::string body;
+    std::string headers;   // "Name: value\r\n" lines; a name given here replaces the default one
     long long at = 0;      // Cut, Stall: body bytes sent before the drop or the silence
-    bool reset = false;    // Cut: drop with a TCP reset rather than a close
-    size_t chunk = 1;      // Trickle: bytes per piece ...
-    int everyMs = 100;     // ... and the pause between pieces
+    bool reset = false;    // Cut: a TCP reset rather than a close
+    size_t chunk = 1;      // Trickle: bytes per piece and the pause between pieces
+    int everyMs = 100;
     std::string location;  // Redirect
 
-    static Answer WithStatus(int code, const std::string &body = "");  // this status and body
-    static Answer Body(const std::string &body);                       // 200 with this body
-    static Answer Empty() { return Body(""); }                         // 200, no body
-    static Answer CutAt(long long bytes, bool reset = false);  // full length announced, then dropped
-    static Answer StallAt(long long bytes);                    // full length announced, then silence
-    static Answer Trickle(size_t chunk, int everyMs);
-    static Answer RedirectTo(const std::string &location, int code = 302);
-    static Answer Silent();  // reads the request, never answers
-    // The same body from a string rather than the file (Cut, Stall, Trickle).
-    Answer &With(const std::string &b) {
+    static Rule Status(int code, const std::string &body = "");  // own body, empty by default
+    static Rule Body(const std::string &body) { return Status(200, body); }
+    static Rule CutAt(long long bytes, bool reset = false);  // the full length announced, then dropped
+    static Rule StallAt(long long bytes);                    // the full length announced, then silence
+    static Rule Trickle(size_t chunk, int everyMs);
+    static Rule RedirectTo(const std::string &location, int code = 302);
+    static Rule Silent();  // reads the request, never answers
+    Rule &With(const std::string &b) {  // this body rather than the file
         ownBody = true;
         body = b;
         return *this;
     }
+    Rule &Header(const std::string &line) {
+        headers += line + "\r\n";
+        return *this;
+    }
 };
 
-// "status:404", "empty", "body:TEXT", "cut:N", "reset:N", "stall:N",
-// "trickle:CHUNK:MS", "redirect:URL", "silent". False when rule is none of them.
-bool ParseAnswer(const std::string &rule, Answer &a);
+// The standalone forms: "status:CODE[:BODY]", "body:TEXT", "cut:N", "reset:N",
+// "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent". False for others.
+bool ParseRule(const std::string &text, Rule &r);
 
 class WebServer {
 public:
@@ -51,28 +56,26 @@ public:
     WebServer(const WebServer &) = delete;
     WebServer &operator=(const WebServer &) = delete;
 
-    // Serves root (may be empty: every file is then 404) on 127.0.0.1:port,
-    // port 0 = a free one. False when the port cannot be had.
+    // Serves root (empty: every file is missing) on 127.0.0.1:port, port 0 for
+    // a free one. False when the port cannot be had.
     bool Start(const std::wstring &root, int port = 0);
     void Stop();
     int Port() const { return port_; }
-    std::wstring Base() const;  // L"http://127.0.0.1:PORT", no trailing slash
+    std::wstring Base() const;  // L"http://127.0.0.1:PORT"
 
-    // How to answer a request whose path (as sent, e.g. "/a%20b.txt") is path.
-    void On(const std::string &path, const Answer &a);
-    void Forget();  // no special answers, no recorded requests
+    // The rule for a request path as sent ("/a%20b.txt"); a path ending in "*"
+    // covers every path that starts with the rest, unless a rule names it exactly.
+    void On(const std::string &path, const Rule &r);
+    void Forget();  // no rules, no record
 
-    std::vector<std::string> Paths() const;  // request paths in order of arrival
-    std::vector<std::string> Heads() const;  // whole request heads, same order
-    int Busy() const { return active_; }     // connections being answered now
+    std::vector<std::string> Heads() const;  // every request's head, in order of arrival
+    std::vector<std::string> Paths() const;  // the path of each
 
 private:
-    void AcceptLoop();
     void Handle(uintptr_t s);
     bool Send(uintptr_t s, const char *p, size_t n);
-    bool SendBody(uintptr_t s, const Answer &a, const std::wstring &file, long long limit,
-                  bool trickle);
-    void Quiet(uintptr_t s);  // waits, saying nothing, until Stop
+    bool SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long limit);
+    void Quiet(uintptr_t s);  // waits, saying nothing, until Stop or the client goes
 
     std::wstring root_;
     uintptr_t listen_ = ~(uintptr_t)0;
@@ -81,6 +84,6 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> active_{0};
     mutable std::mutex mu_;
-    std::map<std::string, Answer> answers_;
-    std::vector<std::string> paths_, heads_;
+    std::map<std::string, Rule> rules_;
+    std::vector<std::string> heads_;
 };

@@ -1,52 +1,39 @@
 // A real launcher window in the test process: Proc as its window procedure,
-// driven by real messages, with the invalidations it makes counted.
+// driven by real messages, with the repaints they cause seen; and what the
+// programs it starts record.
 #pragma once
 #include <windows.h>
 
 #include <functional>
 #include <string>
-#include <thread>
 
-// Resets the interface state to a fresh start (home page, nothing hovered or
-// pressed, list closed, no toast, Ready 0, Restart 0, Progress -1), creates the
-// window at (20, 30) and makes it Wnd. Its update region starts empty.
+// The state of a fresh start (ResetState) and the window, created at (20, 30)
+// as Wnd with an empty update region.
 HWND OpenWindow();
-// Destroys the window if it still exists and takes the quit message that its
-// WM_DESTROY posted off the thread's queue.
+// Destroys the window if it still exists and takes the quit message its
+// WM_DESTROY posted.
 void CloseWindow();
-// Takes a pending quit message, if any: true with its exit code in *code.
+// Options go to a fresh scratch INI (Dir, Ini) and an absent registry key;
+// returns the scratch folder.
+std::wstring ScratchOptions(const std::wstring &name);
+// Takes a pending quit message: true with its exit code in *code.
 bool TakeQuit(int *code);
 
 LPARAM Pt(int x, int y);  // a client point as the mouse messages carry it
-
-// Sends one message to Wnd with an empty update region and tells whether the
-// message invalidated the window; a repaint must cover the whole client area.
+// Sends one message to Wnd with an empty update region; true when it
+// invalidated the whole client area (what Repaint does).
 bool Dirtied(UINT msg, WPARAM wp = 0, LPARAM lp = 0, LRESULT *result = nullptr);
 bool Move(int x, int y);
 bool Press(int x, int y);
 bool Release(int x, int y);
 void Click(int x, int y);
 bool Key(WPARAM key);
-
-// Options go to a fresh scratch INI (Dir, Ini) and an absent registry key.
-std::wstring ScratchOptions(const std::wstring &name);
 std::string IniText();  // the scratch INI, empty when it does not exist
+// Lets the timers of Wnd fire until cond() holds or ms pass.
+bool PumpTimersUntil(std::function<bool()> cond, DWORD ms);
 
-// Lets timers of Wnd fire for ms, dispatching WM_TIMER only.
-void PumpTimers(DWORD ms);
-
-// True when this process holds a handle of the given process or of one of its
-// threads: a launcher must keep nothing of what it starts.
-bool HoldsHandleOf(DWORD pid);
-
-// A record written by tests/programs/recorder.exe: the value of "key=" ("ini"
-// runs to the end), empty when absent.
-std::string RecordField(const std::string &record, const std::string &key);
-// Waits up to ms for "<exe>.txt" to appear; its text, or empty.
-std::string WaitRecord(const std::wstring &exe, DWORD ms);
-
-// What a message box of this process showed, seen from another thread.
-struct BoxSeen {
+// What a message box of this process showed.
+struct Box {
     bool seen = false;
     std::wstring caption, text;
     HWND owner = nullptr;
@@ -54,7 +41,15 @@ struct BoxSeen {
     int buttons = 0;  // visible push buttons
     bool okButton = false;
 };
-// Starts a thread that waits up to ms for a message box of this process,
-// notes what it shows, runs whileOpen (on that thread) and presses OK.
-// Join it before reading seen.
-std::thread WatchBox(BoxSeen &seen, DWORD ms, std::function<void()> whileOpen = {});
+// Sends one message to Wnd while another thread watches for a message box,
+// notes it, runs whileOpen and presses OK. A box holds the sender until it is
+// closed, so a send that returns with no box seen showed none.
+Box SendWatchingBox(UINT msg, WPARAM wp, LPARAM lp = 0, std::function<void()> whileOpen = {});
+
+// True when this process holds a handle of the process pid or of one of its
+// threads: a launcher must keep nothing of what it starts.
+bool HoldsHandleOf(DWORD pid);
+// The record tests/programs/recorder.exe writes as "<exe>.txt", waited for up
+// to ms (empty when none came), and one of its fields ("ini" runs to the end).
+std::string WaitRecord(const std::wstring &exe, DWORD ms);
+std::string RecordField(const std::string &record, const std::string &key);

@@ -1,0 +1,209 @@
+// Start-up: the paths formed from the executable's and the window's place,
+// then the built launcher started as a process: its window, one instance, the
+// hand-over of a restart after a self-update, the leftover of one, and a
+// launcher in a drive's root that starts the game there.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/startup.h"
+#include "app/state.h"
+#include "support/testutil.h"
+#include "support/window.h"
+
+namespace {
+
+TEST(Paths, FolderIniAndTheLimitsOfTheirFields) {
+    ASSERT_TRUE(FormPaths(L"C:\\Jogos\\Velmora\\VelmoraLauncher.exe"));
+    EXPECT_STREQ(SelfExe, L"C:\\Jogos\\Velmora\\VelmoraLauncher.exe");
+    EXPECT_STREQ(Dir, L"C:\\Jogos\\Velmora");
+    EXPECT_STREQ(Ini, L"C:\\Jogos\\Velmora\\ZorunJanela.ini");
+    ASSERT_TRUE(FormPaths(L"C:\\VelmoraLauncher.exe"));
+    EXPECT_STREQ(Dir, L"C:") << "a drive's root keeps only the drive";
+    EXPECT_STREQ(Ini, L"C:\\ZorunJanela.ini");
+    ASSERT_TRUE(FormPaths(L"launcher.exe"));
+    EXPECT_STREQ(Dir, L"launcher.exe") << "a path without a backslash is its own folder";
+    // The longest folder that leaves room for "\ZorunJanela.ini"; one unit more is refused.
+    std::wstring dir = L"C:\\" + std::wstring(240, L'd');
+    ASSERT_TRUE(FormPaths((dir + L"\\a.exe").c_str()));
+    EXPECT_EQ(lstrlenW(Ini), 259);
+    EXPECT_FALSE(FormPaths((dir + L"d\\a.exe").c_str()));
+    EXPECT_STREQ(Dir, L"");
+    EXPECT_STREQ(Ini, L"");
+    EXPECT_STREQ(SelfExe, L"");
+    // A short folder, but an executable name that leaves no room for "<exe>.old".
+    std::wstring exe = L"C:\\" + std::wstring(200, L'd') + L"\\" + std::wstring(47, L'x') + L".exe";
+    ASSERT_EQ(exe.size(), 255u);
+    EXPECT_TRUE(FormPaths(exe.c_str()));
+    EXPECT_FALSE(FormPaths((exe.substr(0, exe.size() - 4) + L"y.exe").c_str()));
+}
+
+TEST(Placement, CentredWithTheHalfPixelDropped) {
+    struct {
+        int w, h, x, y;
+    } cases[] = {{1366, 768, 233, 104}, {1365, 767, 232, 103}, {800, 600, -50, 20}, {900, 560, 0, 0}, {897, 557, -1, -1}};
+    for (auto c : cases) {
+        POINT p = CentreOn(c.w, c.h);
+        EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h;
+        EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h;
+    }
+}
+
+// The built launcher in a scratch folder whose INI names a site that refuses at
+// once, so that the network side ends quickly.
+class Exe : public ::testing::Test {
+protected:
+    std::wstring dir, exe;
+    std::vector<HANDLE> procs;
+    void SetUp() override {
+        dir = FreshDir(L"startup");
+        exe = dir + L"\\VelmoraLauncher.exe";
+        ASSERT_TRUE(CopyFileW(LAUNCHER_EXE, exe.c_str(), FALSE));
+        ASSERT_TRUE(WriteBytes(dir + L"\\ZorunJanela.ini", "[Launcher]\r\nSite=http://127.0.0.1:9\r\n"));
+    }
+    void TearDown() override {
+        for (HANDLE p : procs) Kill(p);
+    }
+    HANDLE Launch(const std::wstring &path, int show = SW_SHOWNORMAL) {
+        HANDLE p = Start(path, L"", L"", show);
+        if (p) procs.push_back(p);
+        return p;
+    }
+    HWND WindowOf(HANDLE p) { return WaitWindow(GetProcessId(p), APP_NAME, 10000); }
+};
+
+TEST_F(Exe, ABorderlessCentredWindowTheLeftoverOfAnUpdateGoneAndClosingExitsWithZero) {
+    ASSERT_TRUE(WriteBytes(exe + L".old", "previous launcher"));
+    HANDLE p = Launch(exe);
+    ASSERT_TRUE(p);
+    HWND w = WindowOf(p);
+    ASSERT_TRUE(w) << "no launcher window";
+    EXPECT_FALSE(Exists(exe + L".old"));
+    wchar_t title[64];
+    GetWindowTextW(w, title, 64);
+    EXPECT_STREQ(title, L"Velmora");
+    LONG style = GetWindowLongW(w, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE(style & (WS_CAPTION | WS_THICKFRAME));
+    EXPECT_TRUE(GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    RECT r, c;
+    GetWindowRect(w, &r);
+    GetClientRect(w, &c);
+    POINT at = CentreOn(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_EQ(r.left, at.x);
+    EXPECT_EQ(r.top, at.y);
+    EXPECT_EQ(r.right - r.left, WinW);
+    EXPECT_EQ(r.bottom - r.top, WinH);
+    EXPECT_EQ(c.right, WinW);
+    EXPECT_EQ(c.bottom, WinH);
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitExit(p, 10000), 0);
+}
+
+TEST_F(Exe, ASecondInstanceBringsTheFirstForwardAndTouchesNothing) {
+    HANDLE first = Launch(exe);
+    ASSERT_TRUE(first);
+    HWND w = WindowOf(first);
+    ASSERT_TRUE(w);
+    ShowWindow(w, SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(w) != 0; }, 5000));
+    // The second copy lives elsewhere, with a leftover it must not delete.
+    std::wstring dir2 = FreshDir(L"startup-second"), exe2 = dir2 + L"\\VelmoraLauncher.exe";
+    ASSERT_TRUE(CopyFileW(LAUNCHER_EXE, exe2.c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(exe2 + L".old", "old"));
+    HANDLE second = Launch(exe2);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(WaitExit(second, 10000), 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsIconic(w); }, 5000)) << "the first window was not restored";
+    EXPECT_TRUE(Exists(exe2 + L".old"));
+    EXPECT_FALSE(Exists(dir2 + L"\\ZorunJanela.ini"));
+    EXPECT_EQ(WaitForSingleObject(first, 0), (DWORD)WAIT_TIMEOUT) << "the first launcher must keep running";
+}
+
+TEST_F(Exe, StartedMinimizedTheWindowStaysMinimized) {
+    HANDLE p = Launch(exe, SW_SHOWMINNOACTIVE);
+    ASSERT_TRUE(p);
+    HWND w = WindowOf(p);
+    ASSERT_TRUE(w);
+    // The window can be found between its creation and its first ShowWindow.
+    EXPECT_TRUE(WaitFor([&] { return IsIconic(w) != 0; }, 5000));
+}
+
+// A launcher restarting after a self-update can meet the old process still
+// holding the single-instance mutex with its window gone: it waits for the
+// mutex (released, or abandoned by an owner that ended), and after a few
+// seconds gives up quietly.
+TEST_F(Exe, WithTheMutexHeldAndNoWindowItWaitsForTheOldProcess) {
+    for (bool abandon : {false, true}) {
+        SCOPED_TRACE(abandon ? "abandoned" : "released");
+        HANDLE go = CreateEventW(0, TRUE, FALSE, 0), held = CreateEventW(0, TRUE, FALSE, 0);
+        std::thread owner([&] {
+            HANDLE m = CreateMutexW(0, TRUE, APP_NAME);
+            SetEvent(held);
+            WaitForSingleObject(go, 20000);
+            if (!abandon) ReleaseMutex(m);
+            CloseHandle(m);  // the thread ends owning it: abandoned
+        });
+        WaitForSingleObject(held, 10000);
+        HANDLE p = Launch(exe);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(WaitForSingleObject(p, 1000), (DWORD)WAIT_TIMEOUT) << "it must wait, not give up";
+        EXPECT_FALSE(FindWindowW(APP_NAME, 0));
+        SetEvent(go);
+        owner.join();
+        EXPECT_TRUE(WindowOf(p)) << "after the hand-over it runs as the first instance";
+        Kill(p);
+        procs.clear();
+        CloseHandle(go);
+        CloseHandle(held);
+    }
+    HANDLE held = CreateMutexW(0, TRUE, APP_NAME);
+    ASSERT_NE(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "a mutex left by an earlier test";
+    DWORD t0 = GetTickCount();
+    HANDLE p = Launch(exe);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(WaitExit(p, 15000), 0);
+    EXPECT_GE(GetTickCount() - t0, 2500u);
+    EXPECT_LT(GetTickCount() - t0, 8000u);
+    EXPECT_FALSE(FindWindowW(APP_NAME, 0));
+    CloseHandle(held);
+}
+
+// In the root of drive C, started from another folder: its folder is "C:",
+// its INI C:\ZorunJanela.ini, and the game must start in C:\, not in whatever
+// folder "C:" names for the process. Enter does nothing until the network
+// side is done (here: no site at all), then it plays.
+TEST(DriveRoot, TheGameStartsInTheRootWithTheOptionsSaved) {
+    const std::wstring exe = L"C:\\VelmoraLauncher.exe", game = L"C:\\main.exe", ini = L"C:\\ZorunJanela.ini";
+    auto clean = [&] {
+        for (auto &f : {exe, game, ini, game + L".txt"}) DeleteFileW(f.c_str());
+        ClearOptionsKey();
+    };
+    clean();
+    ASSERT_TRUE(CopyFileW(LAUNCHER_EXE, exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(TEST_PROGRAMS L"\\recorder.exe", game.c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(ini, "[Janela]\r\nVolume=44\r\nLargura=800\r\nAltura=600\r\n"
+                                "[Launcher]\r\nSite=http://127.0.0.1:9\r\n"));
+    HANDLE p = Start(exe, L"", FreshDir(L"play-from"));
+    ASSERT_TRUE(p);
+    HWND w = WaitWindow(GetProcessId(p), APP_NAME, 10000);
+    ASSERT_TRUE(w) << "no launcher window";
+    EXPECT_TRUE(WaitFor([&] {
+        PostMessageW(w, WM_KEYDOWN, VK_RETURN, 1);
+        return WaitForSingleObject(p, 100) == WAIT_OBJECT_0;
+    }, 30000)) << "the launcher did not play and end";
+    EXPECT_EQ(WaitExit(p, 5000), 0);
+    CloseHandle(p);
+    std::string rec = WaitRecord(game, 10000);
+    EXPECT_EQ(RecordField(rec, "cwd"), "C:\\");
+    std::string cmd = RecordField(rec, "cmd"), text = RecordField(rec, "ini");
+    EXPECT_TRUE(cmd == "C:\\main.exe" || cmd == "\"C:\\main.exe\"") << cmd;
+    for (const char *line : {"[Janela]\r\nVolume=44\r\n", "Largura=800\r\nAltura=600\r\n", "Bandeja=1\r\nIcone=1\r\n",
+                             "[Launcher]\r\nSite=http://127.0.0.1:9\r\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(OptionDword(L"Resolution"), 1);
+    clean();
+}
+
+}  // namespace

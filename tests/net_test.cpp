@@ -1,0 +1,374 @@
+// The site's documents on their way in: the status feed line by line, HttpGet
+// against the tests' web server answering well and badly, the feed through the
+// network thread, and sites that keep the launcher waiting (with a receive
+// time-out the test shortens).
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "app/state.h"
+#include "net/feed.h"
+#include "net/http.h"
+#include "net/netthread.h"
+#include "support/netrun.h"
+
+namespace {
+
+const std::wstring NoList = L"Não foi possível verificar atualizações. Você pode jogar mesmo assim.";
+const std::wstring NoFile = L"Falha ao baixar atualização. Tente de novo mais tarde.";
+const std::wstring Corrupt = L"Arquivo de atualização corrompido. Tente de novo.";
+const std::wstring Updated = L"Jogo atualizado! Pronto para jogar.";
+const std::wstring Current = L"Seu jogo está atualizado. Pronto para jogar.";
+const std::string Bom = "\xEF\xBB\xBF";
+
+// ---- The feed's lines ------------------------------------------------------------
+
+Feed Parse(std::string text, int online = 33, const wchar_t *name = L"antes") {
+    static Feed f;
+    f = Feed();
+    f.up = 99;
+    f.newsN = 3;
+    f.online = online;
+    lstrcpyW(f.name, name);
+    ParseFeed(&text[0], &f);
+    return f;
+}
+
+TEST(FeedParse, TheFourKeysAndNewsSplitAtTheFirstBar) {
+    Feed f = Parse("status=1\nonline=57\nservidor=Velmora Clássico\nnoticia=Evento|Sábado às 20h\n"
+                   "noticia=Tudo título\nnoticia=|só corpo\nnoticia=T|b|c||\nnoticia=5|e");
+    EXPECT_EQ(f.up, 1);
+    EXPECT_EQ(f.online, 57);
+    EXPECT_STREQ(f.name, L"Velmora Clássico");
+    ASSERT_EQ(f.newsN, 4) << "the first four";
+    const wchar_t *want[4][2] = {{L"Evento", L"Sábado às 20h"}, {L"Tudo título", L""}, {L"", L"só corpo"},
+                                 {L"T", L"b|c||"}};
+    for (int k = 0; k < 4; k++) {
+        EXPECT_STREQ(f.news[k].title, want[k][0]);
+        EXPECT_STREQ(f.news[k].body, want[k][1]);
+    }
+}
+
+TEST(FeedParse, CrLfLinesKeepTheCarriageReturnInTexts) {
+    Feed f = Parse("status=1\r\nonline=12\r\nservidor=Zorun\r\nnoticia=A|B\r\nnoticia=Sem barra\r\n");
+    EXPECT_EQ(f.up, 1);
+    EXPECT_EQ(f.online, 12);
+    EXPECT_STREQ(f.name, L"Zorun\r");
+    ASSERT_EQ(f.newsN, 2);
+    EXPECT_STREQ(f.news[0].body, L"B\r");
+    EXPECT_STREQ(f.news[1].title, L"Sem barra\r");
+}
+
+// Which lines are keys: only at the line's start, in lower case; the last
+// value wins; a key missing keeps its value; a byte-order mark counts only at
+// the very start of the document.
+TEST(FeedParse, WhatCountsAsAKeyLine) {
+    struct Case {
+        std::string text;
+        int up, online;
+        const wchar_t *name;
+        int newsN;
+    } cases[] = {
+        {"", 0, 33, L"antes", 0},
+        {"status=1\nstatus=0\nservidor=A\nservidor=B", 0, 33, L"B", 0},
+        {" status=1\nStatus=1\nSTATUS=1\n online=5\nOnline=5\n servidor=X\nServidor=X\n noticia=a|b\nNoticia=a|b\n"
+         "status =1\n", 0, 33, L"antes", 0},
+        {"\n\n# comentário\nversao=2\nstatus=3\n\nonline=4\nnoticia=x|y\n\n\n", 3, 4, L"antes", 1},
+        {"status=8", 8, 33, L"antes", 0},
+        {Bom + "status=1\r\nonline=9\r\n", 1, 9, L"antes", 0},
+        {Bom + "servidor=Velmora", 0, 33, L"Velmora", 0},
+        {Bom, 0, 33, L"antes", 0},
+        {"online=3\n" + Bom + "status=1\n", 0, 3, L"antes", 0},
+        {Bom + Bom + "status=1", 0, 33, L"antes", 0},
+        {"servidor=" + Bom + "X", 0, 33, L"\xFEFFX", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        Feed f = Parse(c.text);
+        EXPECT_EQ(f.up, c.up);
+        EXPECT_EQ(f.online, c.online);
+        EXPECT_STREQ(f.name, c.name);
+        EXPECT_EQ(f.newsN, c.newsN);
+    }
+}
+
+TEST(FeedParse, NumbersReadLikeAtoiAndSaturate) {
+    struct Case {
+        const char *value;
+        int want;
+    } cases[] = {{"42", 42}, {"  42xyz", 42}, {"\t\v\f7", 7}, {"+5", 5}, {"-7", -7}, {"", 0}, {"abc", 0},
+                 {"- 3", 0}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
+                 {"99999999999999999999999999", INT_MAX}, {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN},
+                 {"-99999999999999999999999999", INT_MIN}, {"0000000000000000000000000012", 12}, {"12\r", 12}};
+    for (const Case &c : cases) {
+        Feed f = Parse(std::string("status=") + c.value + "\nonline=" + c.value + "\n");
+        EXPECT_EQ(f.up, c.want) << c.value;
+        EXPECT_EQ(f.online, c.want) << c.value;
+    }
+}
+
+// Fields hold N - 1 UTF-16 units; a value one unit longer is stored empty.
+TEST(FeedParse, TextsThatJustFitAndJustDoNot) {
+    for (std::string unit : {"a", "ç", "\xE2\x82\xAC", "\xF0\x9F\x8E\xAE"}) {
+        SCOPED_TRACE(unit);
+        int per = unit.size() == 4 ? 2 : 1;  // UTF-16 units of one repetition
+        auto text = [&](int units) {
+            std::string s;
+            for (int i = 0; i < units / per; i++) s += unit;
+            return s + std::string(units % per, 'x');
+        };
+        Feed fit = Parse("servidor=" + text(63) + "\nnoticia=" + text(127) + "|" + text(127));
+        EXPECT_EQ(lstrlenW(fit.name), 63);
+        EXPECT_EQ(lstrlenW(fit.news[0].title), 127);
+        EXPECT_EQ(lstrlenW(fit.news[0].body), 127);
+        Feed over = Parse("servidor=" + text(64) + "\nnoticia=" + text(128) + "|" + text(128) + "\nnoticia=ok|" +
+                          text(128) + "\nnoticia=" + text(128) + "|ok");
+        EXPECT_STREQ(over.name, L"");
+        ASSERT_EQ(over.newsN, 3);
+        const wchar_t *want[3][2] = {{L"", L""}, {L"ok", L""}, {L"", L"ok"}};
+        for (int k = 0; k < 3; k++) {
+            EXPECT_STREQ(over.news[k].title, want[k][0]);
+            EXPECT_STREQ(over.news[k].body, want[k][1]);
+        }
+    }
+}
+
+TEST(FeedParse, MalformedUtf8BecomesReplacementCharacters) {
+    Feed f = Parse("servidor=A\xFF\xFE" "B\nnoticia=\xC3|\xE2\x82");
+    std::wstring name = f.name;
+    EXPECT_EQ(name.front(), L'A');
+    EXPECT_EQ(name.back(), L'B');
+    EXPECT_NE(name.find(L'\xFFFD'), std::wstring::npos);
+    EXPECT_EQ(f.newsN, 1);
+}
+
+// ---- HttpGet -----------------------------------------------------------------------
+
+class Get : public NetRun {
+protected:
+    char buf[8192];
+    void SetUp() override {
+        NetRun::SetUp();
+        memset(buf, '#', sizeof buf);
+    }
+    int Fetch(const std::string &path, int cap = 8192) {
+        return HttpGet((server.Base() + Wide(path)).c_str(), buf, cap);
+    }
+    bool Untouched() { return std::string(buf, sizeof buf) == std::string(sizeof buf, '#'); }
+};
+
+TEST_F(Get, TheBodyOfA200UpToTheBufferWithANulBehindIt) {
+    ASSERT_TRUE(WriteBytes(site + L"\\doc.txt", "status=1\r\nonline=3"));
+    ASSERT_EQ(Fetch("/doc.txt"), 18);
+    EXPECT_EQ(std::string(buf, 19), std::string("status=1\r\nonline=3", 19));
+    for (size_t size : {0, 8190, 8191, 8192, 100000}) {
+        std::string body(size, 'x');
+        for (size_t i = 0; i < size; i++) body[i] = (char)('a' + i % 26);
+        server.On("/b", Rule::Body(body));
+        int want = size < 8191 ? (int)size : 8191;
+        ASSERT_EQ(Fetch("/b"), want) << size;
+        EXPECT_EQ(std::string(buf, want + 1), body.substr(0, want) + '\0') << size;
+    }
+    // A buffer of one byte holds only the terminator.
+    EXPECT_EQ(Fetch("/b", 1), 0);
+    EXPECT_EQ(buf[0], 0);
+}
+
+TEST_F(Get, AnyOtherStatusOrNoAnswerFailsAndLeavesTheBufferAlone) {
+    for (int code : {201, 203, 204, 206, 304, 400, 403, 404, 500, 503}) {
+        server.On("/s", Rule::Status(code, code == 204 || code == 304 ? "" : "corpo"));
+        EXPECT_EQ(Fetch("/s"), -1) << code;
+    }
+    EXPECT_EQ(Fetch("/nao-existe.txt"), -1);
+    server.Forget();
+    server.On("/a", Rule::RedirectTo("/b"));
+    server.On("/b", Rule::RedirectTo("/a"));
+    EXPECT_EQ(Fetch("/a"), -1) << "a redirect loop";
+    EXPECT_EQ(server.Paths().size(), RedirectMax + 1u) << "the loop is followed RedirectMax times";
+    for (const wchar_t *bad : {L"", L"nada", L"ftp://127.0.0.1/x", L"http://", L"file:///C:/x"})
+        EXPECT_EQ(HttpGet(bad, buf, 8192), -1) << Utf8(bad);
+    std::wstring gone = server.Base() + L"/x";
+    server.Stop();
+    EXPECT_EQ(HttpGet(gone.c_str(), buf, 8192), -1) << "no server";
+    EXPECT_TRUE(Untouched());
+}
+
+TEST_F(Get, RedirectsAreFollowedToTheFinalStatus) {
+    server.On("/velho", Rule::RedirectTo("/meio"));
+    server.On("/meio", Rule::RedirectTo(Utf8(server.Base()) + "/novo", 301));
+    server.On("/novo", Rule::Body("chegou"));
+    EXPECT_EQ(Fetch("/velho"), 6);
+    EXPECT_STREQ(buf, "chegou");
+    server.On("/para-404", Rule::RedirectTo("/sumiu"));
+    EXPECT_EQ(Fetch("/para-404"), -1);
+    EXPECT_EQ(server.Paths(), (std::vector<std::string>{"/velho", "/meio", "/novo", "/para-404", "/sumiu"}));
+}
+
+TEST_F(Get, ACutConnectionKeepsWhatArrivedAndATrickleArrivesWhole) {
+    std::string body(5000, 'z');
+    server.On("/cut", Rule::CutAt(1234).With(body));
+    EXPECT_EQ(Fetch("/cut"), 1234);
+    EXPECT_EQ(buf[1234], 0);
+    // A reset may lose bytes in flight, but never makes up any.
+    server.On("/reset", Rule::CutAt(1234, true).With(body));
+    int got = Fetch("/reset");
+    EXPECT_GE(got, 0);
+    EXPECT_LE(got, 1234);
+    EXPECT_EQ(std::string(buf, got), body.substr(0, got));
+    body = "status=1\nonline=42\nservidor=Devagar\n";
+    server.On("/lento", Rule::Trickle(3, 20).With(body));
+    ASSERT_EQ(Fetch("/lento"), (int)body.size());
+    EXPECT_EQ(std::string(buf), body);
+}
+
+TEST_F(Get, TheRequestIsAPlainGetWithTheLaunchersAgent) {
+    server.On("/x?y=1", Rule::Body("x"));
+    ASSERT_EQ(Fetch("/x?y=1"), 1);
+    std::vector<std::string> heads = server.Heads();
+    ASSERT_EQ(heads.size(), 1u);
+    EXPECT_EQ(heads[0].substr(0, 13), "GET /x?y=1 HT");
+    EXPECT_NE(heads[0].find("User-Agent: Zorun Classic Launcher\r\n"), std::string::npos) << heads[0];
+    EXPECT_EQ(heads[0].find("Cookie:"), std::string::npos);
+    EXPECT_EQ(heads[0].find("Authorization:"), std::string::npos);
+}
+
+// ---- The feed through the network thread --------------------------------------------
+
+class FeedFetch : public NetRun {
+protected:
+    void SetUp() override {
+        NetRun::SetUp();
+        server.On("/update/lista.txt", Rule::Status(404));  // every run ends with the same text
+    }
+    void ExpectUpdateRan() {
+        EXPECT_EQ(server.Paths().back(), "/update/lista.txt");
+        EXPECT_EQ(Ready, 1);
+        EXPECT_EQ(Progress, 1000);
+        EXPECT_EQ(Status, NoList) << "the Internet handle exists";
+    }
+};
+
+TEST_F(FeedFetch, AFeedIsPublishedThenTheUpdateRuns) {
+    server.On("/api/launcher", Rule::RedirectTo("/outro/feed"));
+    server.On("/outro/feed", Rule::Body("status=1\nonline=57\nservidor=Velmora\nnoticia=Oi|Tchau\n"));
+    Run();
+    EXPECT_EQ(ServerUp, 1);
+    EXPECT_EQ(Online, 57);
+    EXPECT_STREQ(ServerName, L"Velmora");
+    ASSERT_EQ(NewsN, 1);
+    EXPECT_STREQ(News[0].title, L"Oi");
+    EXPECT_STREQ(News[0].body, L"Tchau");
+    EXPECT_EQ(server.Paths()[0], "/api/launcher");
+    ExpectUpdateRan();
+    // The feed's message, the run's two texts, then the last one.
+    EXPECT_EQ(msgs, (std::vector<WPARAM>{0, 0, 0, 1}));
+}
+
+TEST_F(FeedFetch, AFeedThatCannotBeReadLeavesTheServerDownAndTheRestUnknown) {
+    DWORD keep = ReceiveMs;
+    ReceiveMs = 1000;
+    struct {
+        const char *what;
+        Rule rule;
+    } cases[] = {{"404", Rule::Status(404, "status=1\nonline=5\n")}, {"empty", Rule::Body("")},
+                 {"redirect loop", Rule::RedirectTo("/api/launcher")}, {"silent", Rule::Silent()}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetState();
+        server.On("/api/launcher", c.rule);
+        Run();
+        EXPECT_EQ(ServerUp, 0);
+        EXPECT_EQ(Online, -1);
+        EXPECT_STREQ(ServerName, L"");
+        EXPECT_EQ(NewsN, 0);
+        ExpectUpdateRan();
+    }
+    ReceiveMs = keep;
+    ResetState();
+    server.Stop();
+    Run();
+    EXPECT_EQ(ServerUp, 0);
+    EXPECT_EQ(Status, NoList) << "no server at all";
+    EXPECT_EQ(Ready, 1);
+}
+
+TEST_F(FeedFetch, AFeedOver8191BytesIsReadUpToThere) {
+    std::string feed = "status=1\n";
+    while (feed.size() < 8170) feed += "# preenchimento para passar do limite\n";
+    feed.resize(8170, '#');
+    feed += "\nnoticia=Cortada|";
+    size_t bodyStart = feed.size();  // the body crosses byte 8191: only its start arrives
+    feed += std::string(100, 'b') + "\nonline=77\n";
+    server.On("/api/launcher", Rule::Body(feed));
+    Run();
+    EXPECT_EQ(ServerUp, 1);
+    EXPECT_EQ(Online, -1) << "its line lies past the cut";
+    ASSERT_EQ(NewsN, 1);
+    EXPECT_STREQ(News[0].title, L"Cortada");
+    EXPECT_EQ(lstrlenW(News[0].body), (int)(8191 - bodyStart));
+}
+
+// ---- Sites that keep the launcher waiting -------------------------------------------
+
+class SlowSite : public NetRun {
+protected:
+    DWORD keep = ReceiveMs, took = 0;
+    void SetUp() override {
+        NetRun::SetUp();
+        ReceiveMs = 1000;
+        server.On("/api/launcher", Rule::Body("status=1\n"));
+    }
+    void TearDown() override { ReceiveMs = keep; }
+    void Timed() {
+        DWORD start = GetTickCount();
+        Run();
+        took = GetTickCount() - start;
+    }
+};
+
+TEST_F(SlowSite, ASilentManifestOrFileEndsTheRunAfterTheTimeOut) {
+    server.On("/update/lista.txt", Rule::Silent());
+    Timed();
+    EXPECT_GE(took, ReceiveMs - 100) << "the site was not silent";
+    EXPECT_LT(took, ReceiveMs + 9000);
+    EXPECT_EQ(Status, NoList);
+    EXPECT_EQ(Ready, 1);
+
+    server.Forget();
+    List("a.bin", "novo a");
+    List("b.bin", "novo b");
+    List("c.bin", "novo c");
+    Have("b.bin", "velho b");
+    server.On("/update/files/b.bin", Rule::Silent());
+    Timed();
+    EXPECT_GE(took, ReceiveMs - 100) << "the site was not silent";
+    EXPECT_LT(took, ReceiveMs + 9000);
+    EXPECT_EQ(Status, NoFile);
+    EXPECT_EQ(In("a.bin"), "novo a");
+    EXPECT_EQ(In("b.bin"), "velho b");
+    EXPECT_FALSE(Exists(Game("b.bin.novo")));
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "b.bin"}));
+}
+
+TEST_F(SlowSite, AFileThatStallsHalfWayIsRejected) {
+    List("b.bin", std::string(200000, 'b'));
+    Have("b.bin", "velho b");
+    server.On("/update/files/b.bin", Rule::StallAt(100000));
+    Timed();
+    EXPECT_LT(took, ReceiveMs + 9000);
+    EXPECT_EQ(Status, Corrupt);
+    EXPECT_EQ(In("b.bin"), "velho b");
+    EXPECT_FALSE(Exists(Game("b.bin.novo")));
+}
+
+// Longer in all than the receive time-out, but never silent that long.
+TEST_F(SlowSite, ASlowButMovingFileIsNotCut) {
+    List("lento.bin", "12345678");
+    server.On("/update/files/lento.bin", Rule::Trickle(1, ReceiveMs * 2 / 5));
+    Timed();
+    EXPECT_GT(took, ReceiveMs * 2);
+    EXPECT_EQ(Status, Updated);
+    EXPECT_EQ(In("lento.bin"), "12345678");
+}
+
+}  // namespace
