@@ -26,13 +26,15 @@ native:
 demo-site: x64 native
 	@$(PY) tools/demosite.py
 
-# Every test, under Wine on a private display when there is none; then the
-# figure of the fault matrix (tests/faults_test.py).
+# Every test of both builds, two at a time, under Wine on a private 1366 x 768
+# screen; then the figure of the fault matrix (tests/faults_test.py) and the
+# share of test code in all code.
 test: setup
 	@$(MAKE) --no-print-directory build
 	@rm -f build/x64/faults/summary.txt
-	@$(PY) tools/winenv.py run -- ctest --preset x64; rc=$$?; \
-	  cat build/x64/faults/summary.txt 2>/dev/null || echo "fault matrix: not run"; exit $$rc
+	@$(PY) tools/winenv.py run --size 1366x768 -- ctest --preset x64; rc=$$?; \
+	  cat build/x64/faults/summary.txt 2>/dev/null || echo "fault matrix: not run"; \
+	  $(PY) tools/testshare.py; exit $$rc
 
 demo: setup
 	@$(MAKE) --no-print-directory build

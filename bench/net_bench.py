@@ -14,7 +14,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -24,19 +23,16 @@ SERVER = os.path.join(BUILD, "testprograms", "webserver.exe")
 SCRATCH = os.path.join(SOURCE, "build", "bench-net")
 MIB = 1 << 20
 ROUNDS = 5
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import winenv  # noqa: E402
 
 
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+win = winenv.win_path
 
 
 def wine(*args, timeout=600):
-    """Runs a Windows program; its output through a file (a pipe may hang)."""
-    with tempfile.TemporaryFile() as out:
-        rc = subprocess.run(["wine", *args], stdout=out, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, timeout=timeout).returncode
-        out.seek(0)
-        text = out.read().decode("utf-8", "replace")
+    """Runs a Windows program in the session this runs in; its key=value lines."""
+    rc, text = winenv.output(os.environ, *args, timeout=timeout)
     if rc != 0:
         raise SystemExit("%s failed (%d): %s" % (" ".join(args), rc, text))
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
@@ -146,9 +142,7 @@ def main():
             f.writelines(lines)
 
         port_file = os.path.join(SCRATCH, "port.txt")
-        log = open(os.path.join(SCRATCH, "server.log"), "wb")
-        server = subprocess.Popen(["wine", SERVER, win(site), "--port-file", win(port_file),
-                                   "--seconds", "1200"], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        server = winenv.start(os.environ, SERVER, win(site), "--port-file", win(port_file), "--seconds", "1200")
         deadline = time.time() + 30
         while not os.path.exists(port_file) and time.time() < deadline:
             time.sleep(0.1)

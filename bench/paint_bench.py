@@ -13,23 +13,19 @@ window, best of several rounds taken alternately. Then the busy animation runs
 in a real window at one frame per 30 ms for a few seconds, and the process's
 CPU time gives its share of one core."""
 import os
-import subprocess
 import sys
-import tempfile
 
 SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
 BENCH = os.path.join(BUILD, "bench", "paint_bench.exe")
 WINDOW_SECONDS = 5
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import winenv  # noqa: E402
 
 
 def wine(*args, timeout=600):
-    """Runs the benchmark; its output through a file (a pipe may hang)."""
-    with tempfile.TemporaryFile() as out:
-        rc = subprocess.run(["wine", BENCH, *args], stdout=out, stderr=subprocess.STDOUT,
-                            stdin=subprocess.DEVNULL, timeout=timeout).returncode
-        out.seek(0)
-        text = out.read().decode("utf-8", "replace")
+    """Runs the benchmark in the session this runs in; its key=value lines as numbers."""
+    rc, text = winenv.output(os.environ, BENCH, *args, timeout=timeout)
     if rc != 0:
         raise SystemExit("paint_bench %s failed (%d): %s" % (" ".join(args), rc, text))
     return {k: float(v) for k, v in (line.split("=", 1) for line in text.splitlines() if "=" in line)}

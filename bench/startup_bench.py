@@ -18,16 +18,12 @@ launcher stays on the frame that a player sees first, band moving.
 Each figure is the median of several starts of each program, taken in turn,
 after one start of each to warm the caches."""
 import os
-import socket
 import statistics
-import subprocess
 import sys
-import threading
 import time
 
 SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
-sys.path.insert(0, os.path.join(SOURCE, "tests", "lib"))
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 import winenv  # noqa: E402
 import xscreen  # noqa: E402
@@ -43,39 +39,22 @@ THERE = 0.95
 MIB = 1 << 20
 
 
-class SilentSite:
-    """Takes connections on loopback and never answers, until stopped."""
-
-    def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(16)
-        self.sock.settimeout(0.2)
-        self.url = "http://127.0.0.1:%d" % self.sock.getsockname()[1]
-        self.held = []
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        while not self.stopping.is_set():
-            try:
-                self.held.append(self.sock.accept()[0])
-            except OSError:
-                pass
-
-    def stop(self):
-        self.stopping.set()
-        self.thread.join(5)
-        for c in self.held:
-            c.close()
-        self.sock.close()
+def silent_site(env):
+    """The tests' web server taking connections and never answering; (process, URL)."""
+    port = os.path.join(SCRATCH, "site.port")
+    if os.path.exists(port):
+        os.unlink(port)
+    proc = winenv.start(env, os.path.join(BUILD, "testprograms", "webserver.exe"), winenv.win_path(SCRATCH),
+                        "--port-file", winenv.win_path(port), "--rule", "/*=silent")
+    deadline = time.time() + 30
+    while not os.path.exists(port) and time.time() < deadline:
+        time.sleep(0.05)
+    with open(port) as f:
+        return proc, "http://127.0.0.1:%d" % int(f.read())
 
 
 def start(env, exe, cwd):
-    with open(os.devnull, "wb") as null:
-        return subprocess.Popen(["wine", exe], env=env, cwd=cwd, stdout=null, stderr=null,
-                                stdin=subprocess.DEVNULL)
+    return winenv.start(env, exe, cwd=cwd)
 
 
 def resident(pid):
@@ -142,13 +121,13 @@ def main():
     launcher = os.path.join(game, "VelmoraLauncher.exe")
     with open(LAUNCHER, "rb") as src, open(launcher, "wb") as dst:
         dst.write(src.read())
-    site = SilentSite()
-    with open(os.path.join(game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
-        f.write("[Launcher]\nSite=%s\n" % site.url)
     programs = [("launcher", launcher, game), ("minimal", MINIMAL, os.path.dirname(MINIMAL))]
     prefix = os.path.join(os.path.dirname(BUILD), "wine", "prefix-bench-startup")
-    try:
-        with winenv.session(os.path.dirname(BUILD), size="%dx%d" % SCREEN, prefix=prefix) as env:
+    with winenv.session(os.path.dirname(BUILD), size="%dx%d" % SCREEN, prefix=prefix) as env:
+        site, url = silent_site(env)
+        try:
+            with open(os.path.join(game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
+                f.write("[Launcher]\nSite=%s\n" % url)
             with xscreen.Screen(env["DISPLAY"]) as screen:
                 blank = screen.grab(*RECT)
                 pictures = {name: settled_picture(env, exe, cwd, screen, blank) for name, exe, cwd in programs}
@@ -159,8 +138,9 @@ def main():
                         t, rss = first_frame(env, exe, cwd, screen, blank, pictures[name])
                         times[name].append(t)
                         memory[name].append(rss)
-    finally:
-        site.stop()
+        finally:
+            site.kill()
+            site.wait()
     t_l, t_m = statistics.median(times["launcher"]), statistics.median(times["minimal"])
     m_l, m_m = statistics.median(memory["launcher"]), statistics.median(memory["minimal"])
     print("start-up  launcher %5.0f ms   minimal window %5.0f ms   time ratio %.2f        (goal <= 1.5)"

@@ -133,15 +133,6 @@ TEST(FeedParse, TextsThatJustFitAndJustDoNot) {
     }
 }
 
-TEST(FeedParse, MalformedUtf8BecomesReplacementCharacters) {
-    Feed f = Parse("servidor=A\xFF\xFE" "B\nnoticia=\xC3|\xE2\x82");
-    std::wstring name = f.name;
-    EXPECT_EQ(name.front(), L'A');
-    EXPECT_EQ(name.back(), L'B');
-    EXPECT_NE(name.find(L'\xFFFD'), std::wstring::npos);
-    EXPECT_EQ(f.newsN, 1);
-}
-
 // ---- HttpGet -----------------------------------------------------------------------
 
 class Get : public NetRun {

@@ -10,6 +10,8 @@
 // they come first: GoogleTest runs a file's tests in the order written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <functional>
 #include <set>
 #include <thread>
@@ -20,7 +22,6 @@
 #include "app/state.h"
 #include "render/draw.h"
 #include "render/paint.h"
-#include "support/frame.h"
 #include "support/testutil.h"
 #include "support/window.h"
 #include "ui/layout.h"
@@ -28,6 +29,106 @@
 namespace {
 
 const RECT All = {0, 0, WinW, WinH};
+
+// A w x h 32-bit DIB section selected into its own memory DC.
+struct Dib {
+    HDC dc;
+    HBITMAP bmp;
+    BYTE *bits;
+    int w, h;
+    bool bottomUp;
+
+    Dib(int width, int height, bool bottomUpRows = false) : w(width), h(height), bottomUp(bottomUpRows) {
+        BITMAPINFO bi = {};
+        bi.bmiHeader = {sizeof bi.bmiHeader, w, bottomUp ? h : -h, 1, 32, BI_RGB};
+        void *p = nullptr;
+        dc = CreateCompatibleDC(0);
+        bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, 0, 0);
+        bits = (BYTE *)p;
+        SelectObject(dc, bmp);
+    }
+    ~Dib() {
+        DeleteDC(dc);
+        DeleteObject(bmp);
+    }
+    DWORD *Row(int y) {  // row y, top row 0, after GDI's pending drawing
+        GdiFlush();
+        return (DWORD *)(bits + (size_t)(bottomUp ? h - 1 - y : y) * w * 4);
+    }
+    DWORD &At(int x, int y) { return Row(y)[x]; }  // the pixel as stored: 0xAARRGGBB
+    DWORD Rgb(int x, int y) { return At(x, y) & 0xFFFFFF; }
+    void CopyFrom(Dib &o) { BitBlt(dc, 0, 0, w, h, o.dc, 0, 0, SRCCOPY); }  // the same size only
+};
+
+// 0xRRGGBB of a COLORREF.
+DWORD Rgb(COLORREF c) { return GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c); }
+
+// c over d at constant alpha a, each channel rounded: what a translucent fill makes.
+DWORD Mix(DWORD d, COLORREF c, int a) {
+    DWORD out = 0, src = Rgb(c);
+    for (int sh = 0; sh < 24; sh += 8) out |= (((src >> sh) & 255) * a + ((d >> sh) & 255) * (255 - a) + 127) / 255 << sh;
+    return out;
+}
+
+// The launcher state of a fresh start (ResetState), the launcher's art loaded
+// (once per process), and the painter's tick source at TestTicks, set to 0.
+DWORD TestTicks;
+DWORD WINAPI TestTickSource() { return TestTicks; }
+void FreshFrame() {
+    ResetState();
+    if (!FBody) LoadAssets();
+    TestTicks = 0;
+    Ticks = TestTickSource;
+}
+
+// The page background (0 home, 1 options) as the frame starts from it.
+void PaintBackground(Dib &d, int page) {
+    HDC src = CreateCompatibleDC(d.dc);
+    SelectObject(src, page ? BgOpt : BgHome);
+    BitBlt(d.dc, 0, 0, WinW, WinH, src, 0, 0, SRCCOPY);
+    DeleteDC(src);
+}
+
+// Sprite columns sx .. sx + w - 1 (w < 0: all) blended at (x, y) by AlphaBlend.
+void BlendSprite(Dib &d, int index, int x, int y, int sx = 0, int w = -1) {
+    const SpriteEntry &e = Spr[index];
+    BLENDFUNCTION bf = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(d.dc, x, y, w < 0 ? e.width : w, e.height, e.dc, sx, 0, w < 0 ? e.width : w, e.height, bf);
+}
+
+// Pixels that differ between two frames within r, with their bounds, and how
+// many of them are exactly in the colour asked for.
+struct Ink {
+    int count = 0;
+    RECT box = {INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+    int exact = 0;
+};
+Ink InkIn(Dib &frame, Dib &ground, RECT r, COLORREF colour) {
+    Ink ink;
+    for (int y = r.top; y < r.bottom; y++) {
+        const DWORD *f = frame.Row(y), *g = ground.Row(y);
+        for (int x = r.left; x < r.right; x++) {
+            DWORD p = f[x] & 0xFFFFFF;
+            if (p == (g[x] & 0xFFFFFF)) continue;
+            ink.count++;
+            ink.exact += p == Rgb(colour);
+            ink.box = {std::min<LONG>(ink.box.left, x), std::min<LONG>(ink.box.top, y),
+                       std::max<LONG>(ink.box.right, x + 1), std::max<LONG>(ink.box.bottom, y + 1)};
+        }
+    }
+    return ink;
+}
+
+// The width of text in font, as GDI measures it.
+int TextWidth(HFONT font, const wchar_t *text) {
+    HDC dc = CreateCompatibleDC(0);
+    SelectObject(dc, font);
+    SIZE s = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &s);
+    DeleteDC(dc);
+    return s.cx;
+}
+
 
 std::set<std::wstring> Families() {
     std::set<std::wstring> found;
@@ -77,16 +178,17 @@ TEST(Assets, LoadAssetsRegistersTheFontsAndLoadsBackgroundsAndEverySprite) {
     LoadAssets();
     std::set<std::wstring> after = Families();
     for (const wchar_t *f : families) EXPECT_EQ(after.count(f), 1u) << Utf8(f);
-    // Every handle selects one of them: none falls back to a stand-in.
+    // Every handle selects the face it names: none falls back to a stand-in.
     for (HFONT font : {FTileBig, FTile, FBody, FBodySb, FList, FSmall}) {
+        LOGFONTW lf = {};
+        GetObjectW(font, sizeof lf, &lf);
         HDC dc = CreateCompatibleDC(0);
         SelectObject(dc, font);
         wchar_t face[LF_FACESIZE] = {};
         GetTextFaceW(dc, LF_FACESIZE, face);
         DeleteDC(dc);
-        EXPECT_TRUE(std::find_if(std::begin(families), std::end(families),
-                                 [&](const wchar_t *f) { return !lstrcmpW(f, face); }) != std::end(families))
-            << Utf8(face);
+        EXPECT_STREQ(face, lf.lfFaceName);
+        EXPECT_EQ(after.count(face), 1u) << Utf8(face);
     }
     for (HBITMAP bg : {BgHome, BgOpt}) {
         BITMAP bm = {};
@@ -94,18 +196,6 @@ TEST(Assets, LoadAssetsRegistersTheFontsAndLoadsBackgroundsAndEverySprite) {
         EXPECT_EQ(bm.bmWidth, WinW);
         EXPECT_EQ(bm.bmHeight, WinH);
     }
-    // Every record of the built pack, each entry exactly its record's pixels.
-    HRSRC r = FindResourceW(0, MAKEINTRESOURCEW(IdSprites), RT_RCDATA);
-    const unsigned char *pack = (const unsigned char *)LockResource(LoadResource(0, r));
-    DWORD size = SizeofResource(0, r), at = 4;
-    ASSERT_TRUE(pack);
-    for (int i = 0; i < SpriteMax; i++) {
-        ASSERT_LE(at + 4 + Spr[i].width * Spr[i].height * 4, size);
-        EXPECT_EQ(Spr[i].width, pack[at] | pack[at + 1] << 8) << i;
-        EXPECT_TRUE(Spr[i].dc && Bits(Spr[i]) == std::string((const char *)pack + at + 4, Spr[i].width * Spr[i].height * 4)) << i;
-        at += 4 + Spr[i].width * Spr[i].height * 4;
-    }
-    EXPECT_EQ(at, size) << "the pack is consumed to its last byte";
     HICON icon = (HICON)LoadImageW(GetModuleHandleW(0), MAKEINTRESOURCEW(IdIcon), IMAGE_ICON, 32, 32, 0);
     EXPECT_TRUE(icon) << "the system makes an icon of the icon group";
 }
@@ -285,23 +375,32 @@ TEST(Shade, OnEveryDestination) {
 }
 
 // The canvas blends with AlphaBlend's own arithmetic: checked against it for
-// every alpha, every colour value and every ground value.
+// every alpha, every colour value (row c fills with c) and every ground value
+// (column x holds x).
 TEST(Shade, OnTheCanvasEqualsAlphaBlendForEveryAlphaColourAndGround) {
     FreshFrame();
-    Dib ours(256, 256), gdi(256, 256);
+    Dib ours(256, 256), gdi(256, 256), colours(256, 256);
+    for (int y = 0; y < 256; y++)
+        for (int x = 0; x < 256; x++) colours.At(x, y) = Rgb(RGB(y, 255 - y, y ^ 0xA5));
     for (int alpha = 1; alpha < 256; alpha++) {
-        // Row c takes colour value c; column x is the ground value x.
         for (Dib *d : {&ours, &gdi})
-            for (int y = 0; y < 256; y++)
-                for (int x = 0; x < 256; x++) d->Row(y)[x] = (DWORD)(x << 16 | (255 - x) << 8 | (x ^ 0x5A) | (x & 0xF0) << 24);
-        ASSERT_TRUE(BeginCanvas(ours.dc));
-        for (int pass = 0; pass < 2; pass++, EndCanvas())
-            for (int c = 0; c < 256; c++) {
-                RECT row = {0, c, 256, c + 1};
-                Shade(pass ? gdi.dc : ours.dc, &row, alpha, RGB(c, 255 - c, c ^ 0xA5));
+            for (int y = 0; y < 256; y++) {
+                DWORD *row = d->Row(y);
+                for (int x = 0; x < 256; x++) row[x] = (DWORD)(x << 16 | (255 - x) << 8 | (x ^ 0x5A) | (x & 0xF0) << 24);
             }
-        for (int y = 0; y < 256; y++)
-            if (memcmp(ours.Row(y), gdi.Row(y), 256 * 4)) FAIL() << "alpha " << alpha << ", colour row " << y;
+        ASSERT_TRUE(BeginCanvas(ours.dc));
+        for (int c = 0; c < 256; c++) {
+            RECT row = {0, c, 256, c + 1};
+            Shade(ours.dc, &row, alpha, RGB(c, 255 - c, c ^ 0xA5));
+        }
+        EndCanvas();
+        BLENDFUNCTION bf = {AC_SRC_OVER, 0, (BYTE)alpha, 0};
+        AlphaBlend(gdi.dc, 0, 0, 256, 256, colours.dc, 0, 0, 256, 256, bf);
+        for (int y = 0; y < 256; y++) {
+            DWORD *a = ours.Row(y), *b = gdi.Row(y);
+            for (int x = 0; x < 256; x++)
+                if ((a[x] ^ b[x]) & 0xFFFFFF) FAIL() << "alpha " << alpha << ", colour " << y << ", ground " << x;
+        }
     }
 }
 
@@ -323,16 +422,21 @@ protected:
 
 TEST_F(TestSprite, OnTheCanvasEqualsAlphaBlendForEveryAlphaColourAndGround) {
     Dib ours(256, 256), gdi(256, 256);
-    for (int ground = 0; ground < 256; ground += 3) {
+    // Each pass takes every ground value in every channel, down the rows.
+    for (int pass = 0; pass < 16; pass++) {
         for (Dib *d : {&ours, &gdi})
-            for (int y = 0; y < 256; y++)
-                for (int x = 0; x < 256; x++) d->Row(y)[x] = (DWORD)ground << 24 | ground << 16 | (255 - ground) << 8 | ((ground + y) & 255);
+            for (int y = 0; y < 256; y++) {
+                DWORD *row = d->Row(y);
+                for (int x = 0; x < 256; x++)
+                    row[x] = (DWORD)(pass * 16) << 24 | ((pass + y) & 255) << 16 | ((255 - pass + 3 * y) & 255) << 8 |
+                             ((pass * 7 + 5 * y) & 255);
+            }
         ASSERT_TRUE(BeginCanvas(ours.dc));
         Sprite(ours.dc, SprBullet, 0, 0);
         EndCanvas();
         Sprite(gdi.dc, SprBullet, 0, 0);
         for (int y = 0; y < 256; y++)
-            if (memcmp(ours.Row(y), gdi.Row(y), 256 * 4)) FAIL() << "ground " << ground << ", sprite row " << y;
+            if (memcmp(ours.Row(y), gdi.Row(y), 256 * 4)) FAIL() << "pass " << pass << ", sprite row " << y;
     }
 }
 
@@ -584,7 +688,9 @@ TEST_F(Frame, EachWidgetShowsTheSpriteItsStateSelects) {
 
 // What the player can click shows a widget: wherever HitTest finds an element
 // (in any state of the window and of the element), its sprite is seen on all
-// but a few points at the rounded corners. The slider and the list are fills.
+// but a few points at the rounded corners. Not so the slider and the list,
+// which are fills, nor the toggles, whose rows reach over the labels the page
+// art carries.
 TEST_F(Frame, WhereverAClickLandsOnAnElementItsWidgetIsSeen) {
     std::function<void()> states[] = {[] { Ready = 1; }, [] { Page = Ready = 1; }, [] { Page = Ready = 1; WinMode = 0; }};
     for (auto &state : states) {
@@ -594,7 +700,9 @@ TEST_F(Frame, WhereverAClickLandsOnAnElementItsWidgetIsSeen) {
         for (int y = 0; y < WinH; y++)
             for (int x = 0; x < WinW; x++) at[HitTest(x, y)].push_back({x, y});
         for (int id = 1; id < ElementCount; id++) {
-            if (at[id].empty() || id == VolumeSlider || id == ResList) continue;
+            if (at[id].empty() || id == VolumeSlider || id == ResList || id == MusicToggle || id == TrayToggle ||
+                id == IconToggle)
+                continue;
             for (int look = 0; look < 3; look++) {  // normal, hovered, pressed
                 Hover = look ? id : 0;
                 Pressed = look == 2 ? id : 0;

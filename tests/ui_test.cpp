@@ -7,6 +7,8 @@
 
 #include <shlobj.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "app/options.h"
@@ -27,6 +29,64 @@ const POINT PHome = {380, 50}, POptions = {500, 50}, PSite = {660, 50}, PRegiste
 int RowY(int row) { return RowTop + RowH * row + 10; }
 void Click(POINT p) { ::Click(p.x, p.y); }
 bool IniHas(const std::string &line) { return IniText().find(line + "\r\n") != std::string::npos; }
+
+// What a message box of this process showed.
+struct Box {
+    bool seen = false;
+    std::wstring caption, text;
+    HWND owner = nullptr;
+    bool errorIcon = false;
+    int buttons = 0;  // visible push buttons
+    bool okButton = false;
+};
+
+// Sends one message to Wnd while another thread watches for a message box,
+// notes it, runs whileOpen and presses OK. A box holds the sender until it is
+// closed, so a send that returns with no box seen showed none.
+Box SendWatchingBox(UINT msg, WPARAM wp, LPARAM lp = 0, std::function<void()> whileOpen = {}) {
+    Box seen;
+    std::atomic<bool> sent{false};
+    std::thread watcher([&] {
+        HWND box = 0;
+        while (!sent && !box) {
+            EnumWindows([](HWND w, LPARAM lp) -> BOOL {
+                DWORD pid = 0;
+                wchar_t cls[64];
+                GetWindowThreadProcessId(w, &pid);
+                GetClassNameW(w, cls, 64);
+                if (pid == GetCurrentProcessId() && !lstrcmpW(cls, L"#32770") && IsWindowVisible(w)) *(HWND *)lp = w;
+                return !*(HWND *)lp;
+            }, (LPARAM)&box);
+            Sleep(5);
+        }
+        if (!box) return;
+        seen.seen = true;
+        wchar_t text[512];
+        GetWindowTextW(box, text, 512);
+        seen.caption = text;
+        GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message's static control
+        seen.text = text;
+        seen.owner = GetWindow(box, GW_OWNER);
+        EnumChildWindows(box, [](HWND c, LPARAM lp) -> BOOL {
+            Box *s = (Box *)lp;
+            wchar_t cls[64];
+            GetClassNameW(c, cls, 64);
+            if (!lstrcmpiW(cls, L"Static") && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                s->errorIcon = (HICON)SendMessageW(c, STM_GETICON, 0, 0) == LoadIconW(0, IDI_ERROR);
+            if (!lstrcmpiW(cls, L"Button") && IsWindowVisible(c)) {
+                s->buttons++;
+                s->okButton |= GetDlgCtrlID(c) == IDOK;
+            }
+            return TRUE;
+        }, (LPARAM)&seen);
+        if (whileOpen) whileOpen();
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageW(Wnd, msg, wp, lp);
+    sent = true;
+    watcher.join();
+    return seen;
+}
 
 // ---- Hit testing --------------------------------------------------------------------
 

@@ -7,15 +7,11 @@ status feed, downloads and verifies what differs, and Play starts the stand-in
 game. With DISPLAY set the person drives the window; without one the demo runs
 on a private Xvfb, clicks Play itself once the update is done, and saves
 screenshots to build/demo/. Everything it started is stopped at the end."""
-import functools
 import hashlib
-import http.server
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -30,35 +26,25 @@ GAME_DIR = os.path.join(DEMO, "game")
 SHOTS = DEMO
 LAUNCHER = os.path.join(BUILD, "x64", "VelmoraLauncher.exe")
 PROBE = os.path.join(BUILD, "x64", "testprograms", "probe.exe")
+WEBSERVER = os.path.join(BUILD, "x64", "testprograms", "webserver.exe")
+REQUESTS = os.path.join(DEMO, "requests.log")
 GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
 RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
 
 
-class SiteHandler(http.server.SimpleHTTPRequestHandler):
-    requests = []
-
-    def log_message(self, fmt, *args):
-        SiteHandler.requests.append(self.path)
-
-    def copyfile(self, source, outputfile):
-        if not self.path.startswith("/update/files/"):
-            return super().copyfile(source, outputfile)
-        chunk = RATE // 20
-        while True:
-            data = source.read(chunk)
-            if not data:
-                return
-            outputfile.write(data)
-            time.sleep(0.05)
-
-
-def serve():
-    handler = functools.partial(SiteHandler, directory=SITE)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+def serve(env):
+    """The tests' web server on the demo site, handing out game files at RATE."""
+    port = os.path.join(DEMO, "site.port")
+    if os.path.exists(port):
+        os.unlink(port)
+    proc = winenv.start(env, WEBSERVER, winenv.win_path(SITE), "--port-file", winenv.win_path(port),
+                        "--log", winenv.win_path(REQUESTS), "--rule", "/update/files/*=trickle:%d:50" % (RATE // 20))
+    deadline = time.time() + 30
+    while not os.path.exists(port) and time.time() < deadline:
+        time.sleep(0.05)
+    with open(port) as f:
+        return proc, int(f.read())
 
 
 def manifest():
@@ -95,15 +81,13 @@ def prepare(port):
 
 
 def wine(env, *args, timeout=60):
-    with tempfile.TemporaryFile() as out:
-        return subprocess.run(["wine", *args], env=env, stdout=out, stderr=out,
-                              stdin=subprocess.DEVNULL, timeout=timeout).returncode
+    return winenv.run(env, *args, timeout=timeout)
 
 
 def window_rect(env, cls=None):
     with tempfile.TemporaryDirectory() as tmp:
         f = os.path.join(tmp, "rect")
-        if wine(env, PROBE, "rect", "Z:" + f.replace("/", "\\"), *([cls] if cls else [])) != 0:
+        if wine(env, PROBE, "rect", winenv.win_path(f), *([cls] if cls else [])) != 0:
             return None
         return tuple(map(int, open(f).read().split()))
 
@@ -132,23 +116,20 @@ def main():
             os.unlink(os.path.join(SHOTS, old))
     interactive = bool(os.environ.get("DISPLAY"))
     entries = manifest()
-    server = serve()
-    port = server.server_address[1]
-    prepare(port)
-    before = {name: md5(local(name)) for name, _ in entries}
     record = os.path.join(DEMO, "standin.log")
-    if os.path.exists(record):
-        os.unlink(record)
-    print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
-    print("demo: out of date or missing: %s" % ", ".join(
-        n for n, m in entries if before[n] != m))
-
+    for old in (record, REQUESTS):
+        if os.path.exists(old):
+            os.unlink(old)
     ok = True
     with winenv.session(BUILD) as env:
-        env["VELMORA_STANDIN_LOG"] = "Z:" + record.replace("/", "\\")
-        log = open(os.path.join(DEMO, "launcher.log"), "wb")
-        launcher = subprocess.Popen(["wine", os.path.join(GAME_DIR, "VelmoraLauncher.exe")], env=env,
-                                    cwd=GAME_DIR, stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        server, port = serve(env)
+        prepare(port)
+        before = {name: md5(local(name)) for name, _ in entries}
+        print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
+        print("demo: out of date or missing: %s" % ", ".join(n for n, m in entries if before[n] != m))
+        env["VELMORA_STANDIN_LOG"] = winenv.win_path(record)
+        launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,
+                                log=os.path.join(DEMO, "launcher.log"))
         try:
             if interactive:
                 print("demo: the launcher is on your display; click JOGAR when it is ready")
@@ -184,7 +165,7 @@ def main():
             if launcher.poll() is None:
                 launcher.kill()
                 ok = False
-        server.shutdown()
+            server.kill()
 
     after = {name: md5(local(name)) for name, _ in entries}
     updated = [n for n, m in entries if before[n] != m and after[n] == m]
@@ -200,7 +181,9 @@ def main():
     else:
         ok = False
         print("demo: the game was not started")
-    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, len(SiteHandler.requests)))
+    with open(REQUESTS, "rb") as f:
+        served = f.read().count(b"\r\n\r\n")
+    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, served))
     return 0 if ok and launcher.returncode == 0 else 1
 
 

@@ -22,15 +22,10 @@ OUT = os.path.join(BUILD, "screens")
 CONVERT = "/usr/bin/convert"
 
 
-def win_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def render(size, only=None):
     with winenv.session(BUILD, size=size, prefix=os.path.join(BUILD, "wine", "prefix-screens")) as env:
         log = os.path.join(OUT, "screens-%s.log" % size)
-        args = ["wine", EXE, win_path(OUT)] + ([only] if only else [])
-        if winenv.run_quiet(args, env, log, timeout=120) != 0:
+        if winenv.run(env, EXE, winenv.win_path(OUT), *([only] if only else []), timeout=120, log=log) != 0:
             raise SystemExit("screens.exe failed on a %s screen; see %s" % (size, log))
         os.unlink(log)
 

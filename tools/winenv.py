@@ -1,23 +1,29 @@
 #!/usr/bin/env python3
-"""A Wine session for running the launcher and its tests on Linux.
+"""A Wine session for running the launcher, its tests, the demo and the benchmarks.
 
-A session is: a private Wine prefix under build/ (created once with wineboot),
-an X display (the caller's DISPLAY, or a private Xvfb when there is none), and
-a persistent wineserver so that each Windows program starts in milliseconds.
-Everything the session starts is stopped when it ends.
+A session is: a private Wine prefix under build/ (made with wineboot, and made
+anew whenever the installed Wine packages change, since a prefix made by one
+Wine stops working under another), an X display (the caller's DISPLAY, or a
+private Xvfb when there is none or a size is asked for), and a persistent
+wineserver so that each Windows program starts in milliseconds. Everything the
+session starts is stopped when it ends.
 
     winenv.py run [--size WxH] [--prefix DIR] -- COMMAND ARGS...
 
-runs COMMAND inside a session with WINEPREFIX, DISPLAY and friends set. Tests
-import this module to make further sessions (other screen sizes, other prefixes).
+runs COMMAND inside a session with WINEPREFIX, DISPLAY and friends set. Python
+callers import it for session(), and for start(), run() and output(), the one
+way to run a Windows program here (its output goes to a file: a reader of a
+pipe may wait for ever on Wine's service processes, which inherit it).
 """
 import argparse
 import contextlib
+import glob
 import os
 import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -25,16 +31,41 @@ DEFAULT_BUILD = os.path.join(ROOT, "build")
 READY_MARK = ".velmora-ready"
 
 
+def win_path(path):
+    """The Windows name of a Linux path (Wine's Z: drive)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def base_env(prefix, display):
     env = dict(os.environ)
-    env.update(
-        WINEPREFIX=prefix,
-        WINEDEBUG="-all",
-        WINEDLLOVERRIDES="mscoree,mshtml=",
-        WINEARCH="win64",
-        DISPLAY=display,
-    )
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64",
+               DISPLAY=display)
     return env
+
+
+def start(env, exe, *args, cwd=None, log=None):
+    """Starts a Windows program in the background, its output appended to log
+    (or to an unnamed file that vanishes with it)."""
+    out = open(log, "ab") if log else tempfile.TemporaryFile(prefix="wine-")
+    with out:
+        return subprocess.Popen(["wine", exe, *args], env=env, cwd=cwd, stdout=out, stderr=out,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+
+
+def run(env, exe, *args, timeout=60, cwd=None, log=None):
+    """Runs a Windows program (or a Wine tool such as wineboot) to its end; its exit code."""
+    out = open(log, "ab") if log else tempfile.TemporaryFile(prefix="wine-")
+    with out:
+        cmd = [exe, *args] if exe in ("wineboot", "wineserver") else ["wine", exe, *args]
+        return subprocess.run(cmd, env=env, cwd=cwd, stdout=out, stderr=out, stdin=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+
+
+def output(env, exe, *args, timeout=600):
+    """Runs a Windows program to its end; (exit code, what it printed)."""
+    with tempfile.NamedTemporaryFile(prefix="wine-") as out:
+        rc = run(env, exe, *args, timeout=timeout, log=out.name)
+        return rc, out.read().decode("utf-8", "replace")
 
 
 def start_xvfb(size="1920x1080"):
@@ -71,74 +102,86 @@ def stop(proc):
             proc.wait()
 
 
-def run_quiet(cmd, env, log, timeout=300):
-    """Runs a Wine command with its output in a file: Wine's service processes may
-    keep a pipe open long after the command itself has ended."""
-    with open(log, "ab") as out:
-        return subprocess.run(cmd, env=env, stdout=out, stderr=out, stdin=subprocess.DEVNULL,
-                              timeout=timeout).returncode
+def wine_version():
+    """What a prefix is made for: the installed Wine packages and their versions."""
+    r = subprocess.run(["dpkg-query", "-W", "-f", "${db:Status-Abbrev} ${Package}:${Architecture} ${Version}\n",
+                        "wine*", "libwine*"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    lines = sorted(line[4:] for line in r.stdout.splitlines() if line.startswith("ii "))
+    # Version 2 of the prefix: windows unmanaged, as there is no window manager.
+    return "prefix 2\n" + "\n".join(lines or [subprocess.run(["wine", "--version"], stdout=subprocess.PIPE,
+                                                             text=True).stdout.strip()]) + "\n"
+
+
+def mark(prefix):
+    with contextlib.suppress(OSError), open(os.path.join(prefix, READY_MARK)) as f:
+        return f.read()
+    return None
 
 
 def ensure_prefix(prefix, display):
-    """Creates the prefix once; later calls return at once."""
-    if os.path.exists(os.path.join(prefix, READY_MARK)):
+    """Makes the prefix unless it was made for the Wine installed now."""
+    version = wine_version()
+    if mark(prefix) == version:
         return
-    os.makedirs(prefix, exist_ok=True)
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(prefix)
     env = base_env(prefix, display)
     log = os.path.join(os.path.dirname(prefix), "wineboot.log")
-    run_quiet(["wineboot", "-i"], env, log)
-    run_quiet(["wineserver", "-w"], env, log)
-    open(os.path.join(prefix, READY_MARK), "w").close()
+    run(env, "wineboot", "-i", log=log, timeout=300)
+    # With no window manager, Wine would wait a second or two for it on every
+    # window that closes (a message box, the launcher itself).
+    run(env, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f", log=log)
+    run(env, "wineserver", "-w", log=log)
+    with open(os.path.join(prefix, READY_MARK), "w") as f:
+        f.write(version)
 
 
 def clone_prefix(src, dst):
-    """A copy of a ready prefix: a second, independent Wine world in a moment."""
-    if os.path.exists(os.path.join(dst, READY_MARK)):
+    """A copy of a ready prefix, a second and independent Wine world in a moment:
+    hard links for what Wine only reads, copies of the registry files it
+    rewrites, and empty temporary folders."""
+    if mark(dst) == mark(src):
         return
     shutil.rmtree(dst, ignore_errors=True)
-    # Hard links keep the copy cheap (the prefix is mostly read-only DLLs); the
-    # registry files, which Wine rewrites, get copies of their own.
     subprocess.run(["cp", "-al", src, dst], check=True)
     for name in ("system.reg", "user.reg", "userdef.reg"):
-        path = os.path.join(dst, name)
-        if os.path.exists(path):
-            os.unlink(path)
-            shutil.copy2(os.path.join(src, name), path)
+        os.unlink(os.path.join(dst, name))
+        shutil.copy2(os.path.join(src, name), os.path.join(dst, name))
+    for temp in glob.glob(os.path.join(dst, "drive_c", "users", "*", "AppData", "Local", "Temp")):
+        shutil.rmtree(temp)
+        os.makedirs(temp)
 
 
 @contextlib.contextmanager
-def session(build=DEFAULT_BUILD, size=None, prefix=None, private_display=False):
+def session(build=DEFAULT_BUILD, size=None, prefix=None):
     """Yields the environment of a running Wine session.
 
     size: the screen size of a private Xvfb ('WxH'); giving it forces a private
-    display. prefix: a prefix folder; by default build/wine/prefix. A prefix other
-    than the default is cloned from the default one.
+    display. prefix: a prefix folder, by default build/wine/prefix; another one
+    is cloned from the default one.
     """
     xvfb = None
     display = os.environ.get("DISPLAY")
-    if size or private_display or not display:
+    if size or not display:
         xvfb, display = start_xvfb(size or "1920x1080")
     main_prefix = os.path.join(build, "wine", "prefix")
     prefix = prefix or main_prefix
-    env = None
-    server = None
+    env = server = None
     try:
         ensure_prefix(main_prefix, display)
         if os.path.abspath(prefix) != os.path.abspath(main_prefix):
             clone_prefix(main_prefix, prefix)
         env = base_env(prefix, display)
         # A server left over from an interrupted run would hold the old display.
-        run_quiet(["wineserver", "-k"], env, os.devnull)
+        run(env, "wineserver", "-k")
         server = subprocess.Popen(["wineserver", "-p", "-f"], env=env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  start_new_session=True)
-        # Start Wine's own services now, with their output going nowhere, so that
-        # no later program's pipe is inherited by them.
-        run_quiet(["wineboot"], env, os.devnull)
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        # Wine's own services now, so that no later program's output is inherited by them.
+        run(env, "wineboot")
         yield env
     finally:
         if env:
-            run_quiet(["wineserver", "-k"], env, os.devnull)
+            run(env, "wineserver", "-k")
         stop(server)
         stop(xvfb)
 
@@ -146,11 +189,11 @@ def session(build=DEFAULT_BUILD, size=None, prefix=None, private_display=False):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = ap.add_subparsers(dest="cmd", required=True)
-    run = sub.add_parser("run", help="run a command inside a Wine session")
-    run.add_argument("--build", default=DEFAULT_BUILD)
-    run.add_argument("--size", help="screen size of a private Xvfb, WxH")
-    run.add_argument("--prefix")
-    run.add_argument("command", nargs=argparse.REMAINDER)
+    cmd = sub.add_parser("run", help="run a command inside a Wine session")
+    cmd.add_argument("--build", default=DEFAULT_BUILD)
+    cmd.add_argument("--size", help="screen size of a private Xvfb, WxH")
+    cmd.add_argument("--prefix")
+    cmd.add_argument("command", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
     if not command:

@@ -2,8 +2,6 @@
 //   probe rect FILE [CLASS]   waits for the window, writes "left top right bottom" to FILE
 //   probe close [CLASS]       asks the window to close
 //   probe wait-gone [CLASS]   waits up to 60 s until no such window exists
-//   probe stack FILE          writes the shown top-level windows, frontmost
-//                             first, one "CLASS ICONIC FOREGROUND" line each
 //   probe play [CLASS]        presses Enter on the window every 100 ms until it
 //                             is gone (Enter does nothing until the launcher is
 //                             ready, then starts the game), up to 60 s
@@ -22,26 +20,9 @@ static HWND Find(const wchar_t *cls, int tries) {
     return 0;
 }
 
-// With no window manager, Wine keeps the stacking order and the focus to
-// itself; this is how the desktop itself sees them.
-static BOOL CALLBACK Note(HWND w, LPARAM out) {
-    if (!IsWindowVisible(w)) return TRUE;
-    wchar_t cls[128];
-    if (!GetClassNameW(w, cls, 128)) return TRUE;
-    fprintf((FILE *)out, "%ls %d %d\n", cls, IsIconic(w) ? 1 : 0, GetForegroundWindow() == w ? 1 : 0);
-    return TRUE;
-}
-
 int wmain(int argc, wchar_t **argv) {
     if (argc < 2) return 2;
     const wchar_t *cmd = argv[1];
-    if (!lstrcmpW(cmd, L"stack")) {
-        FILE *f = argc > 2 ? _wfopen(argv[2], L"w") : 0;
-        if (!f) return 2;
-        EnumWindows(Note, (LPARAM)f);  // in z-order, frontmost first
-        fclose(f);
-        return 0;
-    }
     bool rect = !lstrcmpW(cmd, L"rect");
     if (rect && argc < 3) return 2;
     const wchar_t *cls = argc > (rect ? 3 : 2) ? argv[rect ? 3 : 2] : L"ZorunClassicLauncher";

@@ -1,8 +1,5 @@
 #include "support/window.h"
 
-#include <atomic>
-#include <thread>
-
 #include "app/state.h"
 #include "support/testutil.h"
 #include "ui/proc.h"
@@ -72,51 +69,6 @@ bool PumpTimersUntil(std::function<bool()> cond, DWORD ms) {
         while (PeekMessageW(&m, Wnd, WM_TIMER, WM_TIMER, PM_REMOVE)) DispatchMessageW(&m);
         return cond();
     }, ms);
-}
-
-Box SendWatchingBox(UINT msg, WPARAM wp, LPARAM lp, std::function<void()> whileOpen) {
-    Box seen;
-    std::atomic<bool> sent{false};
-    std::thread watcher([&] {
-        HWND box = 0;
-        while (!sent && !box) {
-            EnumWindows([](HWND w, LPARAM lp) -> BOOL {
-                DWORD pid = 0;
-                wchar_t cls[64];
-                GetWindowThreadProcessId(w, &pid);
-                GetClassNameW(w, cls, 64);
-                if (pid == GetCurrentProcessId() && !lstrcmpW(cls, L"#32770") && IsWindowVisible(w)) *(HWND *)lp = w;
-                return !*(HWND *)lp;
-            }, (LPARAM)&box);
-            Sleep(5);
-        }
-        if (!box) return;
-        seen.seen = true;
-        wchar_t text[512];
-        GetWindowTextW(box, text, 512);
-        seen.caption = text;
-        GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message's static control
-        seen.text = text;
-        seen.owner = GetWindow(box, GW_OWNER);
-        EnumChildWindows(box, [](HWND c, LPARAM lp) -> BOOL {
-            Box *s = (Box *)lp;
-            wchar_t cls[64];
-            GetClassNameW(c, cls, 64);
-            if (!lstrcmpiW(cls, L"Static") && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-                s->errorIcon = (HICON)SendMessageW(c, STM_GETICON, 0, 0) == LoadIconW(0, IDI_ERROR);
-            if (!lstrcmpiW(cls, L"Button") && IsWindowVisible(c)) {
-                s->buttons++;
-                s->okButton |= GetDlgCtrlID(c) == IDOK;
-            }
-            return TRUE;
-        }, (LPARAM)&seen);
-        if (whileOpen) whileOpen();
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    });
-    SendMessageW(Wnd, msg, wp, lp);
-    sent = true;
-    watcher.join();
-    return seen;
 }
 
 // Handle values are multiples of 4; a small test process holds far fewer than this.

@@ -32,20 +32,6 @@ std::string IniText();  // the scratch INI, empty when it does not exist
 // Lets the timers of Wnd fire until cond() holds or ms pass.
 bool PumpTimersUntil(std::function<bool()> cond, DWORD ms);
 
-// What a message box of this process showed.
-struct Box {
-    bool seen = false;
-    std::wstring caption, text;
-    HWND owner = nullptr;
-    bool errorIcon = false;
-    int buttons = 0;  // visible push buttons
-    bool okButton = false;
-};
-// Sends one message to Wnd while another thread watches for a message box,
-// notes it, runs whileOpen and presses OK. A box holds the sender until it is
-// closed, so a send that returns with no box seen showed none.
-Box SendWatchingBox(UINT msg, WPARAM wp, LPARAM lp = 0, std::function<void()> whileOpen = {});
-
 // True when this process holds a handle of the process pid or of one of its
 // threads: a launcher must keep nothing of what it starts.
 bool HoldsHandleOf(DWORD pid);
