@@ -141,22 +141,15 @@ def main():
         with open(os.path.join(site, "update", "lista.txt"), "w") as f:
             f.writelines(lines)
 
-        port_file = os.path.join(SCRATCH, "port.txt")
-        server = winenv.start(os.environ, SERVER, win(site), "--port-file", win(port_file), "--seconds", "1200")
-        deadline = time.time() + 30
-        while not os.path.exists(port_file) and time.time() < deadline:
-            time.sleep(0.1)
-        if not os.path.exists(port_file):
-            raise SystemExit("the web server did not start")
-        base = "http://127.0.0.1:%d" % int(open(port_file).read())
+        server = winenv.Site(dict(os.environ), site, build=os.path.dirname(BUILD))
+        base = server.url
 
         bench_md5(big)
         bench_download(base, big)
         bench_compare(base, game, files)
     finally:
         if server:
-            server.kill()
-            server.wait()
+            server.stop()
         shutil.rmtree(SCRATCH, ignore_errors=True)
     return 0
 

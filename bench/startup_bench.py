@@ -39,20 +39,6 @@ THERE = 0.95
 MIB = 1 << 20
 
 
-def silent_site(env):
-    """The tests' web server taking connections and never answering; (process, URL)."""
-    port = os.path.join(SCRATCH, "site.port")
-    if os.path.exists(port):
-        os.unlink(port)
-    proc = winenv.start(env, os.path.join(BUILD, "testprograms", "webserver.exe"), winenv.win_path(SCRATCH),
-                        "--port-file", winenv.win_path(port), "--rule", "/*=silent")
-    deadline = time.time() + 30
-    while not os.path.exists(port) and time.time() < deadline:
-        time.sleep(0.05)
-    with open(port) as f:
-        return proc, "http://127.0.0.1:%d" % int(f.read())
-
-
 def start(env, exe, cwd):
     return winenv.start(env, exe, cwd=cwd)
 
@@ -124,10 +110,10 @@ def main():
     programs = [("launcher", launcher, game), ("minimal", MINIMAL, os.path.dirname(MINIMAL))]
     prefix = os.path.join(os.path.dirname(BUILD), "wine", "prefix-bench-startup")
     with winenv.session(os.path.dirname(BUILD), size="%dx%d" % SCREEN, prefix=prefix) as env:
-        site, url = silent_site(env)
-        try:
+        # A site that takes connections and never answers.
+        with winenv.Site(env, SCRATCH, {"/*": "silent"}, build=os.path.dirname(BUILD)) as site:
             with open(os.path.join(game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
-                f.write("[Launcher]\nSite=%s\n" % url)
+                f.write("[Launcher]\nSite=%s\n" % site.url)
             with xscreen.Screen(env["DISPLAY"]) as screen:
                 blank = screen.grab(*RECT)
                 pictures = {name: settled_picture(env, exe, cwd, screen, blank) for name, exe, cwd in programs}
@@ -138,9 +124,6 @@ def main():
                         t, rss = first_frame(env, exe, cwd, screen, blank, pictures[name])
                         times[name].append(t)
                         memory[name].append(rss)
-        finally:
-            site.kill()
-            site.wait()
     t_l, t_m = statistics.median(times["launcher"]), statistics.median(times["minimal"])
     m_l, m_m = statistics.median(memory["launcher"]), statistics.median(memory["minimal"])
     print("start-up  launcher %5.0f ms   minimal window %5.0f ms   time ratio %.2f        (goal <= 1.5)"

@@ -1,7 +1,6 @@
 // Start-up: the paths formed from the executable's and the window's place,
 // then the built launcher started as a process: its window, one instance, the
-// hand-over of a restart after a self-update, the leftover of one, and a
-// launcher in a drive's root that starts the game there.
+// hand-over of a restart after a self-update, and the leftover of one.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -10,7 +9,6 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "support/testutil.h"
-#include "support/window.h"
 
 namespace {
 
@@ -70,7 +68,16 @@ protected:
         if (p) procs.push_back(p);
         return p;
     }
-    HWND WindowOf(HANDLE p) { return WaitWindow(GetProcessId(p), APP_NAME, 10000); }
+    // The launcher's window, shown by process p (waited for up to 10 s).
+    HWND WindowOf(HANDLE p) {
+        HWND w = 0;
+        WaitFor([&] {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w = FindWindowW(APP_NAME, 0), &pid);
+            return w && pid == GetProcessId(p);
+        }, 10000);
+        return w;
+    }
 };
 
 TEST_F(Exe, ABorderlessCentredWindowTheLeftoverOfAnUpdateGoneAndClosingExitsWithZero) {
@@ -168,42 +175,6 @@ TEST_F(Exe, WithTheMutexHeldAndNoWindowItWaitsForTheOldProcess) {
     EXPECT_LT(GetTickCount() - t0, 8000u);
     EXPECT_FALSE(FindWindowW(APP_NAME, 0));
     CloseHandle(held);
-}
-
-// In the root of drive C, started from another folder: its folder is "C:",
-// its INI C:\ZorunJanela.ini, and the game must start in C:\, not in whatever
-// folder "C:" names for the process. Enter does nothing until the network
-// side is done (here: no site at all), then it plays.
-TEST(DriveRoot, TheGameStartsInTheRootWithTheOptionsSaved) {
-    const std::wstring exe = L"C:\\VelmoraLauncher.exe", game = L"C:\\main.exe", ini = L"C:\\ZorunJanela.ini";
-    auto clean = [&] {
-        for (auto &f : {exe, game, ini, game + L".txt"}) DeleteFileW(f.c_str());
-        ClearOptionsKey();
-    };
-    clean();
-    ASSERT_TRUE(CopyFileW(LAUNCHER_EXE, exe.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(TEST_PROGRAMS L"\\recorder.exe", game.c_str(), FALSE));
-    ASSERT_TRUE(WriteBytes(ini, "[Janela]\r\nVolume=44\r\nLargura=800\r\nAltura=600\r\n"
-                                "[Launcher]\r\nSite=http://127.0.0.1:9\r\n"));
-    HANDLE p = Start(exe, L"", FreshDir(L"play-from"));
-    ASSERT_TRUE(p);
-    HWND w = WaitWindow(GetProcessId(p), APP_NAME, 10000);
-    ASSERT_TRUE(w) << "no launcher window";
-    EXPECT_TRUE(WaitFor([&] {
-        PostMessageW(w, WM_KEYDOWN, VK_RETURN, 1);
-        return WaitForSingleObject(p, 100) == WAIT_OBJECT_0;
-    }, 30000)) << "the launcher did not play and end";
-    EXPECT_EQ(WaitExit(p, 5000), 0);
-    CloseHandle(p);
-    std::string rec = WaitRecord(game, 10000);
-    EXPECT_EQ(RecordField(rec, "cwd"), "C:\\");
-    std::string cmd = RecordField(rec, "cmd"), text = RecordField(rec, "ini");
-    EXPECT_TRUE(cmd == "C:\\main.exe" || cmd == "\"C:\\main.exe\"") << cmd;
-    for (const char *line : {"[Janela]\r\nVolume=44\r\n", "Largura=800\r\nAltura=600\r\n", "Bandeja=1\r\nIcone=1\r\n",
-                             "[Launcher]\r\nSite=http://127.0.0.1:9\r\n"})
-        EXPECT_NE(text.find(line), std::string::npos) << text;
-    EXPECT_EQ(OptionDword(L"Resolution"), 1);
-    clean();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 """The launcher's network side over HTTPS: local HTTPS servers whose
 certificates come from a test authority trusted only in a Wine prefix of this
 test's own (a fresh clone, so nothing leaks into the other tests), or from one
-nobody trusts, for another host, or out of date; tests/https/check.cpp runs
+nobody trusts, for another host, or out of date; net_test's Https tests run
 the network thread against them there. The certificates are made at every run,
 with python3-cryptography."""
 import datetime
@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib
 from launcher import BUILD, PROGRAMS, ROOT, session, winenv, write  # noqa: E402
 
 HTTPS = os.path.join(BUILD, "https")
-CHECK = os.path.join(BUILD, "tests", "https_check.exe")
+NET_TEST = os.path.join(BUILD, "tests", "net_test.exe")
 TRUSTCA = os.path.join(PROGRAMS, "trustca.exe")
 DAY = datetime.timedelta(days=1)
 
@@ -184,9 +184,11 @@ class Https(unittest.TestCase):
                        VELMORA_HTTPS_EXPIRED=self.servers["expired"].url, VELMORA_HTTPS_PLAIN=self.servers["plain"].url,
                        VELMORA_HTTPS_SITE=winenv.win_path(self.site))
             log = os.path.join(HTTPS, "check.log")
-            rc = winenv.run(env, CHECK, timeout=300, log=log)
+            rc = winenv.run(env, NET_TEST, "--gtest_filter=Https.*", timeout=300, log=log)
             with open(log, encoding="utf-8", errors="replace") as f:
-                self.assertEqual(rc, 0, "https_check:\n" + f.read())
+                text = f.read()
+            self.assertEqual(rc, 0, text)
+            self.assertIn("[  PASSED  ] 4 tests", text)
         # A redirect down to HTTP is refused before it is followed.
         plain = self.servers["plain"].paths
         self.assertTrue(plain and all(p.startswith("/sobe/") for p in plain), plain)

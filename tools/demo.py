@@ -26,25 +26,9 @@ GAME_DIR = os.path.join(DEMO, "game")
 SHOTS = DEMO
 LAUNCHER = os.path.join(BUILD, "x64", "VelmoraLauncher.exe")
 PROBE = os.path.join(BUILD, "x64", "testprograms", "probe.exe")
-WEBSERVER = os.path.join(BUILD, "x64", "testprograms", "webserver.exe")
-REQUESTS = os.path.join(DEMO, "requests.log")
 GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
 RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
-
-
-def serve(env):
-    """The tests' web server on the demo site, handing out game files at RATE."""
-    port = os.path.join(DEMO, "site.port")
-    if os.path.exists(port):
-        os.unlink(port)
-    proc = winenv.start(env, WEBSERVER, winenv.win_path(SITE), "--port-file", winenv.win_path(port),
-                        "--log", winenv.win_path(REQUESTS), "--rule", "/update/files/*=trickle:%d:50" % (RATE // 20))
-    deadline = time.time() + 30
-    while not os.path.exists(port) and time.time() < deadline:
-        time.sleep(0.05)
-    with open(port) as f:
-        return proc, int(f.read())
 
 
 def manifest():
@@ -117,12 +101,13 @@ def main():
     interactive = bool(os.environ.get("DISPLAY"))
     entries = manifest()
     record = os.path.join(DEMO, "standin.log")
-    for old in (record, REQUESTS):
-        if os.path.exists(old):
-            os.unlink(old)
+    if os.path.exists(record):
+        os.unlink(record)
     ok = True
     with winenv.session(BUILD) as env:
-        server, port = serve(env)
+        # Game files go out at RATE, slowly enough to watch the bar move.
+        server = winenv.Site(env, SITE, {"/update/files/*": "trickle:%d:50" % (RATE // 20)})
+        port = int(server.url.rsplit(":", 1)[1])
         prepare(port)
         before = {name: md5(local(name)) for name, _ in entries}
         print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
@@ -165,7 +150,7 @@ def main():
             if launcher.poll() is None:
                 launcher.kill()
                 ok = False
-            server.kill()
+            server.stop()
 
     after = {name: md5(local(name)) for name, _ in entries}
     updated = [n for n, m in entries if before[n] != m and after[n] == m]
@@ -181,9 +166,7 @@ def main():
     else:
         ok = False
         print("demo: the game was not started")
-    with open(REQUESTS, "rb") as f:
-        served = f.read().count(b"\r\n\r\n")
-    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, served))
+    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, len(server.paths())))
     return 0 if ok and launcher.returncode == 0 else 1
 
 

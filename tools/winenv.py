@@ -68,6 +68,45 @@ def output(env, exe, *args, timeout=600):
         return rc, out.read().decode("utf-8", "replace")
 
 
+class Site:
+    """The tests' web server (testprograms/webserver.exe of the x64 build)
+    serving root in a session until stopped. rules maps a request path, or a
+    prefix ending in *, to one of its rules ("trickle:CHUNK:MS", "silent" ...);
+    every request's head goes to root.requests."""
+
+    def __init__(self, env, root, rules=None, build=DEFAULT_BUILD):
+        self.log, port = root + ".requests", root + ".port"
+        for f in (self.log, port):
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(f)
+        args = [win_path(root), "--port-file", win_path(port), "--log", win_path(self.log)]
+        for path, how in (rules or {}).items():
+            args += ["--rule", "%s=%s" % (path, how)]
+        self.proc = start(env, os.path.join(build, "x64", "testprograms", "webserver.exe"), *args)
+        deadline = time.time() + 30
+        while not os.path.exists(port) and self.proc.poll() is None and time.time() < deadline:
+            time.sleep(0.02)
+        with open(port) as f:
+            self.url = "http://127.0.0.1:%d" % int(f.read())
+
+    def paths(self):
+        """The path of every request so far, in order."""
+        with contextlib.suppress(FileNotFoundError), open(self.log, "rb") as f:
+            return [h.split(b" ")[1].decode() for h in f.read().split(b"\r\n\r\n") if h]
+        return []
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
 def start_xvfb(size="1920x1080"):
     """Starts a private Xvfb; returns (process, ':N'). Xvfb picks a free display."""
     if not shutil.which("Xvfb"):

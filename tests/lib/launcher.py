@@ -1,7 +1,7 @@
 """The one launcher driver of the Python tests: a game folder with a built
 launcher (x64 or x86) and the stand-in game, its site served by the tests' web
-server (testprograms/webserver.exe) with rules for chosen paths, and runs of
-the launcher that end with the game started by Enter, or with a kill."""
+server (winenv.Site) with rules for chosen paths, and runs of the launcher
+that end with the game started by Enter, or with a kill."""
 import hashlib
 import os
 import shutil
@@ -14,6 +14,7 @@ BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
 ROOT = os.path.dirname(BUILD)  # build/, where the sessions keep their prefixes
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 import winenv  # noqa: E402
+from winenv import Site  # noqa: E402,F401
 
 PROGRAMS = os.path.join(BUILD, "testprograms")
 PROBE = os.path.join(PROGRAMS, "probe.exe")
@@ -56,41 +57,6 @@ def wait(cond, seconds, what):
         if time.time() > end:
             raise AssertionError("waited %d s in vain for %s" % (seconds, what))
         time.sleep(0.02)
-
-
-class Site:
-    """webserver.exe serving root until stopped. rules maps a request path (or a
-    prefix ending in *) to a rule of its --rule forms ("stall:N", "silent" ...)."""
-
-    def __init__(self, env, root, rules=None):
-        self.log, port = root + ".requests", root + ".port"
-        for f in (self.log, port):
-            if os.path.exists(f):
-                os.unlink(f)
-        args = [winenv.win_path(root), "--port-file", winenv.win_path(port), "--log", winenv.win_path(self.log)]
-        for path, how in (rules or {}).items():
-            args += ["--rule", "%s=%s" % (path, how)]
-        self.proc = winenv.start(env, os.path.join(PROGRAMS, "webserver.exe"), *args)
-        wait(lambda: read(port) or self.proc.poll() is not None, 30, "the web server")
-        if self.proc.poll() is not None:
-            raise AssertionError("the web server did not start")
-        self.url = "http://127.0.0.1:%d" % int(read(port))
-
-    def paths(self):
-        """The path of every request so far, in order."""
-        heads = (read(self.log) or b"").decode("utf-8", "replace").split("\r\n\r\n")
-        return [h.split(" ")[1] for h in heads if h]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
 
 class Game:

@@ -1,5 +1,6 @@
 #include "support/testutil.h"
 
+#include <shellapi.h>
 #include <wincrypt.h>
 
 #include <vector>
@@ -18,20 +19,9 @@ std::wstring FreshDir(const std::wstring &name) {
 }
 
 void RemoveTree(const std::wstring &path) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &fd)) {
-        std::wstring n = fd.cFileName, full = path + L"\\" + n;
-        if (n == L"." || n == L"..") continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(full);
-        } else {
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(full.c_str());
-        }
-    }
-    if (h != INVALID_HANDLE_VALUE) FindClose(h);
-    RemoveDirectoryW(path.c_str());
+    std::wstring from = path + L'\0';  // the list ends with a second NUL
+    SHFILEOPSTRUCTW op = {0, FO_DELETE, from.c_str(), 0, FOF_NO_UI, 0, 0, 0};
+    SHFileOperationW(&op);
 }
 
 bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -129,27 +119,6 @@ HANDLE HoldFile(const std::wstring &file, DWORD share, bool write) {
     if (w == WAIT_OBJECT_0) return p;
     Kill(p);
     return 0;
-}
-
-HWND WaitWindow(DWORD pid, const wchar_t *cls, DWORD ms) {
-    struct Find {
-        DWORD pid;
-        const wchar_t *cls;
-        HWND found;
-    } a = {pid, cls, 0};
-    WaitFor([&] {
-        EnumWindows([](HWND w, LPARAM lp) -> BOOL {
-            Find *a = (Find *)lp;
-            DWORD pid = 0;
-            wchar_t cls[128];
-            GetWindowThreadProcessId(w, &pid);
-            GetClassNameW(w, cls, 128);
-            if (pid == a->pid && !lstrcmpW(cls, a->cls)) a->found = w;
-            return !a->found;
-        }, (LPARAM)&a);
-        return a.found != 0;
-    }, ms);
-    return a.found;
 }
 
 // The state as this process started: taken before any test runs, since the

@@ -27,8 +27,6 @@ void Kill(HANDLE proc);  // terminates, waits, closes
 // tests/programs/holder.exe keeping file open with the given sharing (and
 // write access when write), once it holds it; null when it could not.
 HANDLE HoldFile(const std::wstring &file, DWORD share, bool write = false);
-// The top-level window of class cls shown by process pid, waiting up to ms.
-HWND WaitWindow(DWORD pid, const wchar_t *cls, DWORD ms);
 
 // Polls until cond() holds or ms pass; returns cond()'s last value.
 template <class F> bool WaitFor(F cond, DWORD ms) {
