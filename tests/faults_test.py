@@ -1,19 +1,12 @@
-"""The built launcher from start to game, and the fault matrix: the x64 and
-x86 launchers under Wine bring a game folder published by lista.exe up to
-date and start the game; then the launcher is killed hard at chosen moments,
-closed by the player in the middle of a download, and runs on a full disk,
-against the tests' web server.
-
-After every run of every scenario, each listed game file must be wholly its
-old content or wholly the new one, and a launcher must stand under its own
-name. Every scenario ends with a run that goes to its end, after which no
-temporary file (".novo", ".old") may be left and Enter must have started the
-game in its folder.
-
+"""The built launcher from start to game, and the fault matrix: the x64 and x86
+launchers bring a folder published by lista.exe up to date and start the game;
+then the launcher is killed hard at chosen moments, closed in the middle of a
+download, and run on a full disk (a small tmpfs mapped as drive V:, which root
+mounts). After every run each listed file is wholly old or wholly new and a
+launcher stands under its own name; each scenario ends with a run to its end,
+which leaves no ".novo" nor ".old" and starts the game in its folder by Enter.
 Prints "fault matrix: N of M scenarios held", also into
-build/x64/faults/summary.txt, which 'make test' shows. The scenarios run in a
-prefix of their own ("faults"), where the full disk is a small tmpfs mapped as
-drive V: (root is needed to mount it)."""
+build/x64/faults/summary.txt, which 'make test' shows."""
 import os
 import random
 import subprocess
@@ -58,9 +51,7 @@ def normal_run_completes(g, restarts=False):
     return asked
 
 
-# ---- The scenarios -------------------------------------------------------------
-# Each takes the session's environment and raises AssertionError when it does
-# not hold.
+# ---- The scenarios: each raises AssertionError when it does not hold ------------
 
 def fresh_folder(env, arch):
     """A client with folders, spaces and accents, published by that build's

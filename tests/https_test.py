@@ -36,46 +36,33 @@ def name(text):
     return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, text)])
 
 
-def authority(title):
+def certificate(subject, issuer=None, hosts=(), valid_from=None, valid_to=None):
+    """(key, certificate): an authority when issuer is None (signing itself), else
+    a server certificate for hosts (addresses and names) from issuer (key, cert)."""
     key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
     now = datetime.datetime.now(datetime.timezone.utc)
-    cert = (x509.CertificateBuilder().subject_name(name(title)).issuer_name(name(title))
-            .public_key(key.public_key()).serial_number(x509.random_serial_number())
-            .not_valid_before(now - DAY).not_valid_after(now + 30 * DAY)
-            .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
-            .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False, key_encipherment=False,
-                                         data_encipherment=False, key_agreement=False, key_cert_sign=True,
-                                         crl_sign=True, encipher_only=False, decipher_only=False), critical=True)
-            .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()), critical=False)
-            .sign(key, hashes.SHA256()))
-    return key, cert
-
-
-def server_cert(ca, hosts, valid_from, valid_to):
-    """A server certificate from ca (key, cert) for hosts (IP addresses and names)."""
-    ca_key, ca_cert = ca
-    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
-    alt = []
-    for h in hosts:
-        try:
-            alt.append(x509.IPAddress(ipaddress.ip_address(h)))
-        except ValueError:
-            pass
+    sign_key, issuer_name = (issuer[0], issuer[1].subject) if issuer else (key, name(subject))
+    b = (x509.CertificateBuilder().subject_name(name(subject)).issuer_name(issuer_name).public_key(key.public_key())
+         .serial_number(x509.random_serial_number()).not_valid_before(valid_from or now - DAY)
+         .not_valid_after(valid_to or now + 30 * DAY))
+    if not issuer:
+        b = (b.add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
+             .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False, key_encipherment=False,
+                                          data_encipherment=False, key_agreement=False, key_cert_sign=True,
+                                          crl_sign=True, encipher_only=False, decipher_only=False), critical=True)
+             .add_extension(x509.SubjectKeyIdentifier.from_public_key(key.public_key()), critical=False))
+    else:
+        alt = [x509.IPAddress(ipaddress.ip_address(h)) for h in hosts if h[0].isdigit()]
         # An address as a name too: Wine compares the host only with names.
-        alt.append(x509.DNSName(h))
-    cert = (x509.CertificateBuilder().subject_name(name(hosts[0])).issuer_name(ca_cert.subject)
-            .public_key(key.public_key()).serial_number(x509.random_serial_number())
-            .not_valid_before(valid_from).not_valid_after(valid_to)
-            .add_extension(x509.SubjectAlternativeName(alt), critical=False)
-            .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
-            .add_extension(x509.ExtendedKeyUsage([x509.oid.ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
-            .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(ca_key.public_key()), critical=False)
-            .sign(ca_key, hashes.SHA256()))
-    return key, cert
+        b = (b.add_extension(x509.SubjectAlternativeName(alt + [x509.DNSName(h) for h in hosts]), critical=False)
+             .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
+             .add_extension(x509.ExtendedKeyUsage([x509.oid.ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
+             .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(issuer[0].public_key()), critical=False))
+    return key, b.sign(sign_key, hashes.SHA256())
 
 
 def pem_files(folder, label, key, cert):
-    """The certificate and key of a server as PEM files; returns (cert, key) paths."""
+    """A server's certificate and key as PEM files: (cert, key) paths."""
     c, k = os.path.join(folder, label + ".crt"), os.path.join(folder, label + ".key")
     write(c, cert.public_bytes(serialization.Encoding.PEM))
     write(k, key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
@@ -143,17 +130,14 @@ class Https(unittest.TestCase):
         os.makedirs(HTTPS)
         certs = os.path.join(HTTPS, "certs")
         now = datetime.datetime.now(datetime.timezone.utc)
-        ca = authority("Velmora Test Authority")
-        stranger = authority("Autoridade Desconhecida")  # nobody trusts it
+        ca = certificate("Velmora Test Authority")
+        stranger = certificate("Autoridade Desconhecida")  # nobody trusts it
         cls.ca_der = os.path.join(certs, "ca.der")
         write(cls.ca_der, ca[1].public_bytes(serialization.Encoding.DER))
         local = ["127.0.0.1", "localhost"]
-        kinds = {
-            "good": server_cert(ca, local, now - DAY, now + 30 * DAY),
-            "unknown": server_cert(stranger, local, now - DAY, now + 30 * DAY),
-            "wrong-name": server_cert(ca, ["outro.example"], now - DAY, now + 30 * DAY),
-            "expired": server_cert(ca, local, now - 60 * DAY, now - 30 * DAY),
-        }
+        kinds = {"good": certificate(local[0], ca, local), "unknown": certificate(local[0], stranger, local),
+                 "wrong-name": certificate("outro.example", ca, ["outro.example"]),
+                 "expired": certificate(local[0], ca, local, now - 60 * DAY, now - 30 * DAY)}
         cls.site = os.path.join(HTTPS, "site")
         write(os.path.join(cls.site, "api", "launcher"), b"status=1\nonline=42\nservidor=Velmora Segura\n")
         files = {"a.bin": os.urandom(300000), "dados/b c.bin": b"por um canal seguro"}

@@ -100,11 +100,9 @@ class Lista(unittest.TestCase):
         for _ in range(2):
             self.assertEqual(self.lista("-x", "*.log", site=inside).returncode, 0)
         self.assertNotIn("site", {e[0].split("/")[0] for e in self.entries(inside)})
-
-    def test_usage_errors(self):
+        # Usage.
         self.assertEqual(subprocess.run([LISTA, "--help"], capture_output=True).returncode, 0)
         self.assertIn(b"lista", subprocess.run([LISTA, "--version"], capture_output=True).stdout)
-        os.makedirs(self.client)
         for args in (["--bogus", self.client, self.site], [self.client], [os.path.join(self.tmp, "nada"), self.site]):
             self.assertEqual(subprocess.run([LISTA, *args], capture_output=True).returncode, 2, args)
 

@@ -19,13 +19,6 @@
 namespace {
 
 const std::wstring Checking = L"Verificando atualizações...";
-const std::wstring NoList = L"Não foi possível verificar atualizações. Você pode jogar mesmo assim.";
-const std::wstring NoFile = L"Falha ao baixar atualização. Tente de novo mais tarde.";
-const std::wstring Corrupt = L"Arquivo de atualização corrompido. Tente de novo.";
-const std::wstring InUse = L"Feche o jogo antes de atualizar e abra o launcher de novo.";
-const std::wstring Restarting = L"Launcher atualizado. Reiniciando...";
-const std::wstring Updated = L"Jogo atualizado! Pronto para jogar.";
-const std::wstring Current = L"Seu jogo está atualizado. Pronto para jogar.";
 const std::string Md5A = "0123456789abcdef0123456789abcdef", Bom = "\xEF\xBB\xBF";
 
 std::wstring Fetching(const std::wstring &name, int index, int need) {
@@ -245,9 +238,7 @@ TEST_F(Update, EverythingCurrentGoesFromBusyStraightToDone) {
     Have("a.bin", "conteúdo de a");
     Have("dados/b.bin", "conteúdo de b");
     List("a.bin", "conteúdo de a");
-    std::string upper = Md5Of("conteúdo de b");
-    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    manifest += "dados/b.bin|" + upper + "|13\n";
+    List("dados/b.bin", "conteúdo de b");
     Publications pubs = Run();
     EXPECT_EQ(pubs, (Publications{{Checking, -1}, {Current, 1000}}));
     EXPECT_TRUE(FileRequests().empty());
@@ -366,7 +357,8 @@ TEST_F(Update, AFileThatFailsStopsTheRunThere) {
         const std::wstring &text;
     } cases[] = {
         {"404 page", Rule::Status(404, "<html>não achei</html>"), Corrupt},
-        {"200 HTML page", Rule::Body("<html><body><h1>Erro interno</h1></body></html>"), Corrupt},
+        {"200 HTML page", Rule::Body("<html><body><h1>Erro interno</h1></body></html>").Header("Content-Type: text/html"),
+         Corrupt},
         {"closed half-way", Rule::CutAt(50000), Corrupt},
         {"reset half-way", Rule::CutAt(50000, true), Corrupt},
         {"redirect loop", Rule::RedirectTo("/update/files/b.bin"), NoFile},

@@ -1,10 +1,12 @@
 #!/bin/sh
-# Installs what building and testing need, from Debian's packages. Quiet and
-# quick when everything is there; 'apt-get update' only when something is missing.
+# Installs what building and testing need, from Debian's packages: Wine's
+# 64-bit and 32-bit parts (the x86 build runs on the latter, through Debian's
+# multiarch). Quiet and quick when everything is there; 'apt-get update' only
+# when something is missing.
 set -e
-PACKAGES="cmake ninja-build make mingw-w64 wine wine64 xvfb xdotool imagemagick googletest
+PACKAGES="cmake ninja-build make mingw-w64 wine wine64 wine32:i386 xvfb xdotool imagemagick googletest
 python3 python3-cairo python3-fonttools python3-numpy fontconfig fonts-open-sans curl clang
-tesseract-ocr tesseract-ocr-por libclang-rt-dev python3-cryptography"
+libclang-rt-dev python3-cryptography"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -18,5 +20,6 @@ echo "setup: installing$missing"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq $missing >/dev/null

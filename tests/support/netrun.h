@@ -14,6 +14,15 @@
 
 typedef std::vector<std::pair<std::wstring, int>> Publications;
 
+// The texts an update run ends with.
+const std::wstring NoList = L"Não foi possível verificar atualizações. Você pode jogar mesmo assim.",
+                   NoFile = L"Falha ao baixar atualização. Tente de novo mais tarde.",
+                   Corrupt = L"Arquivo de atualização corrompido. Tente de novo.",
+                   InUse = L"Feche o jogo antes de atualizar e abra o launcher de novo.",
+                   Restarting = L"Launcher atualizado. Reiniciando...",
+                   Updated = L"Jogo atualizado! Pronto para jogar.",
+                   Current = L"Seu jogo está atualizado. Pronto para jogar.";
+
 class NetRun : public ::testing::Test {
 protected:
     std::wstring game, site;

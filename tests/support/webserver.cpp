@@ -72,49 +72,6 @@ long long SizeOf(const std::wstring &file) {
 
 }  // namespace
 
-Rule Rule::Status(int code, const std::string &body) {
-    Rule r;
-    r.status = code;
-    return r.With(body);
-}
-
-Rule Rule::CutAt(long long bytes, bool reset) {
-    Rule r;
-    r.kind = Kind::Cut;
-    r.at = bytes;
-    r.reset = reset;
-    return r;
-}
-
-Rule Rule::StallAt(long long bytes) {
-    Rule r;
-    r.kind = Kind::Stall;
-    r.at = bytes;
-    return r;
-}
-
-Rule Rule::Trickle(size_t chunk, int everyMs) {
-    Rule r;
-    r.kind = Kind::Trickle;
-    r.chunk = chunk ? chunk : 1;
-    r.everyMs = everyMs;
-    return r;
-}
-
-Rule Rule::RedirectTo(const std::string &location, int code) {
-    Rule r;
-    r.kind = Kind::Redirect;
-    r.status = code;
-    r.location = location;
-    return r;
-}
-
-Rule Rule::Silent() {
-    Rule r;
-    r.kind = Kind::Silent;
-    return r;
-}
-
 bool ParseRule(const std::string &text, Rule &r) {
     size_t colon = text.find(':');
     std::string kind = text.substr(0, colon), arg = colon == std::string::npos ? "" : text.substr(colon + 1);
@@ -125,7 +82,7 @@ bool ParseRule(const std::string &text, Rule &r) {
     else if (kind == "body") r = Rule::Body(arg);
     else if (kind == "cut" || kind == "reset") r = Rule::CutAt(n, kind == "reset");
     else if (kind == "stall") r = Rule::StallAt(n);
-    else if (kind == "trickle") r = Rule::Trickle((size_t)n, rest.empty() ? 100 : atoi(rest.c_str()));
+    else if (kind == "trickle") r = Rule::Trickle(n, rest.empty() ? 100 : atoi(rest.c_str()));
     else if (kind == "redirect" && !arg.empty()) r = Rule::RedirectTo(arg);
     else if (kind == "silent") r = Rule::Silent();
     else return false;
@@ -222,7 +179,7 @@ bool WebServer::Send(uintptr_t s, const char *p, size_t n) {
 // pauses when trickling.
 bool WebServer::SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long limit) {
     bool trickle = r.kind == Rule::Kind::Trickle;
-    size_t piece = trickle ? r.chunk : Piece;
+    size_t piece = trickle ? (size_t)r.at : Piece;
     HANDLE f = r.ownBody ? INVALID_HANDLE_VALUE
                          : CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
@@ -290,9 +247,9 @@ void WebServer::Handle(uintptr_t s) {
         h = Head(404, 9, r.headers) + "not found";
         Send(s, h.data(), h.size());
     } else if (h = Head(r.status, size, r.headers), Send(s, h.data(), h.size())) {
-        bool sent = SendBody(s, r, file, r.kind == K::Cut || r.kind == K::Stall ? r.at : size);
+        bool sent = SendBody(s, r, file, r.kind == K::Cut || r.kind == K::Reset || r.kind == K::Stall ? r.at : size);
         if (sent && r.kind == K::Stall) Quiet(s);
-        if (r.kind == K::Cut && r.reset) {
+        if (r.kind == K::Reset) {
             linger l = {1, 0};  // closesocket then resets the connection
             setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
             closesocket(c);

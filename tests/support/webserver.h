@@ -15,25 +15,33 @@
 // How one path is answered: by default its file under the root (404 when there
 // is none) with status 200.
 struct Rule {
-    enum class Kind { Plain, Cut, Stall, Trickle, Redirect, Silent };
-    Kind kind = Kind::Plain;
-    int status = 200;
+    enum class Kind { Plain, Cut, Reset, Stall, Trickle, Redirect, Silent };
+    Kind kind;
+    long long at;  // Cut, Reset, Stall: body bytes sent before the drop or the silence;
+                   // Trickle: bytes a piece, everyMs apart
+    int status, everyMs = 100;
     bool ownBody = false;  // body below instead of the file
     std::string body;
     std::string headers;   // "Name: value\r\n" lines; a name given here replaces the default one
-    long long at = 0;      // Cut, Stall: body bytes sent before the drop or the silence
-    bool reset = false;    // Cut: a TCP reset rather than a close
-    size_t chunk = 1;      // Trickle: bytes per piece and the pause between pieces
-    int everyMs = 100;
     std::string location;  // Redirect
 
-    static Rule Status(int code, const std::string &body = "");  // own body, empty by default
+    explicit Rule(Kind k = Kind::Plain, long long n = 0, int code = 200) : kind(k), at(n), status(code) {}
+    static Rule Status(int code, const std::string &body = "") { return Rule(Kind::Plain, 0, code).With(body); }
     static Rule Body(const std::string &body) { return Status(200, body); }
-    static Rule CutAt(long long bytes, bool reset = false);  // the full length announced, then dropped
-    static Rule StallAt(long long bytes);                    // the full length announced, then silence
-    static Rule Trickle(size_t chunk, int everyMs);
-    static Rule RedirectTo(const std::string &location, int code = 302);
-    static Rule Silent();  // reads the request, never answers
+    // The full length announced, then the connection closed, reset, or left silent.
+    static Rule CutAt(long long bytes, bool reset = false) { return Rule(reset ? Kind::Reset : Kind::Cut, bytes); }
+    static Rule StallAt(long long bytes) { return Rule(Kind::Stall, bytes); }
+    static Rule Trickle(long long chunk, int everyMs) {
+        Rule r(Kind::Trickle, chunk > 0 ? chunk : 1);
+        r.everyMs = everyMs;
+        return r;
+    }
+    static Rule RedirectTo(const std::string &location, int code = 302) {
+        Rule r(Kind::Redirect, 0, code);
+        r.location = location;
+        return r;
+    }
+    static Rule Silent() { return Rule(Kind::Silent); }  // reads the request, never answers
     Rule &With(const std::string &b) {  // this body rather than the file
         ownBody = true;
         body = b;
