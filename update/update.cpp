@@ -6,6 +6,7 @@
 #include "net/netthread.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/signature.h"
 
 // The run's texts, in the order a run can show them.
 #define TXT_CHECKING L"Verificando atualiza\u00e7\u00f5es..."
@@ -17,6 +18,7 @@
 #define TXT_RESTART L"Launcher atualizado. Reiniciando..."
 #define TXT_UPDATED L"Jogo atualizado! Pronto para jogar."
 #define TXT_CURRENT L"Seu jogo est\u00e1 atualizado. Pronto para jogar."
+#define TXT_REFUSED L"Atualiza\u00e7\u00e3o recusada: assinatura inv\u00e1lida. Voc\u00ea pode jogar mesmo assim."
 
 enum {
     ListCap = 65536,  // the manifest is read up to 65535 bytes
@@ -160,8 +162,15 @@ void UpdateFiles() {
     Total = Done = 0;
     Publish(TXT_CHECKING, -1);
     wchar_t url[UrlLen];
-    if (!Join(url, UrlLen, Site, L"/update/lista.txt") || HttpGet(url, List, ListCap) < 0) {
+    int len = -1;
+    if (!Join(url, UrlLen, Site, L"/update/lista.txt") || (len = HttpGet(url, List, ListCap)) < 0) {
         Publish(TXT_NO_LIST, 1000);
+        return;
+    }
+    // With the operator's keys built in, nothing is compared, fetched or
+    // touched for a manifest that the operator did not sign.
+    if (!SignatureAccepted(List, len)) {
+        Publish(TXT_REFUSED, 1000);
         return;
     }
     int n = ParseManifest(List, E, EntryMax);
