@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "md5.h"
+#include "crypto.h"
+#include "sign.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +31,8 @@ const size_t MaxManifest = 65535, MaxEntries = 256, MaxName = 199;
 struct Options {
     std::vector<std::string> excludes;
     bool check = false, allowSkips = false, noCopy = false, quiet = false;
+    std::string keyfile;  // --sign
+    Signer signer;
     fs::path client, site;
 };
 
@@ -257,6 +260,7 @@ bool WriteText(const fs::path &path, const std::string &text) {
 void Usage(FILE *f) {
     fprintf(f,
             "Usage: lista [options] CLIENT SITE\n"
+            "       lista keygen KEYFILE\n"
             "\n"
             "Builds the update manifest of a Velmora site from the game client folder CLIENT:\n"
             "writes SITE/update/lista.txt and copies every file to SITE/update/files/<name>.\n"
@@ -272,14 +276,24 @@ void Usage(FILE *f) {
             "      --allow-skips      report problems as warnings, leave those files out,\n"
             "                         and write the rest\n"
             "      --no-copy          write the manifest only, do not copy the files\n"
+            "      --sign KEYFILE     also write SITE/update/lista.txt.sig, signed with the\n"
+            "                         private key of 'lista keygen KEYFILE'\n"
+            "      --serial N         the release serial to sign (default: the time in seconds,\n"
+            "                         above the site's current serial)\n"
+            "      --force            sign a serial lower than the site's current one\n"
             "  -q, --quiet            no progress report\n"
             "  -h, --help             show this help\n"
             "  -V, --version          show the version\n"
+            "\n"
+            "\n"
+            "keygen makes a new ECDSA P-256 key pair: the private key goes to KEYFILE\n"
+            "(a new file, readable by you only), the public key line to standard output.\n"
             "\n"
             "Exit status: 0 done; 1 problems found (nothing written); 2 usage or I/O error.\n");
 }
 
 int Run(std::vector<std::string> args) {
+    if (!args.empty() && args[0] == "keygen") return KeyGen(std::vector<std::string>(args.begin() + 1, args.end()));
     Options o;
     std::vector<std::string> pos;
     for (size_t i = 0; i < args.size(); i++) {
@@ -308,6 +322,22 @@ int Run(std::vector<std::string> args) {
             o.noCopy = true;
         } else if (a == "-q" || a == "--quiet") {
             o.quiet = true;
+        } else if ((a == "--sign" || a == "--serial") && i + 1 == args.size()) {
+            fprintf(stderr, "lista: %s needs a value\n", a.c_str());
+            return 2;
+        } else if (a == "--sign") {
+            o.keyfile = args[++i];
+        } else if (a == "--serial") {
+            const std::string &n = args[++i];
+            char *end = nullptr;
+            o.signer.serial = strtoull(n.c_str(), &end, 10);
+            o.signer.serialGiven = true;
+            if (n.empty() || n.size() > 19 || n[0] < '0' || n[0] > '9' || *end) {
+                fprintf(stderr, "lista: --serial takes a number of up to 19 digits\n");
+                return 2;
+            }
+        } else if (a == "--force") {
+            o.signer.force = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "--") {
             fprintf(stderr, "lista: unknown option %s (see lista --help)\n", a.c_str());
             return 2;
@@ -325,6 +355,19 @@ int Run(std::vector<std::string> args) {
     if (!fs::is_directory(o.client, ec)) {
         fprintf(stderr, "lista: %s is not a folder\n", pos[0].c_str());
         return 2;
+    }
+    // The key and the serial are settled before anything is written.
+    if (o.keyfile.empty() && (o.signer.serialGiven || o.signer.force)) {
+        fprintf(stderr, "lista: --serial and --force go with --sign\n");
+        return 2;
+    }
+    if (!o.keyfile.empty()) {
+        if (o.check || o.site.empty()) {
+            fprintf(stderr, "lista: --check writes nothing to sign\n");
+            return 2;
+        }
+        if (!LoadSigner(fs::u8path(o.keyfile), o.signer)) return 2;
+        if (!ChooseSerial(o.signer, o.site)) return 1;
     }
 
     // Collect, check and sort the names.
@@ -400,11 +443,24 @@ int Run(std::vector<std::string> args) {
         fprintf(stderr, "lista: %d problem%s; nothing written\n", problems, problems == 1 ? "" : "s");
         return 1;
     }
+    std::string signature;
+    if (!o.keyfile.empty() && !SignManifest(o.signer, manifest, signature)) return 2;
     if (!o.check && !o.site.empty()) {
         if (!WriteText(o.site / "update" / "lista.txt", manifest)) {
             fprintf(stderr, "lista: cannot write the manifest in %s\n", pos[1].c_str());
             return 2;
         }
+        fs::path sig = o.site / "update" / "lista.txt.sig";
+        if (!signature.empty() && !WriteText(sig, signature)) {
+            fprintf(stderr, "lista: cannot write the signature in %s\n", pos[1].c_str());
+            return 2;
+        }
+        if (signature.empty() && fs::exists(sig, ec))
+            fprintf(stderr, "lista: warning: %s is left from an earlier signing; launchers built with\n"
+                            "lista: warning: keys refuse a manifest it does not sign (sign it with --sign)\n",
+                    Utf8Name(sig).c_str());
+        if (!signature.empty() && !o.quiet)
+            fprintf(stderr, "lista: signed with key %s, serial %llu\n", o.signer.id.c_str(), o.signer.serial);
     }
     if (!o.quiet)
         fprintf(stderr, "lista: %zu files, %.1f MiB, manifest %zu bytes%s\n", entries.size(),
