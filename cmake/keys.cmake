@@ -11,6 +11,8 @@
 # Also runs on its own, for checking a file:
 #   cmake -DVELMORA_KEYS=FILE -DKEYS_HEADER=OUT.h -P cmake/keys.cmake
 
+cmake_minimum_required(VERSION 3.25)  # also in script mode: IN_LIST and friends
+
 function(velmora_keys file header)
   set(count 0)
   set(entries "")
@@ -19,7 +21,7 @@ function(velmora_keys file header)
     if(NOT EXISTS "${file}")
       message(FATAL_ERROR "VELMORA_KEYS: ${file} does not exist")
     endif()
-    file(STRINGS "${file}" lines)
+    file(STRINGS "${file}" lines ENCODING UTF-8)
     foreach(line IN LISTS lines)
       string(STRIP "${line}" line)
       if(line STREQUAL "" OR line MATCHES "^#")

@@ -75,7 +75,8 @@ bool WritePrivate(const fs::path &path, const std::string &text) {
     bool ok = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
               GetTokenInformation(token, TokenUser, &who, sizeof who, &len) &&
               InitializeAcl(acl, sizeof aclSpace, ACL_REVISION) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, who.user.User.Sid) &&
+              AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE,
+                                  who.user.User.Sid) &&
               InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
               SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
               SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
