@@ -1,5 +1,5 @@
 # Velmora Launcher: the two commands are 'make demo' and 'make test'.
-.PHONY: all setup build x64 x86 native demo-site test demo bench screens fuzz clean
+.PHONY: all setup build x64 x86 native demo-site demo-launcher test demo bench screens fuzz clean
 
 PY := /usr/bin/python3
 
@@ -26,6 +26,13 @@ native:
 demo-site: x64 native
 	@$(PY) tools/demosite.py
 
+# The demo's launcher: the x64 launcher built with the demo key (build/demo/),
+# so that it installs only what the demo site signed.
+demo-launcher: native
+	@$(PY) tools/demosite.py key
+	@cmake --preset x64 -B build/demo-x64 -DVELMORA_KEYS=$(CURDIR)/build/demo/keys.txt -DVELMORA_TESTS=OFF >/dev/null
+	@cmake --build build/demo-x64 --target VelmoraLauncher
+
 # Every test, under Wine on a private display when there is none; then the
 # figure of the fault matrix (tests/faults_test.py).
 test: setup
@@ -35,7 +42,7 @@ test: setup
 	  cat build/x64/faults/summary.txt 2>/dev/null || echo "fault matrix: not run"; exit $$rc
 
 demo: setup
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory build demo-launcher
 	@$(PY) tools/demo.py
 
 # Speed and weight: every bench/*_bench.py, each printing ratios measured side by side.
