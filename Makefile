@@ -8,7 +8,7 @@ all: build
 setup:
 	@sh tools/setup.sh
 
-build: x64 x86 native demo-site
+build: x64 x86 native demo-site demo-launcher
 
 x64:
 	@cmake --preset x64 >/dev/null
@@ -27,7 +27,8 @@ demo-site: x64 native
 	@$(PY) tools/demosite.py
 
 # The demo's launcher: the x64 launcher built with the demo key (build/demo/),
-# so that it installs only what the demo site signed.
+# so that it installs only what the demo site signed; the end-to-end test of
+# signed updates runs it too.
 demo-launcher: native
 	@$(PY) tools/demosite.py key
 	@cmake --preset x64 -B build/demo-x64 -DVELMORA_KEYS=$(CURDIR)/build/demo/keys.txt -DVELMORA_TESTS=OFF >/dev/null
@@ -42,7 +43,7 @@ test: setup
 	  cat build/x64/faults/summary.txt 2>/dev/null || echo "fault matrix: not run"; exit $$rc
 
 demo: setup
-	@$(MAKE) --no-print-directory build demo-launcher
+	@$(MAKE) --no-print-directory build
 	@$(PY) tools/demo.py
 
 # Speed and weight: every bench/*_bench.py, each printing ratios measured side by side.

@@ -437,6 +437,15 @@ class DemoSite(unittest.TestCase):
             self.assertEqual(int(size), os.path.getsize(served), name)
         self.assertTrue(os.path.exists(os.path.join(site, "api", "launcher")))
 
+    def test_the_demo_site_is_signed_with_the_demo_key(self):
+        demo = os.path.join(os.path.dirname(wine.BUILD), "demo")
+        with open(os.path.join(demo, "keys.txt")) as f:
+            line = f.read()
+        with open(os.path.join(demo, "site", "update", "lista.txt"), "rb") as f:
+            manifest = f.read()
+        with open(os.path.join(demo, "site", "update", "lista.txt.sig"), "rb") as f:
+            self.assertTrue(verify_on_linux(line, manifest, f.read()))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -31,6 +31,7 @@ STATUS = {
     "restart": "Launcher atualizado. Reiniciando...",
     "updated": "Jogo atualizado! Pronto para jogar.",
     "current": "Seu jogo está atualizado. Pronto para jogar.",
+    "refused": "Atualização recusada: assinatura inválida. Você pode jogar mesmo assim.",
     "offline": "Sem conexão com a internet.",
 }
 BADGES = {"up": "ONLINE", "down": "OFFLINE", "unknown": "VERIFICANDO"}
