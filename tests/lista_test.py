@@ -349,9 +349,12 @@ class Signing(unittest.TestCase):
         i = text.index("private ") + 8
         write(self.tmp, "damaged.key", (text[:i] + ("1" if text[i] == "0" else "0") + text[i + 1:]).encode())
         write(self.tmp, "public.txt", b"velmora-key 1 0011223344556677 " + b"ab" * 64 + b"\n")
+        shutil.copy(self.path("k.key"), os.path.join(self.client, "Data Files", "k.key"))
         for args in (["--sign", self.path("damaged.key")], ["--sign", self.path("public.txt")],
-                     ["--sign", self.path("missing.key")], ["--serial", "7"], ["--sign", self.path("k.key"),
-                                                                            "--serial", "-7"]):
+                     ["--sign", self.path("missing.key")], ["--serial", "7"],
+                     ["--sign", self.path("k.key"), "--serial", "-7"],
+                     ["--sign", os.path.join(self.client, "Data Files", "k.key")],  # would be published
+                     ["--sign", os.path.join(self.client, "Data Files", "k.key"), "-x", "Data Files"]):
             with self.subTest(args=args):
                 r = subprocess.run([LISTA, *args, self.client, self.site], capture_output=True)
                 self.assertEqual(r.returncode, 2, r.stderr)

@@ -26,6 +26,9 @@ struct EcKey {
     std::string d;
 };
 
+// Lowercase hex of bytes (sign.cpp).
+std::string Hex(const std::string &bytes);
+
 // Each returns false, with a line on stderr, when the library fails.
 bool Sha256(const std::string &data, std::string &digest);  // 32 bytes
 bool NewKey(EcKey &key);

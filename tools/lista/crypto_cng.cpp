@@ -97,13 +97,7 @@ void Md5::Update(const void *data, size_t n) {
 std::string Md5::HexDigest() {
     std::string d;
     if (!((Hash *)impl_)->Finish(d) || d.size() != 16) exit(2);
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : d) {
-        out += hex[c >> 4];
-        out += hex[c & 15];
-    }
-    return out;
+    return Hex(d);
 }
 
 bool Sha256(const std::string &data, std::string &digest) {

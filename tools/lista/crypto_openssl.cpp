@@ -74,13 +74,7 @@ std::string Md5::HexDigest() {
         Fail("MD5");
         exit(2);
     }
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned i = 0; i < n; i++) {
-        out += hex[d[i] >> 4];
-        out += hex[d[i] & 15];
-    }
-    return out;
+    return Hex(std::string((const char *)d, n));
 }
 
 bool Sha256(const std::string &data, std::string &digest) {

@@ -366,7 +366,7 @@ int Run(std::vector<std::string> args) {
             fprintf(stderr, "lista: --check writes nothing to sign\n");
             return 2;
         }
-        if (!LoadSigner(fs::u8path(o.keyfile), o.signer)) return 2;
+        if (!LoadSigner(fs::u8path(o.keyfile), {o.client, o.site}, o.signer)) return 2;
         if (!ChooseSerial(o.signer, o.site)) return 1;
     }
 

@@ -16,8 +16,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string Hex(const std::string &bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -27,6 +25,8 @@ std::string Hex(const std::string &bytes) {
     }
     return out;
 }
+
+namespace {
 
 // Lowercase hex of exactly n bytes.
 bool Unhex(const std::string &hex, size_t n, std::string &out) {
@@ -185,7 +185,18 @@ int KeyGen(const std::vector<std::string> &args) {
     return 0;
 }
 
-bool LoadSigner(const fs::path &keyfile, Signer &s) {
+bool LoadSigner(const fs::path &keyfile, const std::vector<fs::path> &published, Signer &s) {
+    std::error_code ec;
+    fs::path key = fs::weakly_canonical(keyfile, ec);
+    for (const fs::path &folder : published) {
+        fs::path top = fs::weakly_canonical(folder, ec);
+        auto rel = key.lexically_relative(top);
+        if (!top.empty() && !rel.empty() && *rel.begin() != "..") {
+            fprintf(stderr, "lista: the key file %s lies in %s, which gets published; keep it elsewhere\n",
+                    Shown(keyfile).c_str(), Shown(folder).c_str());
+            return false;
+        }
+    }
     std::string text, id, pub, priv;
     if (!ReadFile(keyfile, text)) {
         fprintf(stderr, "lista: cannot read the key file %s\n", Shown(keyfile).c_str());

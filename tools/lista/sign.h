@@ -31,9 +31,10 @@ struct Signer {
     bool force = false;  // allow a serial lower than the site's
 };
 
-// Reads and checks KEYFILE (its halves must belong together); false after a
-// message.
-bool LoadSigner(const std::filesystem::path &keyfile, Signer &s);
+// Reads and checks KEYFILE (its halves must belong together, and it must not
+// lie in a folder that gets published); false after a message.
+bool LoadSigner(const std::filesystem::path &keyfile, const std::vector<std::filesystem::path> &published,
+                Signer &s);
 
 // Settles the serial against the site's current signature, before anything
 // is written: false after a message when a given serial is lower than the
