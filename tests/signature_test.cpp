@@ -19,7 +19,6 @@
 #include "support/netutil.h"
 #include "support/testutil.h"
 #include "support/webserver.h"
-#include "support/window.h"
 #include "update/signature.h"
 
 namespace {
@@ -306,28 +305,6 @@ TEST_F(Signed, TheSerialAndTheOptionsLeaveEachOtherAlone) {
     EXPECT_EQ(OptionDword(L"MusicOnOff"), 1);
 }
 
-// After a refusal the player still gets into the game: the real window's Enter.
-TEST_F(Signed, PlayWorksAfterARefusal) {
-    std::wstring dir = ScratchOptions(L"sig-play");
-    ASSERT_TRUE(CopyFileW(TEST_PROGRAMS L"\\recorder.exe", (dir + L"\\main.exe").c_str(), FALSE));
-    game = dir;
-    ASSERT_TRUE(OpenWindow());
-    lstrcpyW(Site, server.Base().c_str());
-    lstrcpyW(SelfExe, (dir + L"\\VelmoraLauncher.exe").c_str());
-    std::string sig = SignatureOf(manifest, 100, other);
-    Serve(manifest, &sig);
-    auto before = Snapshot(dir);
-    NetThread(0);
-    EXPECT_EQ(std::wstring(Status), Refused);
-    EXPECT_TRUE(Snapshot(dir) == before);
-    EXPECT_TRUE(FileRequests().empty());
-    Key(VK_RETURN);
-    std::string record = WaitRecord(dir + L"\\main.exe", 10000);
-    EXPECT_FALSE(record.empty()) << "the game did not start";
-    CloseWindow();
-    Wnd = 0;
-}
-
 // ---- Self-update under a signed manifest ------------------------------------------
 
 class SignedSelfUpdate : public Signed {
@@ -374,61 +351,3 @@ TEST_F(SignedSelfUpdate, ATamperedLauncherIsRefusedByItsMd5) {
 
 }  // namespace
 
-// ---- lista.exe: keys and signatures made with CNG ------------------------------------
-
-namespace {
-
-const std::wstring Lista = BUILD_DIR L"\\lista.exe";
-
-// lista.exe with args; its exit code, stdout into *out when given.
-long ListaExe(const std::wstring &args, std::string *out = nullptr) {
-    std::wstring file = FreshDir(L"lista-out") + L"\\stdout.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, 0, TRUE};
-    HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, 0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = f;
-    PROCESS_INFORMATION pi;
-    std::wstring cmd = L"\"" + Lista + L"\" " + args;
-    if (!CreateProcessW(Lista.c_str(), &cmd[0], 0, 0, TRUE, CREATE_NO_WINDOW, 0, 0, &si, &pi)) return -2;
-    CloseHandle(f);
-    CloseHandle(pi.hThread);
-    long code = WaitExit(pi.hProcess, 60000);
-    CloseHandle(pi.hProcess);
-    if (out) *out = ReadBytes(file);
-    return code;
-}
-
-// lista.exe signs a site; the launcher's check accepts it with the printed
-// key built in, and only for that manifest.
-TEST(ListaExe, ItsSignatureVerifiesInTheLauncher) {
-    std::wstring root = FreshDir(L"lista-sign");
-    MakeParents(root + L"\\cliente\\main.exe");
-    ASSERT_TRUE(WriteBytes(root + L"\\cliente\\main.exe", "MZ jogo"));
-    std::string line;
-    ASSERT_EQ(ListaExe(L"keygen \"" + root + L"\\k.key\"", &line), 0) << line;
-    std::string out;
-    ASSERT_EQ(ListaExe(L"-q --sign \"" + root + L"\\k.key\" --serial 4242 \"" + root + L"\\cliente\" \"" + root +
-                           L"\\site\"",
-                       &out),
-              0)
-        << out;
-    std::string list = ReadBytes(root + L"\\site\\update\\lista.txt");
-    std::string sig = ReadBytes(root + L"\\site\\update\\lista.txt.sig");
-    // The printed line: "velmora-key 1 ID XY".
-    std::string id = line.substr(14, 16), xy = line.substr(31, 128);
-    PublicKey k;
-    for (int i = 0; i < KeyIdLen; i++) k.id[i] = (unsigned char)std::stoul(id.substr(2 * i, 2), 0, 16);
-    for (int i = 0; i < KeyXyLen; i++) k.xy[i] = (unsigned char)std::stoul(xy.substr(2 * i, 2), 0, 16);
-    Keys[0] = k;
-    KeyN = 1;
-    unsigned long long serial = 0;
-    EXPECT_TRUE(VerifySignature(list.data(), (int)list.size(), sig.data(), (int)sig.size(), &serial));
-    EXPECT_EQ(serial, 4242u);
-    list[0] ^= 1;
-    EXPECT_FALSE(VerifySignature(list.data(), (int)list.size(), sig.data(), (int)sig.size(), &serial));
-    KeyN = 0;
-}
-
-}  // namespace
