@@ -30,7 +30,7 @@ static void EndVolumeDrag() {
         DdOpen = 0;
         Repaint();
     }
-    SaveOptions();
+    SaveChange();
     Repaint();
 }
 
