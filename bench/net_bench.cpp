@@ -59,7 +59,10 @@ int main() {
         double t = Now();
         HttpReq r;
         if (!HttpOpen(argv[2], &r)) return 1;
-        long long n = SaveBody(&r, argv[3], L"Baixando big.bin (1 de 1)...");
+        HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+        if (f == INVALID_HANDLE_VALUE) return 1;
+        long long n = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...");
+        CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;
         printf("seconds=%.6f\nbytes=%lld\n", t, n);

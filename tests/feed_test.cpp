@@ -35,16 +35,20 @@ TEST(FeedParse, TheFourKeys) {
     EXPECT_STREQ(f.news[0].body, L"Sábado às 20h");
 }
 
-TEST(FeedParse, CrLfLinesKeepTheCarriageReturnInTexts) {
-    Feed f = Parse("status=1\r\nonline=12\r\nservidor=Zorun\r\nnoticia=A|B\r\nnoticia=Sem barra\r\n");
+// A feed saved on Windows: the CR before each line feed ends the line; it must
+// not cost a unit of the value's field (63 and 127 units still fit).
+TEST(FeedParse, CrLfLinesReadLikeLfLines) {
+    Feed f = Parse("status=1\r\nonline=12\r\nservidor=" + std::string(63, 'n') + "\r\nnoticia=" +
+                   std::string(127, 't') + "|B\r\nnoticia=Sem barra\r\nnoticia=Dois\r\r\nnoticia=Fim\r");
     EXPECT_EQ(f.up, 1);
     EXPECT_EQ(f.online, 12);
-    EXPECT_STREQ(f.name, L"Zorun\r");
-    ASSERT_EQ(f.newsN, 2);
-    EXPECT_STREQ(f.news[0].title, L"A");
-    EXPECT_STREQ(f.news[0].body, L"B\r");
-    EXPECT_STREQ(f.news[1].title, L"Sem barra\r");
-    EXPECT_STREQ(f.news[1].body, L"");
+    EXPECT_EQ(std::wstring(f.name), std::wstring(63, L'n'));
+    ASSERT_EQ(f.newsN, 4);
+    EXPECT_EQ(std::wstring(f.news[0].title), std::wstring(127, L't'));
+    EXPECT_STREQ(f.news[0].body, L"B");
+    EXPECT_STREQ(f.news[1].title, L"Sem barra");
+    EXPECT_STREQ(f.news[2].title, L"Dois\r");  // only the one right before the line feed
+    EXPECT_STREQ(f.news[3].title, L"Fim\r");   // no line feed, no line end
 }
 
 TEST(FeedParse, FiveNewsKeepTheFirstFour) {

@@ -117,15 +117,24 @@ TEST_F(Get, ATrickleArrivesWhole) {
     EXPECT_EQ(std::string(buf), body);
 }
 
+// The site gets nothing of the player's: no cookie (neither one it set nor one
+// of the user's shared store) and no answer to a login challenge.
 TEST_F(Get, TheRequestIsAPlainGetWithTheLaunchersAgent) {
-    server.On("/x?y=1", Answer::Body("x"));
+    InternetSetCookieW(Url("/").c_str(), L"loja", L"do-navegador; expires=Sat, 01-Jan-2050 00:00:00 GMT");
+    server.On("/x?y=1", Answer::Body("x").WithHeaders("Set-Cookie: sessao=1; Path=/\r\n"));
+    server.On("/login", Answer::WithStatus(401, "entre").WithHeaders(
+                            "WWW-Authenticate: Basic realm=\"jogo\"\r\nWWW-Authenticate: NTLM\r\n"));
     ASSERT_EQ(Fetch("/x?y=1"), 1);
+    ASSERT_EQ(Fetch("/x?y=1"), 1);
+    EXPECT_EQ(Fetch("/login"), -1);
     std::vector<std::string> heads = server.Heads();
-    ASSERT_EQ(heads.size(), 1u);
+    ASSERT_EQ(heads.size(), 3u) << "a login challenge was answered";
     EXPECT_EQ(heads[0].substr(0, 13), "GET /x?y=1 HT");
-    EXPECT_NE(heads[0].find("User-Agent: Zorun Classic Launcher\r\n"), std::string::npos) << heads[0];
-    EXPECT_EQ(heads[0].find("Cookie:"), std::string::npos);
-    EXPECT_EQ(heads[0].find("Authorization:"), std::string::npos);
+    for (const std::string &h : heads) {
+        EXPECT_NE(h.find("User-Agent: Zorun Classic Launcher\r\n"), std::string::npos) << h;
+        EXPECT_EQ(h.find("Cookie:"), std::string::npos) << h;
+        EXPECT_EQ(h.find("Authorization:"), std::string::npos) << h;
+    }
 }
 
 TEST_F(Get, NoServerOrNoUrlFails) {

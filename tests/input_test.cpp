@@ -168,6 +168,43 @@ TEST_F(Input, EveryOptionReachesTheRegistryAndTheIniAtOnce) {
     EXPECT_EQ(IniText(), "[Janela]\r\nVolume=0\r\nJanela=1\r\nBandeja=0\r\nIcone=1\r\nLargura=1366\r\nAltura=768\r\n");
 }
 
+// Options that did not reach the game's stores must not pass for saved,
+// whichever change tried to save them.
+TEST_F(Input, EveryChangeThatCannotBeSavedSaysSo) {
+    const wchar_t *failed = L"Não foi possível salvar as opções.";
+    wchar_t unwritable[PathLen];
+    wsprintfW(unwritable, L"%s\\sem pasta\\ZorunJanela.ini", FreshDir(L"input-unwritable").c_str());
+    lstrcpyW(Ini, unwritable);
+    Click(POptions);
+    struct {
+        const char *what;
+        void (*act)();
+    } changes[] = {
+        {"SALVAR", [] { ::Click(PSave.x, PSave.y); }},
+        {"a toggle", [] { ::Click(PMusic.x, PMusic.y); }},
+        {"the window mode", [] { ::Click(PFullscreen.x, PFullscreen.y); }},
+        {"the list",
+         [] {
+             ::Click(PWindowed.x, PWindowed.y);
+             Toast[0] = 0;
+             ::Click(PDropdown.x, PDropdown.y);
+             ::Click(300, RowY(5));
+         }},
+        {"the volume",
+         [] {
+             Press(100, 370);
+             Release(150, 370);
+         }},
+    };
+    for (auto &c : changes) {
+        SCOPED_TRACE(c.what);
+        Toast[0] = 0;
+        c.act();
+        EXPECT_STREQ(Toast, failed);
+    }
+    EXPECT_FALSE(Exists(Ini));
+}
+
 TEST_F(Input, TheListOpensOnTheCurrentRowAndFollowsThePointer) {
     ResIdx = 4;
     OpenList();

@@ -22,6 +22,16 @@ def write(root, name, data=b"x"):
     return path
 
 
+def tree(root):
+    """Every file below root with its bytes."""
+    out = {}
+    for top, _, files in os.walk(root):
+        for f in files:
+            with open(os.path.join(top, f), "rb") as fh:
+                out[os.path.relpath(os.path.join(top, f), root)] = fh.read()
+    return out
+
+
 def md5sum(path):
     out = subprocess.run(["md5sum", path], capture_output=True, check=True).stdout
     return out.split()[0].decode()
@@ -37,8 +47,13 @@ class Lista(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def lista(self, *args, client=None, site=None):
+    def lista(self, *args, client=None, site=None, unprivileged=False):
         cmd = [LISTA, *args, client or self.client]
+        if unprivileged and os.geteuid() == 0:
+            # Root reads any file: a file that cannot be read needs another user.
+            subprocess.run(["chmod", "-R", "a+rwX", self.tmp], check=True)
+            os.chmod(os.path.join(self.client, "z.dat"), 0)
+            cmd = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + cmd
         if site is not False:
             cmd.append(site or self.site)
         return subprocess.run(cmd, capture_output=True, encoding="utf-8", errors="replace", timeout=120)
@@ -93,7 +108,8 @@ class Lista(unittest.TestCase):
         bad = ["a..b.txt", "pasta..x/f", "dois:pontos", "barra\\invertida", "com|barra",
                "cerquilha#1", "cem%25", "nova\nlinha", "aspas\"", "menor<", "estrela*", "interroga?",
                "espaço no fim /f", "ponto no fim./f", "CON", "con.txt", "Aux.dat", "pasta/NUL", "com1.bin",
-               "LPT9", "lpt1.log/f", "x" * 200]
+               "LPT9", "lpt1.log/f", "COM0", "lpt0.txt", "COM\u00b9", "conin$", "CONOUT$.log",
+               "a.novo", "dados/B.NOVO", "x" * 200]
         for name in bad:
             with self.subTest(name=name):
                 client = os.path.join(self.tmp, "c")
@@ -108,11 +124,39 @@ class Lista(unittest.TestCase):
     def test_names_just_inside_the_limits_pass(self):
         write(self.client, "x" * 199)
         write(self.client, "console.txt")
-        write(self.client, "COM0")
         write(self.client, "LPT10")
+        write(self.client, "novo.txt.novos")
+        write(self.client, "sem.exe.old")   # no "sem.exe" listed
+        write(self.client, "dados.old")
         r = self.lista()
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(len(self.manifest().splitlines()), 4)
+        self.assertEqual(len(self.manifest().splitlines()), 6)
+
+    def test_the_launchers_own_old_name_fails(self):
+        write(self.client, "Launcher.exe")
+        write(self.client, "launcher.EXE.old")
+        r = self.lista()
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("launcher.EXE.old", r.stderr)
+
+    def test_an_empty_client_is_refused(self):
+        r = self.lista()
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertFalse(os.path.exists(self.site))
+
+    def test_a_failed_run_leaves_the_site_as_it_was(self):
+        for n in ("a.txt", "b/c.txt", "m.exe"):
+            write(self.client, n, b"v1 " + n.encode())
+        self.assertEqual(self.lista().returncode, 0)
+        before = tree(self.site)
+        # Files that sort before the one that fails have changed.
+        write(self.client, "a.txt", b"v2")
+        write(self.client, "b/c.txt", b"v2")
+        os.chmod(write(self.client, "z.dat"), 0)
+        r = self.lista(unprivileged=True)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("z.dat", r.stderr)
+        self.assertEqual(tree(self.site), before)
 
     def test_invalid_utf8_name_fails(self):
         os.makedirs(self.client, exist_ok=True)

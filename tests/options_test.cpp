@@ -159,10 +159,11 @@ TEST_F(Options, ALongSiteIsCutToItsBuffer) {
     EXPECT_EQ(Utf8(Site), site.substr(0, SiteLen - 1));
 }
 
-TEST_F(Options, AnUnwritableIniLeavesTheOptionsInMemory) {
+TEST_F(Options, AnUnwritableIniLeavesTheOptionsInMemoryAndSaysSo) {
+    EXPECT_EQ(SaveOptions(), 1);
     wsprintfW(Ini, L"%s\\missing\\ZorunJanela.ini", dir.c_str());
     Volume = 33;
-    SaveOptions();
+    EXPECT_EQ(SaveOptions(), 0);
     EXPECT_FALSE(Exists(Ini));
     EXPECT_EQ(Volume, 33);
     EXPECT_EQ(OptionDword(L"SoundOnOff"), 1) << "the registry is written all the same";

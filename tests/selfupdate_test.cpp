@@ -15,6 +15,7 @@
 #include "support/netutil.h"
 #include "support/testutil.h"
 #include "support/webserver.h"
+#include "update/selfswap.h"
 
 namespace {
 
@@ -187,6 +188,30 @@ TEST_F(SelfUpdate, ACorruptNewLauncherTouchesNothing) {
 
 // ---- The last message ----------------------------------------------------------
 
+// Closing the window ends the process; while the launcher's executable is
+// half swapped, that would leave only the ".old" file in the folder.
+TEST_F(SelfUpdate, ClosingWaitsForAHalfDoneSwapAndStopsLaterOnes) {
+    ASSERT_TRUE(WriteBytes(temp, newExe));
+    static HANDLE inside;
+    inside = CreateEventW(0, TRUE, FALSE, 0);
+    SwapHook = [] {
+        SetEvent(inside);
+        Sleep(300);  // a slow disk between the two moves
+    };
+    std::thread net([&] { ReplaceSelf(temp.c_str()); });
+    ASSERT_EQ(WaitForSingleObject(inside, 10000), (DWORD)WAIT_OBJECT_0);
+    EndSwaps(SwapWaitMs);  // the window thread on its way out
+    EXPECT_EQ(ReadBytes(exe), newExe);
+    EXPECT_EQ(Restart, 1);
+    net.join();
+    SwapHook = 0;
+    CloseHandle(inside);
+
+    ASSERT_TRUE(WriteBytes(temp, "MZ mais um"));
+    EXPECT_EQ(ReplaceSelf(temp.c_str()), 0);
+    EXPECT_EQ(ReadBytes(exe), newExe);
+}
+
 class LastMessage : public ::testing::Test {
 protected:
     WebServer server;
@@ -233,6 +258,26 @@ TEST_F(LastMessage, ReachesAWindowWithAFullQueue) {
     EXPECT_EQ(got.back(), 1u);
     EXPECT_EQ(std::count(got.begin(), got.end(), 1), 1);
     EXPECT_EQ(Ready, 1);
+}
+
+HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+// Without the network thread nobody would set Ready: the game could never start.
+TEST_F(LastMessage, WithoutANetworkThreadTheGameCanStillBeStarted) {
+    Wnd = NetWindow();
+    TakeNetMessages(Wnd);
+    NewThread = NoThread;
+    StartNet();
+    NewThread = CreateThread;
+    std::vector<WPARAM> got = TakeNetMessages(Wnd);
+    EXPECT_EQ(Ready, 1);
+    EXPECT_EQ(Progress, 1000);
+    EXPECT_EQ(std::wstring(Status), L"Sem conexão com a internet.");
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(), 1u);
 }
 
 TEST_F(LastMessage, AWindowThatIsGoneDoesNotHoldTheThread) {

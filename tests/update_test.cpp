@@ -238,12 +238,22 @@ TEST_F(Update, NoManifestChangesNothing) {
     ExpectSettled(pubs);
 }
 
+// A manifest that lists nothing checked nothing: no news that the game is current.
 TEST_F(Update, AManifestWithoutAcceptableEntries) {
-    manifest = "# só comentários\n\n../fora.bin|" + Md5Of("x") + "|1\n|" + Md5Of("x") + "|1\n";
-    Publications pubs = Run();
-    EXPECT_EQ(pubs, (Publications{{Checking, -1}, {Current, 1000}}));
-    EXPECT_TRUE(FileRequests().empty());
-    ExpectSettled(pubs);
+    Have("a.bin", "fica");
+    for (const std::string &doc :
+         {std::string(), std::string("<!DOCTYPE html><html><body>Bem-vindo!</body></html>\n"),
+          "# só comentários\n\n../fora.bin|" + Md5Of("x") + "|1\n|" + Md5Of("x") + "|1\n"}) {
+        SCOPED_TRACE(doc);
+        server.Forget();
+        WriteBytes(site + L"\\update\\lista.txt", doc);
+        manifest.clear();
+        Publications pubs = Run();
+        EXPECT_EQ(pubs, (Publications{{Checking, -1}, {NoList, 1000}}));
+        EXPECT_TRUE(FileRequests().empty());
+        EXPECT_EQ(In("a.bin"), "fica");
+        ExpectSettled(pubs);
+    }
 }
 
 TEST_F(Update, UnsafeAndEmptyNamesAreNeverFetched) {
@@ -368,6 +378,31 @@ TEST_F(Update, AFileHeldWithoutSharingCannotBeReplaced) {
     EXPECT_EQ(In("c.bin"), "c antigo");
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "main.exe"}));
     ExpectSettled(pubs);
+}
+
+// When the temporary file cannot be made, no download could ever be placed:
+// the player is told to close what holds it, and nothing is requested.
+TEST_F(Update, ATemporaryFileThatCannotBeMade) {
+    for (bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "a folder under the temporary name" : "a file where a folder must be");
+        manifest.clear();
+        server.Forget();
+        RemoveTree(game);
+        CreateDirectoryW(game.c_str(), 0);
+        List("a.bin", "a novo");
+        List("dados/b.bin", "b novo");
+        if (folder) {
+            CreateDirectoryW(Game("dados").c_str(), 0);
+            CreateDirectoryW(Game("dados/b.bin.novo").c_str(), 0);
+        } else {
+            Have("dados", "um arquivo, não uma pasta");
+        }
+        Publications pubs = Run();
+        EXPECT_EQ(pubs.back(), std::make_pair(InUse, 1000));
+        EXPECT_EQ(In("a.bin"), "a novo");
+        EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin"}));
+        EXPECT_EQ(Ready, 1);
+    }
 }
 
 TEST_F(Update, NamesWithSpacesAndFolders) {

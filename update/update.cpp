@@ -6,6 +6,7 @@
 #include "net/netthread.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/selfswap.h"
 #include "update/signature.h"
 
 // The run's texts, in the order a run can show them.
@@ -94,9 +95,7 @@ static void MakeFolders(const wchar_t *path) {
     }
 }
 
-long long SaveBody(HttpReq *r, const wchar_t *path, const wchar_t *text) {
-    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    if (f == INVALID_HANDLE_VALUE) return -1;
+long long SaveBody(HttpReq *r, HANDLE f, const wchar_t *text) {
     long long saved = 0;
     DWORD n, w;
     while (InternetReadFile(r->req, Xfer, XferLen, &n) && n) {
@@ -106,25 +105,7 @@ long long SaveBody(HttpReq *r, const wchar_t *path, const wchar_t *text) {
         Done += n;
         Publish(text, Permille(Done));
     }
-    CloseHandle(f);
     return saved;
-}
-
-// Puts the new executable at temp in the running launcher's place. The running
-// one can be renamed but not overwritten, so it steps aside to ".old" first
-// (the next start deletes that). Whatever fails, a launcher stands under its
-// own name afterwards, and Restart is set only when it is the new one.
-static const wchar_t *ReplaceSelf(const wchar_t *temp) {
-    wchar_t old[PathLen];
-    if (!Join(old, PathLen, SelfExe, L".old")) return TXT_IN_USE;
-    DeleteFileW(old);
-    if (!MoveFileW(SelfExe, old)) return TXT_IN_USE;
-    if (!MoveFileExW(temp, SelfExe, MOVEFILE_REPLACE_EXISTING)) {
-        if (!MoveFileW(old, SelfExe)) CopyFileW(old, SelfExe, TRUE);
-        return TXT_IN_USE;
-    }
-    Restart = 1;
-    return 0;
 }
 
 // Downloads, verifies and places one entry; returns the failure text or 0.
@@ -138,23 +119,33 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     wsprintfW(text, TXT_FETCHING, name, ++Index, Need);
     Publish(text, Permille(Done));
 
-    HttpReq r;
-    if (!FileUrl(url, e->name) || !HttpOpen(url, &r)) return TXT_NO_FILE;
+    // The temporary file comes before the request: when it cannot be made (a
+    // folder or a busy file under its name, a file where a folder must be),
+    // no download could ever be placed, and retrying would not help the player.
     MakeFolders(path);
-    // Any answer is saved, an error page too: the MD5 tells it apart.
-    SaveBody(&r, temp, text);
-    HttpClose(&r);
+    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (f == INVALID_HANDLE_VALUE) return TXT_IN_USE;
+    HttpReq r;
+    int opened = FileUrl(url, e->name) && HttpOpen(url, &r);
+    if (opened) {
+        // Any answer is saved, an error page too: the MD5 tells it apart.
+        SaveBody(&r, f, text);
+        HttpClose(&r);
+    }
+    CloseHandle(f);
+    if (!opened) {
+        DeleteFileW(temp);
+        return TXT_NO_FILE;
+    }
     if (!Md5Matches(temp, e->md5)) {
         DeleteFileW(temp);
         return TXT_CORRUPT;
     }
-    const wchar_t *fail = 0;
-    if (lstrcmpiW(path, SelfExe) == 0)
-        fail = ReplaceSelf(temp);
-    else if (!MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING))
-        fail = TXT_IN_USE;
-    if (fail) DeleteFileW(temp);
-    return fail;
+    int placed = lstrcmpiW(path, SelfExe) == 0 ? ReplaceSelf(temp)
+                                                : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
+    if (placed) return 0;
+    DeleteFileW(temp);
+    return TXT_IN_USE;
 }
 
 void UpdateFiles() {
@@ -174,6 +165,13 @@ void UpdateFiles() {
         return;
     }
     int n = ParseManifest(List, E, EntryMax);
+    // A manifest that lists nothing checked nothing (an empty upload, a
+    // portal's or a catch-all host's page): that is no news that the game is
+    // current.
+    if (!n) {
+        Publish(TXT_NO_LIST, 1000);
+        return;
+    }
 
     // Comparison pass, silent: the window keeps its busy band. A temporary
     // file that a killed launcher left behind is never resumed; it goes now,

@@ -156,6 +156,7 @@ void StartupState() {
     ZeroMemory(News, sizeof News);
     NewsN = 0;
     Ready = Restart = 0;
+    SwapGate = 0;
     Toast[0] = 0;
     Page = Hover = Pressed = DdOpen = 0;
     DdHover = -1;

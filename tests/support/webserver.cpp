@@ -69,6 +69,7 @@ const char *Reason(int code) {
     case 302: return "Found";
     case 303: return "See Other";
     case 307: return "Temporary Redirect";
+    case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -320,13 +321,13 @@ void WebServer::Handle(uintptr_t s) {
     if (a.kind == K::Silent) {
         Quiet(s);
     } else if (a.kind == K::Redirect) {
-        std::string h = Head(a.status, 0, "Location: " + a.location + "\r\n");
+        std::string h = Head(a.status, 0, "Location: " + a.location + "\r\n" + a.headers);
         Send(s, h.data(), h.size());
     } else if (missing && a.kind != K::Code) {
         std::string h = Head(404, 9) + "not found";
         Send(s, h.data(), h.size());
     } else {
-        std::string h = Head(a.kind == K::Code ? a.status : 200, size);
+        std::string h = Head(a.kind == K::Code ? a.status : 200, size, a.headers);
         if (Send(s, h.data(), h.size())) {
             long long limit = a.kind == K::Cut || a.kind == K::Stall ? a.at : size;
             bool sent = SendBody(s, a, file, limit, a.kind == K::Trickle);

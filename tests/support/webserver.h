@@ -23,6 +23,7 @@ struct Answer {
     size_t chunk = 1;      // Trickle: bytes per piece ...
     int everyMs = 100;     // ... and the pause between pieces
     std::string location;  // Redirect
+    std::string headers;   // extra header lines, each ending in CR LF
 
     static Answer WithStatus(int code, const std::string &body = "");  // this status and body
     static Answer Body(const std::string &body);                       // 200 with this body
@@ -32,6 +33,10 @@ struct Answer {
     static Answer Trickle(size_t chunk, int everyMs);
     static Answer RedirectTo(const std::string &location, int code = 302);
     static Answer Silent();  // reads the request, never answers
+    Answer &WithHeaders(const std::string &h) {
+        headers = h;
+        return *this;
+    }
     // The same body from a string rather than the file (Cut, Stall, Trickle).
     Answer &With(const std::string &b) {
         ownBody = true;
