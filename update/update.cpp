@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/hashrec.h"
 #include "update/manifest.h"
 #include "update/md5.h"
 
@@ -152,6 +153,7 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     else if (!MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING))
         fail = TXT_IN_USE;
     if (fail) DeleteFileW(temp);
+    else Remember(e->name, path, e->md5);
     return fail;
 }
 
@@ -165,6 +167,7 @@ void UpdateFiles() {
         return;
     }
     int n = ParseManifest(List, E, EntryMax);
+    LoadRecord();
 
     // Comparison pass, silent: the window keeps its busy band. A temporary
     // file that a killed launcher left behind is never resumed; it goes now,
@@ -173,7 +176,7 @@ void UpdateFiles() {
         wchar_t path[PathLen], temp[PathLen];
         int at = LocalPath(Dir, E[i].name, path, PathLen);
         if (at && Join(temp, PathLen, path, L".novo")) DeleteFileW(temp);
-        if (at && Md5Matches(path, E[i].md5)) {
+        if (at && CheckFile(E[i].name, path, E[i].md5)) {
             E[i].name[0] = 0;  // current
         } else {
             Need++;
@@ -186,9 +189,11 @@ void UpdateFiles() {
     for (int i = 0; i < n; i++) {
         if (!E[i].name[0]) continue;
         if (const wchar_t *fail = Fetch(&E[i])) {
+            SaveRecord();
             Publish(fail, 1000);
             return;
         }
     }
+    SaveRecord();
     Publish(Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
 }
