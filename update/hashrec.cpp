@@ -18,7 +18,7 @@ static const unsigned long long Settle = 5 * Second;
 static const unsigned long long Week = 7 * 24 * 3600 * Second;
 
 enum { Version = 1, SumLen = 32 };
-static const char Magic[] = "VLMREC\r\n";  // a text editor's save shows as damage
+static const char Magic[] = "VLMREC\r\n";
 
 // One remembered file. The layout is the file's: no implicit padding, the
 // same in the x86 and x64 builds.
@@ -102,7 +102,7 @@ static void ListFolder(const wchar_t *dir, int n) {
         }
         c = FileIdBothDirectoryInfo;
         DWORD at = ListingLen;
-        while (Entry(at)->NextEntryOffset) at = Next(at);
+        while (Entry(at)->NextEntryOffset && Next(at) < sizeof Listing) at = Next(at);
         ListingLen = Next(at);
     }
     CloseHandle(d);
