@@ -58,6 +58,19 @@ void SetWriteTime(const std::wstring &path, FILETIME t) {
     CloseHandle(f);
 }
 
+// Changes the file's content in place, keeping its size and last-write time.
+void Tamper(const std::wstring &path) {
+    FILETIME t = WriteTime(path);
+    std::string s = ReadBytes(path);
+    ASSERT_FALSE(s.empty());
+    s[s.size() / 2] ^= 1;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
+    DWORD n;
+    ASSERT_TRUE(WriteFile(f, s.data(), (DWORD)s.size(), &n, 0));
+    SetFileTime(f, 0, 0, &t);
+    CloseHandle(f);
+}
+
 // Public: the cases below reach it through plain function pointers.
 class Record : public ::testing::Test {
 public:
@@ -122,6 +135,21 @@ public:
         std::wstring r = RecordOf(game);
         return r.substr(0, r.rfind(L'\\'));
     }
+    void Move() {
+        EXPECT_TRUE(MoveFileW(game.c_str(), (base + L"\\movido").c_str()));
+        Point(base + L"\\movido");
+    }
+    // The record as the last start wrote it (never empty), and r put in its
+    // place with a change to a.bin that neither size, time nor identity show.
+    std::string Written() {
+        std::string r = ReadBytes(RecordOf(game));
+        EXPECT_FALSE(r.empty()) << "no record";
+        return r.empty() ? "?" : r;
+    }
+    void Spoil(const std::string &r) {
+        EXPECT_TRUE(WriteBytes(RecordOf(game), r));
+        Tamper(In("a.bin"));
+    }
     // Puts back the record folder that a test replaced by a file.
     void Unblock() {
         std::wstring folder = RecordFolder();
@@ -147,19 +175,6 @@ public:
         return Published();
     }
 };
-
-// Changes the file's content in place, keeping its size and last-write time.
-void Tamper(const std::wstring &path) {
-    FILETIME t = WriteTime(path);
-    std::string s = ReadBytes(path);
-    ASSERT_FALSE(s.empty());
-    s[s.size() / 2] ^= 1;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
-    DWORD n;
-    ASSERT_TRUE(WriteFile(f, s.data(), (DWORD)s.size(), &n, 0));
-    SetFileTime(f, 0, 0, &t);
-    CloseHandle(f);
-}
 
 TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
     const Names None, OnlyA = {"a.bin"};
@@ -206,43 +221,29 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
          true},
         {"the folder moved to another path", false, Hour, 0,
          [](Record &t) {
-             ASSERT_TRUE(MoveFileW(t.game.c_str(), (t.base + L"\\movido").c_str()));
-             t.Point(t.base + L"\\movido");
+             t.Move();
              Tamper(t.In("a.bin"));
          },
          All, true},
         {"the folder moved, its record copied to the new path's", false, Hour, 0,
          [](Record &t) {
-             std::wstring old = RecordOf(t.game);
-             ASSERT_TRUE(MoveFileW(t.game.c_str(), (t.base + L"\\movido").c_str()));
-             t.Point(t.base + L"\\movido");
-             ASSERT_TRUE(CopyFileW(old.c_str(), RecordOf(t.game).c_str(), FALSE));
-             Tamper(t.In("a.bin"));
+             std::string r = t.Written();
+             t.Move();
+             t.Spoil(r);
          },
          All, true},
         {"a damaged record", false, Hour, 0,
          [](Record &t) {
-             std::string r = ReadBytes(RecordOf(t.game));
-             ASSERT_FALSE(r.empty());
+             std::string r = t.Written();
              r[r.size() / 2] ^= 0x10;
-             WriteBytes(RecordOf(t.game), r);
-             Tamper(t.In("a.bin"));
+             t.Spoil(r);
          },
          All, true},
-        {"a truncated record", false, Hour, 0,
-         [](Record &t) {
-             std::string r = ReadBytes(RecordOf(t.game));
-             ASSERT_FALSE(r.empty());
-             WriteBytes(RecordOf(t.game), r.substr(0, r.size() - 1));
-             Tamper(t.In("a.bin"));
-         },
-         All, true},
-        {"an empty record", false, Hour, 0,
-         [](Record &t) {
-             WriteBytes(RecordOf(t.game), "");
-             Tamper(t.In("a.bin"));
-         },
-         All, true},
+        {"a truncated record", false, Hour, 0, [](Record &t) {
+             std::string r = t.Written();
+             t.Spoil(r.substr(0, r.size() - 1));
+         }, All, true},
+        {"an empty record", false, Hour, 0, [](Record &t) { t.Spoil(""); }, All, true},
         {"no record can be written: a folder stands at its path", false, Hour,
          [](Record &t) { CreateDirectoryW(RecordOf(t.game).c_str(), 0); },
          [](Record &t) { Tamper(t.In("a.bin")); }, All, true},
