@@ -18,25 +18,19 @@
 namespace {
 
 typedef std::vector<std::string> Names;
+const Names All = {"a.bin", "b.bin", "dados\\c.bin"}, OnlyA = {"a.bin"}, None;
+const long long Hour = 36000000000LL, Day = 24 * Hour;
 
-const std::wstring Checking = L"Verificando atualizações...";
-const std::wstring Updated = L"Jogo atualizado! Pronto para jogar.";
-const std::wstring Current = L"Seu jogo está atualizado. Pronto para jogar.";
-const std::wstring FetchingA = L"Baixando a.bin (1 de 1)...";
+std::string Content(const std::string &name) { return name + std::string(5000, '.'); }
 
-// The game: three files of one size, one of them in a folder.
-const Names All = {"a.bin", "b.bin", "dados\\c.bin"};
-const std::string Content[] = {std::string(5000, 'a'), std::string(5000, 'b'), std::string(5000, 'c')};
-
-const long long Hour = 3600LL * 10000000, Day = 24 * Hour;
-
-// What the run hashed (full paths; downloads' own checks left out), and a
-// clock Skew ahead of the system's.
-std::vector<std::wstring> Hashed;
+// What a run hashed, by name in the game folder (downloads' own checks left
+// out), and a clock Skew ahead of the system's.
+std::wstring Game;
+Names Hashed;
 long long Skew;
 void Count(const wchar_t *path) {
     std::wstring p = path;
-    if (p.size() < 5 || p.substr(p.size() - 5) != L".novo") Hashed.push_back(p);
+    if (p.find(L".novo") == std::wstring::npos) Hashed.push_back(Utf8(p.substr(Game.size() + 1)));
 }
 unsigned long long Clock() {
     FILETIME t;
@@ -44,50 +38,58 @@ unsigned long long Clock() {
     return ((unsigned long long)t.dwHighDateTime << 32 | t.dwLowDateTime) + Skew;
 }
 
-FILETIME WriteTime(const std::wstring &path) {
-    FILETIME t = {};
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    GetFileTime(f, 0, 0, &t);
-    CloseHandle(f);
-    return t;
+std::wstring In(const std::string &name) { return Game + L"\\" + Wide(name); }
+std::wstring RecordOf(const std::wstring &dir) {
+    wchar_t p[PathLen];
+    EXPECT_TRUE(RecordPath(dir.c_str(), p, PathLen));
+    return p;
 }
-
-void SetWriteTime(const std::wstring &path, FILETIME t) {
-    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    EXPECT_TRUE(SetFileTime(f, 0, 0, &t));
-    CloseHandle(f);
-}
-
-// Changes the file's content in place, keeping its size and last-write time.
-void Tamper(const std::wstring &path) {
-    FILETIME t = WriteTime(path);
-    std::string s = ReadBytes(path);
-    ASSERT_FALSE(s.empty());
-    s[s.size() / 2] ^= 1;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
-    DWORD n;
-    ASSERT_TRUE(WriteFile(f, s.data(), (DWORD)s.size(), &n, 0));
-    SetFileTime(f, 0, 0, &t);
+// Writes data over the file in place: its identity and last-write time stay.
+void Overwrite(const std::wstring &path, const std::string &data) {
+    WIN32_FILE_ATTRIBUTE_DATA a = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a);
+    EXPECT_TRUE(WriteBytes(path, data));
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, 0, OPEN_EXISTING, 0, 0);
+    EXPECT_TRUE(SetFileTime(f, 0, 0, &a.ftLastWriteTime));
     CloseHandle(f);
 }
+// Another a.bin of the same size; with Overwrite, a change nothing but its
+// content shows.
+const std::string OtherA = "A" + Content("a.bin").substr(1);
+void Tamper() { Overwrite(In("a.bin"), OtherA); }
 
-// Public: the cases below reach it through plain function pointers.
+void Move() {
+    std::wstring to = Game.substr(0, Game.rfind(L'\\')) + L"\\movido";
+    EXPECT_TRUE(MoveFileW(Game.c_str(), to.c_str()));
+    Game = to;
+}
+// The record as the last start wrote it, never empty.
+std::string Written() {
+    std::string r = ReadBytes(RecordOf(Game));
+    EXPECT_FALSE(r.empty()) << "no record";
+    return r.empty() ? "?" : r;
+}
+void Spoil(const std::string &record) {
+    EXPECT_TRUE(WriteBytes(RecordOf(Game), record));
+    Tamper();
+}
+
 class Record : public ::testing::Test {
-public:
-    std::wstring base, game, site;
+protected:
+    std::wstring base;
     WebServer server;
 
     void SetUp() override {
         FreshNetState();
         base = FreshDir(L"rec-" + Wide(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        site = FreshDir(L"rec-site");
+        std::wstring site = FreshDir(L"rec-site");
         MakeParents(site + L"\\update\\files\\dados\\x");
         std::string manifest;
-        for (size_t i = 0; i < All.size(); i++) {
-            std::string name = All[i];
-            std::replace(name.begin(), name.end(), '\\', '/');
-            ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\" + Wide(All[i]), Content[i]));
-            manifest += name + "|" + Md5Of(Content[i]) + "|5000\n";
+        for (const std::string &name : All) {
+            ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\" + Wide(name), Content(name)));
+            std::string listed = name;
+            std::replace(listed.begin(), listed.end(), '\\', '/');
+            manifest += listed + "|" + Md5Of(Content(name)) + "|" + std::to_string(Content(name).size()) + "\n";
         }
         ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt", manifest));
         ASSERT_TRUE(server.Start(site));
@@ -100,215 +102,141 @@ public:
     void TearDown() override {
         Md5Hook = 0;
         RecordClock = 0;
-        Unblock();
     }
 
-    // A game folder with every file current (a.bin missing unless withA),
-    // no record of it or of the folder it may move to, and the clock on time.
-    void Fresh(bool withA) {
-        Unblock();
+    // A game folder with every file current but those missing, no record of
+    // it or of the folder it may move to, and the clock on time.
+    void Fresh(const Names &missing) {
         Skew = 0;
-        for (const wchar_t *sub : {L"\\jogo", L"\\movido"}) {
-            RemoveTree(base + sub);
-            RemoveDirectoryW(RecordOf(base + sub).c_str());
-            DeleteFileW(RecordOf(base + sub).c_str());
+        for (const wchar_t *sub : {L"\\movido", L"\\jogo"}) {
+            Game = base + sub;
+            RemoveTree(Game);
+            RemoveDirectoryW(RecordOf(Game).c_str());
+            DeleteFileW(RecordOf(Game).c_str());
         }
-        Point(base + L"\\jogo");
-        CreateDirectoryW(game.c_str(), 0);
-        for (size_t i = withA ? 0 : 1; i < All.size(); i++) {
-            MakeParents(In(All[i]));
-            ASSERT_TRUE(WriteBytes(In(All[i]), Content[i]));
+        CreateDirectoryW(Game.c_str(), 0);
+        for (const std::string &name : All) {
+            MakeParents(In(name));
+            if (std::find(missing.begin(), missing.end(), name) == missing.end())
+                ASSERT_TRUE(WriteBytes(In(name), Content(name)));
         }
-    }
-    void Point(const std::wstring &dir) {
-        game = dir;
-        lstrcpyW(Dir, game.c_str());
-        lstrcpyW(SelfExe, (game + L"\\VelmoraLauncher.exe").c_str());
-    }
-    std::wstring In(const std::string &name) { return game + L"\\" + Wide(name); }
-    static std::wstring RecordOf(const std::wstring &dir) {
-        wchar_t p[PathLen];
-        EXPECT_TRUE(RecordPath(dir.c_str(), p, PathLen));
-        return p;
-    }
-    std::wstring RecordFolder() {
-        std::wstring r = RecordOf(game);
-        return r.substr(0, r.rfind(L'\\'));
-    }
-    void Move() {
-        EXPECT_TRUE(MoveFileW(game.c_str(), (base + L"\\movido").c_str()));
-        Point(base + L"\\movido");
-    }
-    // The record as the last start wrote it (never empty), and r put in its
-    // place with a change to a.bin that neither size, time nor identity show.
-    std::string Written() {
-        std::string r = ReadBytes(RecordOf(game));
-        EXPECT_FALSE(r.empty()) << "no record";
-        return r.empty() ? "?" : r;
-    }
-    void Spoil(const std::string &r) {
-        EXPECT_TRUE(WriteBytes(RecordOf(game), r));
-        Tamper(In("a.bin"));
-    }
-    // Puts back the record folder that a test replaced by a file.
-    void Unblock() {
-        std::wstring folder = RecordFolder();
-        if (!(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(folder.c_str());
-        MoveFileW((folder + L".aside").c_str(), folder.c_str());
     }
 
-    // One start of the launcher's network side; what it hashed into hashed,
-    // the files it asked for into fetched.
-    Publications Run(Names &hashed, Names &fetched) {
+    // One start of the launcher's network side: the texts the player reads;
+    // what it hashed into Hashed (sorted), the files it asked for into fetched.
+    Publications Run(Names &fetched) {
+        lstrcpyW(Dir, Game.c_str());
+        lstrcpyW(SelfExe, (Game + L"\\VelmoraLauncher.exe").c_str());
         Hashed.clear();
         server.Forget();
         ClearPublished();
         NetThread(0);
         TakeNetMessages(Wnd);
-        hashed.clear();
-        for (const std::wstring &p : Hashed)
-            hashed.push_back(p.rfind(game + L"\\", 0) == 0 ? Utf8(p.substr(game.size() + 1)) : Utf8(p));
-        std::sort(hashed.begin(), hashed.end());
+        std::sort(Hashed.begin(), Hashed.end());
         fetched.clear();
         for (const std::string &p : server.Paths())
             if (p.rfind("/update/files/", 0) == 0) fetched.push_back(p.substr(14));
-        return Published();
+        Publications texts;
+        for (const auto &p : Published())
+            if (texts.empty() || texts.back().first != p.first) texts.push_back(p);
+        return texts;
     }
 };
 
+const std::wstring Checking = L"Verificando atualizações...";
+const Publications CurrentRun = {{Checking, -1}, {L"Seu jogo está atualizado. Pronto para jogar.", 1000}},
+                   UpdatedRun = {{Checking, -1},
+                                 {L"Baixando a.bin (1 de 1)...", 0},
+                                 {L"Jogo atualizado! Pronto para jogar.", 1000}};
+
 TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
-    const Names None, OnlyA = {"a.bin"};
     struct Case {
         const char *what;
-        bool fetchA;                // a.bin is missing at the first start
-        long long skew;             // how far after the files the record is written
-        void (*before)(Record &);   // before the first start
-        void (*between)(Record &);  // between the two starts
-        Names hashed;               // what the second start hashes
-        bool changed;               // a.bin differs at the second start
+        bool fetchA;         // a.bin is missing at the first start
+        long long skew;      // how long after the files the record is written
+        void (*before)();    // before the first start
+        void (*between)();   // between the two starts
+        Names hashed;        // what the second start hashes
+        bool changed;        // a.bin differs at the second start
     } cases[] = {
         {"nothing changed", false, Hour, 0, 0, None, false},
         {"a.bin downloaded at the first start", true, Hour, 0, 0, None, false},
-        {"a.bin written again: a new last-write time", false, Hour, 0,
-         [](Record &t) {
-             std::string s = ReadBytes(t.In("a.bin"));
-             s[0] ^= 1;
-             WriteBytes(t.In("a.bin"), s);
-         },
+        {"a.bin written again: a new last-write time", false, Hour, 0, [] { WriteBytes(In("a.bin"), OtherA); },
          OnlyA, true},
-        {"a.bin changed keeping its time, the record written in the same instant", false, 0, 0,
-         [](Record &t) { Tamper(t.In("a.bin")); }, All, true},
-        {"a.bin downloaded, then changed keeping its time in the same instant", true, 0, 0,
-         [](Record &t) { Tamper(t.In("a.bin")); }, All, true},
-        {"a.bin cut short, its time kept", false, Hour, 0,
-         [](Record &t) {
-             FILETIME was = WriteTime(t.In("a.bin"));
-             WriteBytes(t.In("a.bin"), Content[0].substr(1));
-             SetWriteTime(t.In("a.bin"), was);
-         },
-         OnlyA, true},
-        {"a.bin replaced by a copy with its size and time", false, Hour, 0,
-         [](Record &t) {
-             std::wstring a = t.In("a.bin"), copy = a + L".copia";
-             std::string s = ReadBytes(a);
-             s[0] ^= 1;
-             ASSERT_TRUE(WriteBytes(copy, s));
-             SetWriteTime(copy, WriteTime(a));
-             ASSERT_TRUE(MoveFileExW(copy.c_str(), a.c_str(), MOVEFILE_REPLACE_EXISTING));
-         },
-         OnlyA, true},
-        {"a.bin deleted", false, Hour, 0, [](Record &t) { DeleteFileW(t.In("a.bin").c_str()); }, OnlyA,
+        {"a.bin cut short, its time kept", false, Hour, 0, [] { Overwrite(In("a.bin"), "a"); }, OnlyA, true},
+        {"a.bin changed keeping its time, the record written in the same instant", false, 0, 0, Tamper, All,
          true},
+        {"a.bin replaced by a copy with its size and time", false, Hour, 0,
+         [] {
+             std::wstring copy = In("a.bin") + L".copia";
+             EXPECT_TRUE(CopyFileW(In("a.bin").c_str(), copy.c_str(), FALSE));
+             Overwrite(copy, OtherA);
+             EXPECT_TRUE(MoveFileExW(copy.c_str(), In("a.bin").c_str(), MOVEFILE_REPLACE_EXISTING));
+         },
+         OnlyA, true},
+        {"a.bin deleted", false, Hour, 0, [] { DeleteFileW(In("a.bin").c_str()); }, OnlyA, true},
         {"the folder moved to another path", false, Hour, 0,
-         [](Record &t) {
-             t.Move();
-             Tamper(t.In("a.bin"));
+         [] {
+             Move();
+             Tamper();
          },
          All, true},
         {"the folder moved, its record copied to the new path's", false, Hour, 0,
-         [](Record &t) {
-             std::string r = t.Written();
-             t.Move();
-             t.Spoil(r);
+         [] {
+             std::string r = Written();
+             Move();
+             Spoil(r);
          },
          All, true},
         {"a damaged record", false, Hour, 0,
-         [](Record &t) {
-             std::string r = t.Written();
+         [] {
+             std::string r = Written();
              r[r.size() / 2] ^= 0x10;
-             t.Spoil(r);
+             Spoil(r);
          },
          All, true},
-        {"a truncated record", false, Hour, 0, [](Record &t) {
-             std::string r = t.Written();
-             t.Spoil(r.substr(0, r.size() - 1));
-         }, All, true},
-        {"an empty record", false, Hour, 0, [](Record &t) { t.Spoil(""); }, All, true},
+        {"a truncated record", false, Hour, 0, [] { Spoil(Written().substr(0, Written().size() - 1)); }, All,
+         true},
+        {"an empty record", false, Hour, 0, [] { Spoil(""); }, All, true},
         {"no record can be written: a folder stands at its path", false, Hour,
-         [](Record &t) { CreateDirectoryW(RecordOf(t.game).c_str(), 0); },
-         [](Record &t) { Tamper(t.In("a.bin")); }, All, true},
-        {"no record can be written: a file stands where its folder must be", false, Hour,
-         [](Record &t) {
-             std::wstring folder = t.RecordFolder();
-             MoveFileW(folder.c_str(), (folder + L".aside").c_str());
-             ASSERT_TRUE(WriteBytes(folder, "bloqueio"));
-         },
-         [](Record &t) { Tamper(t.In("a.bin")); }, All, true},
+         [] { CreateDirectoryW(RecordOf(Game).c_str(), 0); }, Tamper, All, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        Fresh(!c.fetchA);
+        Fresh(c.fetchA ? OnlyA : None);
         Skew = c.skew;
-        if (c.before) c.before(*this);
-        Names hashed, fetched;
-        Publications pubs = Run(hashed, fetched);
-        EXPECT_EQ(hashed, All) << "the first start hashes every file";
-        EXPECT_EQ(pubs.back(), std::make_pair(c.fetchA ? Updated : Current, 1000));
-        if (c.between) c.between(*this);
-        if (HasFatalFailure()) return;
+        if (c.before) c.before();
+        Names fetched;
+        EXPECT_EQ(Run(fetched), c.fetchA ? UpdatedRun : CurrentRun);
+        EXPECT_EQ(Hashed, All) << "the first start hashes every file";
+        if (c.between) c.between();
 
-        pubs = Run(hashed, fetched);
-        EXPECT_EQ(hashed, c.hashed);
+        EXPECT_EQ(Run(fetched), c.changed ? UpdatedRun : CurrentRun);
+        EXPECT_EQ(Hashed, c.hashed);
         EXPECT_EQ(fetched, c.changed ? OnlyA : None);
-        Publications texts;
-        for (const auto &p : pubs)
-            if (texts.empty() || texts.back().first != p.first) texts.push_back(p);
-        EXPECT_EQ(texts, c.changed ? (Publications{{Checking, -1}, {FetchingA, 0}, {Updated, 1000}})
-                                   : (Publications{{Checking, -1}, {Current, 1000}}));
-        for (size_t i = 0; i < All.size(); i++) EXPECT_EQ(ReadBytes(In(All[i])), Content[i]) << All[i];
-        // The record lives outside the game folder and leaves no temporary file.
-        std::vector<std::wstring> top;
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((game + L"\\*").c_str(), &fd);
-        do top.push_back(fd.cFileName);
-        while (FindNextFileW(h, &fd));
-        FindClose(h);
-        std::sort(top.begin(), top.end());
-        EXPECT_EQ(top, (std::vector<std::wstring>{L".", L"..", L"a.bin", L"b.bin", L"dados"}));
-        EXPECT_FALSE(Exists(RecordOf(game) + L".new"));
+        for (const std::string &name : All) EXPECT_EQ(ReadBytes(In(name)), Content(name)) << name;
+        EXPECT_NE(RecordOf(Game).rfind(Game, 0), 0u) << "the record lives outside the game folder";
+        EXPECT_FALSE(Exists(RecordOf(Game) + L".new"));
     }
 }
 
 // Once a week every file is hashed: a change no size, time or identity shows
 // is found then, and the week starts again.
 TEST_F(Record, EveryFileIsHashedAgainAfterSevenDays) {
-    Fresh(true);
-    Names hashed, fetched;
-    const Names None;
+    Fresh(None);
+    Names fetched;
     for (long long days : {0, 6}) {
         Skew = days * Day + Hour;
-        Run(hashed, fetched);
-        EXPECT_EQ(hashed, days ? None : All) << days;
+        Run(fetched);
+        EXPECT_EQ(Hashed, days ? None : All) << days;
     }
-    Tamper(In("a.bin"));
+    Tamper();
     Skew = 8 * Day + Hour;
-    EXPECT_EQ(Run(hashed, fetched).back(), std::make_pair(Updated, 1000));
-    EXPECT_EQ(hashed, All);
-    EXPECT_EQ(fetched, Names{"a.bin"});
+    EXPECT_EQ(Run(fetched), UpdatedRun);
+    EXPECT_EQ(Hashed, All);
     Skew = 9 * Day + Hour;
-    Run(hashed, fetched);
-    EXPECT_EQ(hashed, None);
-    EXPECT_EQ(ReadBytes(In("a.bin")), Content[0]);
+    EXPECT_EQ(Run(fetched), CurrentRun);
+    EXPECT_EQ(Hashed, None);
 }
 
 }  // namespace
