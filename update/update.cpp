@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/hashrec.h"
 #include "update/manifest.h"
 #include "update/md5.h"
 #include "update/selfswap.h"
@@ -143,9 +144,12 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     }
     int placed = lstrcmpiW(path, SelfExe) == 0 ? ReplaceSelf(temp)
                                                 : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
-    if (placed) return 0;
-    DeleteFileW(temp);
-    return TXT_IN_USE;
+    if (!placed) {
+        DeleteFileW(temp);
+        return TXT_IN_USE;
+    }
+    Remember(e->name, path, e->md5);
+    return 0;
 }
 
 void UpdateFiles() {
@@ -172,6 +176,7 @@ void UpdateFiles() {
         Publish(TXT_NO_LIST, 1000);
         return;
     }
+    LoadRecord();
 
     // Comparison pass, silent: the window keeps its busy band. A temporary
     // file that a killed launcher left behind is never resumed; it goes now,
@@ -180,7 +185,7 @@ void UpdateFiles() {
         wchar_t path[PathLen], temp[PathLen];
         int at = LocalPath(Dir, E[i].name, path, PathLen);
         if (at && Join(temp, PathLen, path, L".novo")) DeleteFileW(temp);
-        if (at && Md5Matches(path, E[i].md5)) {
+        if (at && CheckFile(E[i].name, path, E[i].md5)) {
             E[i].name[0] = 0;  // current
         } else {
             Need++;
@@ -193,9 +198,11 @@ void UpdateFiles() {
     for (int i = 0; i < n; i++) {
         if (!E[i].name[0]) continue;
         if (const wchar_t *fail = Fetch(&E[i])) {
+            SaveRecord();
             Publish(fail, 1000);
             return;
         }
     }
+    SaveRecord();
     Publish(Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
 }
