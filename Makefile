@@ -1,5 +1,5 @@
 # Velmora Launcher: the two commands are 'make demo' and 'make test'.
-.PHONY: all setup build x64 x86 native demo-site test demo bench screens fuzz clean
+.PHONY: all setup build x64 x86 native demo-site demo-launcher test demo bench screens fuzz clean
 
 PY := /usr/bin/python3
 
@@ -8,7 +8,7 @@ all: build
 setup:
 	@sh tools/setup.sh
 
-build: x64 x86 native demo-site
+build: x64 x86 native demo-site demo-launcher
 
 x64:
 	@cmake --preset x64 >/dev/null
@@ -25,6 +25,14 @@ native:
 
 demo-site: x64 native
 	@$(PY) tools/demosite.py
+
+# The demo's launcher: the x64 launcher built with the demo key (build/demo/),
+# so that it installs only what the demo site signed; the end-to-end test of
+# signed updates runs it too.
+demo-launcher: native
+	@$(PY) tools/demosite.py key
+	@cmake --preset x64 -B build/demo-x64 -DVELMORA_KEYS=$(CURDIR)/build/demo/keys.txt -DVELMORA_TESTS=OFF >/dev/null
+	@cmake --build build/demo-x64 --target VelmoraLauncher
 
 # Every test of both builds, two at a time, under Wine on a private 1366 x 768
 # screen; then the figure of the fault matrix (tests/faults_test.py) and the

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/selfswap.h"
 #include "ui/proc.h"
 
 // A launcher that restarts itself after a self-update can start while the old
@@ -58,7 +59,7 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
         // Without a window nobody would ever end the message loop.
         ShowWindow(Wnd, show);
         SetTimer(Wnd, TimerAnim, AnimMs, 0);
-        CreateThread(0, 0, NetThread, 0, 0, 0);
+        StartNet();
 
         MSG msg;
         while (GetMessageW(&msg, 0, 0, 0) > 0) {
@@ -66,6 +67,9 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
             DispatchMessageW(&msg);
         }
     }
+    // However the window went, the network thread may be half way through
+    // replacing the launcher's executable; ending now would leave only ".old".
+    EndSwaps(SwapWaitMs);
     // Released, not just closed: a launcher restarting after a self-update is
     // waiting for it, and a closed handle frees it only when this process has
     // wholly ended.

@@ -51,30 +51,33 @@ void LoadOptions() {
     GetPrivateProfileStringW(L"Launcher", L"Site", DEFAULT_SITE, Site, SiteLen, Ini);
 }
 
-static void SetDword(HKEY key, const wchar_t *name, DWORD v) {
-    RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE *)&v, sizeof v);
+static int SetDword(HKEY key, const wchar_t *name, DWORD v) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE *)&v, sizeof v) == ERROR_SUCCESS;
 }
 
-static void WriteInt(const wchar_t *key, int v) {
+static int WriteInt(const wchar_t *key, int v) {
     wchar_t s[16];
     wsprintfW(s, L"%d", v);
-    WritePrivateProfileStringW(L"Janela", key, s, Ini);
+    return WritePrivateProfileStringW(L"Janela", key, s, Ini) != 0;
 }
 
-void SaveOptions() {
+int SaveOptions() {
     int r = ResIdx;
     HKEY key;
+    int ok = 0;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, REG_OPTION_NON_VOLATILE, KEY_WRITE, 0,
                         &key, 0) == ERROR_SUCCESS) {
-        SetDword(key, L"Resolution", (DWORD)ResCode(Res[r].width));
-        SetDword(key, L"MusicOnOff", (DWORD)Music);
-        SetDword(key, L"SoundOnOff", Volume > 0);
+        ok = SetDword(key, L"Resolution", (DWORD)ResCode(Res[r].width));
+        ok &= SetDword(key, L"MusicOnOff", (DWORD)Music);
+        ok &= SetDword(key, L"SoundOnOff", Volume > 0);
         RegCloseKey(key);
     }
-    WriteInt(L"Volume", Volume);
-    WriteInt(L"Janela", WinMode != 0);
-    WriteInt(L"Bandeja", Tray != 0);
-    WriteInt(L"Icone", Icon != 0);
-    WriteInt(L"Largura", Res[r].width);
-    WriteInt(L"Altura", Res[r].height);
+    // Every INI key is tried even after a failure: whatever can be kept is.
+    ok &= WriteInt(L"Volume", Volume);
+    ok &= WriteInt(L"Janela", WinMode != 0);
+    ok &= WriteInt(L"Bandeja", Tray != 0);
+    ok &= WriteInt(L"Icone", Icon != 0);
+    ok &= WriteInt(L"Largura", Res[r].width);
+    ok &= WriteInt(L"Altura", Res[r].height);
+    return ok;
 }

@@ -19,6 +19,7 @@ int ResCode(int width);
 // Reads the options and Site; missing or odd values leave the defaults.
 void LoadOptions();
 
-// Writes every option to the registry and the INI. Failures are silent: the
-// options stay in memory for this run.
-void SaveOptions();
+// Writes every option to the registry and the INI. Returns 1 when every write
+// took, 0 when any failed (the options stay in memory for this run; telling
+// the player is the caller's business).
+int SaveOptions();

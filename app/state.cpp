@@ -17,6 +17,7 @@ int DdHover = -1;
 HINTERNET Net;
 wchar_t Toast[ToastLen];
 volatile LONG Restart;
+volatile LONG SwapGate;
 volatile LONG Ready;
 int NewsN;
 NewsItem News[NewsMax];

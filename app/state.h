@@ -43,6 +43,8 @@ extern NewsItem News[NewsMax];
 extern int NewsN;                  // valid entries of News, 0..4
 extern volatile LONG Ready;        // 1 once the network thread is done (plain store)
 extern volatile LONG Restart;      // 1 once the launcher's own exe was replaced (plain store)
+extern volatile LONG SwapGate;     // 0; 1 while the launcher's own exe is being swapped;
+                                   // 2 once the process is ending (compare-and-swap only)
 extern HINTERNET Net;              // the process's one Internet handle (network thread only)
 extern CRITICAL_SECTION Lock;      // guards the published fields above
 

@@ -4,7 +4,10 @@
   FileMd5 vs md5sum        over one 256 MiB file (throughput ratio, goal >= 0.9)
   download path vs curl    256 MiB from the same local server to the same disk
                            (throughput ratio, goal >= 0.8)
-  comparison pass vs md5sum over 256 files of 4 MiB (time ratio, goal <= 1.15)
+  comparison pass vs md5sum over 256 files of 4 MiB, 1 GiB (time ratios):
+                           at a first start, with no record of verified files
+                           (goal <= 1.15), and at a second start with nothing
+                           changed (goal <= 0.05)
 
 Each figure is the best of a few runs of each side, taken alternately, with the
 files in the page cache for both. Scratch files live under build/ and are
@@ -32,7 +35,7 @@ win = winenv.win_path
 
 def wine(*args, timeout=600):
     """Runs a Windows program in the session this runs in; its key=value lines."""
-    rc, text = winenv.output(os.environ, *args, timeout=timeout)
+    rc, text, _ = winenv.output(os.environ, *args, timeout=timeout)
     if rc != 0:
         raise SystemExit("%s failed (%d): %s" % (" ".join(args), rc, text))
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
@@ -109,14 +112,23 @@ def bench_download(base, site_big):
 def bench_compare(base, game, files):
     subprocess.run(["md5sum", *files], stdout=subprocess.DEVNULL, check=True)
 
-    def ours():
-        r = wine(BENCH, "compare", win(game), base)
+    def ours(first):
+        r = wine(BENCH, "compare", win(game), base, *(["first"] if first else []))
         assert r["status"].startswith("Seu jogo"), r["status"]
+        assert int(r["hashed"]) == (len(files) if first else 0), "%s files hashed" % r["hashed"]
         return float(r["seconds"])
 
-    t_ours, t_md5sum = best_pair(ours, lambda: timed(["md5sum", *files]))
-    print("compare   %7.2f s        md5sum %7.2f s        time ratio %.2f        (goal <= 1.15)"
-          % (t_ours, t_md5sum, t_ours / t_md5sum), flush=True)
+    # Each second start follows the first start that wrote its record.
+    firsts, seconds, md5sums = [], [], []
+    for _ in range(ROUNDS):
+        firsts.append(ours(True))
+        seconds.append(ours(False))
+        md5sums.append(timed(["md5sum", *files]))
+    t_md5sum = min(md5sums)
+    for what, t, goal in (("first start ", min(firsts), 1.15), ("second start", min(seconds), 0.05)):
+        print("compare, %s %7.3f s   md5sum %7.3f s   time ratio %.3f   (goal <= %.2f)"
+              % (what, t, t_md5sum, t / t_md5sum, goal), flush=True)
+    wine(BENCH, "forget", win(game))
 
 
 def main():
@@ -136,6 +148,8 @@ def main():
         for i in range(256):
             path = os.path.join(game, "dados%03d.bin" % i)
             write_random(path, 4 * MIB)
+            # Written well before any start, as a player's game files are.
+            os.utime(path, (time.time() - 3600, time.time() - 3600))
             files.append(path)
             lines.append("dados%03d.bin|%s|%d\n" % (i, md5_file(path), 4 * MIB))
         with open(os.path.join(site, "update", "lista.txt"), "w") as f:

@@ -25,7 +25,7 @@ import winenv  # noqa: E402
 
 def wine(*args, timeout=600):
     """Runs the benchmark in the session this runs in; its key=value lines as numbers."""
-    rc, text = winenv.output(os.environ, BENCH, *args, timeout=timeout)
+    rc, text, _ = winenv.output(os.environ, BENCH, *args, timeout=timeout)
     if rc != 0:
         raise SystemExit("paint_bench %s failed (%d): %s" % (" ".join(args), rc, text))
     return {k: float(v) for k, v in (line.split("=", 1) for line in text.splitlines() if "=" in line)}

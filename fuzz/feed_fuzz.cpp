@@ -18,6 +18,10 @@ struct Want {
 void Expect(const char *doc, Want &w) {
     bool neg;
     Lines(Text(doc), [&](std::string_view line) {
+        // One CR right before a line feed ends the line; doc is NUL-terminated,
+        // so the byte after a line is its line feed or the end.
+        if (line.data()[line.size()] == '\n' && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         auto key = [&](std::string_view k) { return line.substr(0, k.size()) == k; };
         if (key("status=")) {
             w.up = (int)Number(line.substr(7), INT_MIN, INT_MAX, &neg);

@@ -54,7 +54,12 @@ void ParseFeed(char *text, Feed *f) {
     if (!*text) return;
     for (char *line = text;;) {
         char *lf = strchr(line, '\n');
-        if (lf) *lf = 0;
+        if (lf) {
+            *lf = 0;
+            // A feed saved on Windows ends its lines with CR LF; that one CR
+            // is the line's end, not the value's, and must not cost a unit.
+            if (lf > line && lf[-1] == '\r') lf[-1] = 0;
+        }
         Apply(line, f);
         // A final line feed ends the document, it does not open an empty line.
         if (!lf || !lf[1]) return;

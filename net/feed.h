@@ -22,5 +22,5 @@ struct Feed {
 // to f. up and newsN start again from 0; online and name keep their values
 // unless the feed has their keys. Numbers saturate at the int range, texts
 // too long for their field are stored empty. A UTF-8 byte-order mark at the
-// very start is passed over.
+// very start is passed over, and so is one CR right before each line feed.
 void ParseFeed(char *text, Feed *f);

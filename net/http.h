@@ -5,8 +5,13 @@
 #include <wininet.h>
 
 // Every request: always from the origin (RELOAD), never into the cache
-// (NO_CACHE_WRITE), never a dialog (NO_UI). Redirects are followed.
-enum : DWORD { ReqFlags = 0x84000200 };
+// (NO_CACHE_WRITE), never a dialog (NO_UI), and never a cookie from the
+// user's shared store or an answer to a login challenge (NO_COOKIES,
+// NO_AUTH): the site gets nothing of the player's. Redirects are followed.
+enum : DWORD {
+    ReqFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
+               INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH
+};
 
 // A silent site must not hold the player back: a connection attempt gives up
 // after ConnectMs, a request after ReceiveMs (30 s; tests shorten it) without

@@ -12,8 +12,11 @@ static_assert(+FeedNameLen == +NameLen && +FeedTextLen == +NewsLen && +FeedNewsM
 static_assert(sizeof(FeedItem) == sizeof(NewsItem), "a feed item is a news item");
 
 enum { FeedCap = 8192, FeedUrlLen = SiteLen + 16 };
+#define NO_CONNECTION L"Sem conex\u00e3o com a internet."
 
 void (*PublishHook)(const wchar_t *, int);
+HANDLE(WINAPI *NewThread)
+(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) = CreateThread;
 
 static char FeedBuf[FeedCap];
 static Feed F;
@@ -61,10 +64,24 @@ DWORD WINAPI NetThread(void *) {
     ReadFeed();
     PostMessageW(Wnd, WM_NETSTATE, 0, 0);
     if (!Net)
-        Publish(L"Sem conex\u00e3o com a internet.", 1000);
+        Publish(NO_CONNECTION, 1000);
     else
         UpdateFiles();
     Ready = 1;
     PostLast();
     return 0;
+}
+
+void StartNet() {
+    HANDLE t = NewThread(0, 0, NetThread, 0, 0, 0);
+    if (t) {
+        CloseHandle(t);
+        return;
+    }
+    // Without the thread nobody would ever set Ready, and the game could not
+    // be started: the launcher behaves as one without a connection.
+    ServerUp = 0;
+    Publish(NO_CONNECTION, 1000);
+    Ready = 1;
+    PostLast();
 }

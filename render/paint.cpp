@@ -186,7 +186,8 @@ void PaintFrame(HDC dc) {
     ProgressStrip(dc, progress, Ticks());
     if (progress >= 0) {
         wchar_t pct[16];
-        wsprintfW(pct, L"%d%%", progress / 10);
+        // Files larger than their manifest size take the progress past 1000.
+        wsprintfW(pct, L"%d%%", (progress > 1000 ? 1000 : progress) / 10);
         RECT box = {548, 466, 628, 486};
         TextIn(dc, FBodySb, ColGold, &box, TxRightTop, pct);
     }

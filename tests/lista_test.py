@@ -2,6 +2,7 @@
 fault matrix publishes with the Windows builds)."""
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -9,7 +10,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import ROOT, write  # noqa: E402
+from launcher import BUILD, PROGRAMS, ROOT, SOURCE, winenv, write  # noqa: E402
 
 LISTA = os.path.join(ROOT, "native", "lista")
 
@@ -37,10 +38,10 @@ class Lista(unittest.TestCase):
 
     def test_a_tree_is_listed_in_byte_order_and_copied_where_the_launcher_asks(self):
         names = ["main.exe", "data/mapa.dat", "Pasta Com Espaço/leia-me.txt", "Música/tema ção.ogg", "a/b/c/d/fundo.bin",
-                 "vazio.txt", "x" * 199, "console.txt", "COM0", "LPT10"]
+                 "vazio.txt", "x" * 199, "console.txt", "LPT10", "novo.txt.novos", "sem.exe.old", "dados.old"]
         # Lengths around MD5's 64-byte block and its padding, and one of a MiB.
         for i, n in enumerate(names):
-            self.put(n, data=bytes((k * 7 + i) & 255 for k in range((0, 1, 55, 56, 57, 63, 64, 65, 120, 1 << 20)[i])))
+            self.put(n, data=bytes((k * 7 + i) & 255 for k in range((0, 1, 55, 56, 57, 63, 64, 65, 120, 1 << 20, 3, 4, 5)[i])))
         r = self.lista()
         self.assertEqual(r.returncode, 0, r.stderr)
         entries = self.entries()
@@ -60,7 +61,8 @@ class Lista(unittest.TestCase):
     def test_any_name_the_launcher_or_windows_would_mishandle_fails_the_run(self):
         bad = ["a..b.txt", "pasta..x/f", "dois:pontos", "barra\\invertida", "com|barra", "cerquilha#1", "cem%25",
                "nova\nlinha", "aspas\"", "menor<", "estrela*", "interroga?", "espaço no fim /f", "ponto no fim./f",
-               "CON", "con.txt", "Aux.dat", "pasta/NUL", "com1.bin", "LPT9", "lpt1.log/f", "x" * 200]
+               "CON", "con.txt", "Aux.dat", "pasta/NUL", "com1.bin", "LPT9", "lpt1.log/f", "COM0", "lpt0.txt", "COM\u00b9",
+               "conin$", "CONOUT$.log", "a.novo", "dados/B.NOVO", "x" * 200]
         for name in bad:
             with self.subTest(name=name):
                 shutil.rmtree(self.client, ignore_errors=True)
@@ -69,7 +71,9 @@ class Lista(unittest.TestCase):
                 self.assertEqual(r.returncode, 1, r.stderr)
                 self.assertIn("lista:", r.stderr)
                 self.assertFalse(os.path.exists(self.site), "something was written")
+        # Also the launcher's own ".old" name, and nothing at all to publish.
         for names, why in ((["nome\udcff.txt"], "UTF-8"), (["Data/a.txt", "data/a.txt"], "letter case"),
+                           (["Launcher.exe", "launcher.EXE.old"], "launcher.EXE.old"), ([], "lista:"),
                            (["f%03d" % i for i in range(257)], "256")):
             shutil.rmtree(self.client, ignore_errors=True)
             os.makedirs(self.client)
@@ -81,6 +85,25 @@ class Lista(unittest.TestCase):
             self.assertFalse(os.path.exists(self.site))
         os.unlink(os.path.join(self.client, "f256"))
         self.assertEqual(self.lista().returncode, 0, "256 files pass")
+
+    def test_a_failed_run_leaves_the_site_as_it_was(self):
+        self.put("a.txt", "b/c.txt", "m.exe", data=b"v1")
+        self.assertEqual(self.lista().returncode, 0)
+        before = {os.path.relpath(os.path.join(d, f), self.site): open(os.path.join(d, f), "rb").read()
+                  for d, _, fs in os.walk(self.site) for f in fs}
+        # Files that sort before the one that fails have changed; root reads any
+        # file, so a file that cannot be read needs another user.
+        self.put("a.txt", "b/c.txt", data=b"v2")
+        self.put("z.dat")
+        subprocess.run(["chmod", "-R", "a+rwX", self.tmp], check=True)
+        os.chmod(os.path.join(self.client, "z.dat"), 0)
+        r = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", LISTA, self.client, self.site],
+                           capture_output=True, encoding="utf-8", timeout=120)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("z.dat", r.stderr)
+        after = {os.path.relpath(os.path.join(d, f), self.site): open(os.path.join(d, f), "rb").read()
+                 for d, _, fs in os.walk(self.site) for f in fs}
+        self.assertEqual(after, before)
 
     def test_options(self):
         self.put("main.exe", "ZorunJanela.ini", "logs/hoje.log", "data/x.log", "data/y.dat", "mau:nome")
@@ -106,6 +129,241 @@ class Lista(unittest.TestCase):
         for args in (["--bogus", self.client, self.site], [self.client], [os.path.join(self.tmp, "nada"), self.site]):
             self.assertEqual(subprocess.run([LISTA, *args], capture_output=True).returncode, 2, args)
 
+
+LISTA_EXE = os.path.join(BUILD, "lista.exe")
+SIGCHECK = os.path.join(PROGRAMS, "sigcheck.exe")
+KEY_LINE = re.compile(r"^velmora-key 1 ([0-9a-f]{16}) ([0-9a-f]{128})\r?\n$")
+
+
+def run_wine(exe, *args):
+    """A Windows program in the session ctest runs in: (exit code, output, errors)."""
+    return winenv.output(os.environ, exe, *args, timeout=120)
+
+
+def verify_on_linux(line, manifest, sig):
+    """The signature file checked as the README describes it, with Python's
+    cryptography: True when it holds for the manifest and the key line."""
+    from cryptography.exceptions import InvalidSignature
+    from cryptography.hazmat.primitives import hashes
+    from cryptography.hazmat.primitives.asymmetric import ec, utils
+    key_id, xy = KEY_LINE.match(line).groups()
+    xy = bytes.fromhex(xy)
+    key = ec.EllipticCurvePublicNumbers(int.from_bytes(xy[:32], "big"), int.from_bytes(xy[32:], "big"),
+                                        ec.SECP256R1()).public_key()
+    lines = sig.split(b"\n")
+    if len(lines) != 5 or lines[0] != b"velmora-sig 1" or lines[1] != b"key " + key_id.encode():
+        return False
+    header = b"\n".join(lines[:3]) + b"\n"
+    rs = bytes.fromhex(lines[3][4:].decode())
+    der = utils.encode_dss_signature(int.from_bytes(rs[:32], "big"), int.from_bytes(rs[32:], "big"))
+    try:
+        key.verify(der, header + manifest, ec.ECDSA(hashes.SHA256()))
+        return True
+    except InvalidSignature:
+        return False
+
+
+class Signing(unittest.TestCase):
+    """Keys and signed sites, on Linux (libcrypto) and Windows (lista.exe, CNG):
+    what one side signs, the other verifies."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="lista-sign-")
+        self.client = os.path.join(self.tmp, "client")
+        self.site = os.path.join(self.tmp, "site")
+        write(self.client, "main.exe", b"MZ jogo")
+        write(self.client, "Data Files/mapa.dat", os.urandom(3000))
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.tmp, name)
+
+    def keygen(self, name, windows=False):
+        if windows:
+            rc, out, err = run_wine(LISTA_EXE, "keygen", winenv.win_path(self.path(name)))
+        else:
+            r = subprocess.run([LISTA, "keygen", self.path(name)], capture_output=True, encoding="utf-8",
+                               preexec_fn=lambda: os.umask(0), timeout=60)
+            rc, out, err = r.returncode, r.stdout, r.stderr
+        self.assertEqual(rc, 0, err)
+        self.assertRegex(out, KEY_LINE)
+        return out
+
+    def sign(self, key, *args, windows=False):
+        if windows:
+            return run_wine(LISTA_EXE, "-q", "--sign", winenv.win_path(self.path(key)), *args,
+                            winenv.win_path(self.client), winenv.win_path(self.site))[0]
+        return subprocess.run([LISTA, "-q", "--sign", self.path(key), *args, self.client, self.site],
+                              capture_output=True, timeout=60).returncode
+
+    def published(self):
+        with open(os.path.join(self.site, "update", "lista.txt"), "rb") as f:
+            manifest = f.read()
+        with open(os.path.join(self.site, "update", "lista.txt.sig"), "rb") as f:
+            return manifest, f.read()
+
+    def sigcheck(self, lines, manifest, sig):
+        """The launcher's own check under Wine: (verified, serial)."""
+        for name, data in (("keys.txt", "".join(lines).encode()), ("m", manifest), ("s", sig)):
+            with open(self.path(name), "wb") as f:
+                f.write(data)
+        rc, out, _ = run_wine(SIGCHECK, *(winenv.win_path(self.path(n)) for n in ("keys.txt", "m", "s")))
+        self.assertIn(rc, (0, 1), "sigcheck could not run")
+        return rc == 0, int(out.split("=")[1]) if rc == 0 else None
+
+    def test_keygen_makes_an_owner_only_key_and_never_overwrites_it(self):
+        for windows in (False, True):
+            with self.subTest(windows=windows):
+                name = "win.key" if windows else "linux.key"
+                self.keygen(name, windows)
+                mode = os.stat(self.path(name)).st_mode & 0o777
+                with open(self.path(name), "rb") as f:
+                    made = f.read()
+                # Under Wine the file's access list maps onto the Unix bits:
+                # others at least get nothing.
+                if windows:
+                    self.assertEqual(mode & 0o007, 0, oct(mode))
+                else:
+                    self.assertEqual(mode, 0o600, oct(mode))
+                if windows:
+                    rc = run_wine(LISTA_EXE, "keygen", winenv.win_path(self.path(name)))[0]
+                else:
+                    rc = subprocess.run([LISTA, "keygen", self.path(name)], capture_output=True).returncode
+                self.assertNotEqual(rc, 0)
+                with open(self.path(name), "rb") as f:
+                    self.assertEqual(f.read(), made)
+
+    def test_what_one_side_signs_the_other_verifies(self):
+        for windows in (False, True):
+            with self.subTest(signed_on="windows" if windows else "linux"):
+                shutil.rmtree(self.site, ignore_errors=True)
+                line = self.keygen("k%d.key" % windows, windows)
+                other = self.keygen("o%d.key" % windows, not windows)
+                self.assertEqual(self.sign("k%d.key" % windows, "--serial", "1234567", windows=windows), 0)
+                manifest, sig = self.published()
+                self.assertTrue(verify_on_linux(line, manifest, sig))
+                self.assertEqual(self.sigcheck([line], manifest, sig), (True, 1234567))
+                # Either key of the launcher's two; the next key listed first.
+                self.assertEqual(self.sigcheck([other, line], manifest, sig), (True, 1234567))
+                self.assertEqual(self.sigcheck([other], manifest, sig), (False, None))
+                tampered = manifest.replace(b"main.exe|", b"main.exe|0", 1)[:len(manifest)]
+                self.assertFalse(verify_on_linux(line, tampered, sig))
+                self.assertEqual(self.sigcheck([line], tampered, sig), (False, None))
+
+    def test_a_serial_below_the_sites_is_refused_unless_forced(self):
+        self.keygen("k.key")
+        steps = [  # one after the other: arguments, exit status, the site's serial afterwards
+            (["--serial", "5000"], 0, 5000),
+            (["--serial", "4999"], 1, 5000),  # refused: nothing of the new release published
+            (["--serial", "4999", "--force"], 0, 4999),
+            (["--serial", "4999"], 0, 4999),  # the same serial: the same release signed again
+            (["--serial", "9999999999"], 0, 9999999999),
+            ([], 0, 10000000000),  # the site is ahead of the clock: one more than the site's
+        ]
+        for i, (args, status, serial) in enumerate(steps):
+            with self.subTest(args=args):
+                if i == 1:
+                    write(self.client, "novo.bin", b"release nova")
+                before = self.published() if i else None
+                self.assertEqual(self.sign("k.key", *args), status)
+                manifest, sig = self.published()
+                self.assertIn(b"\nserial %d\n" % serial, sig)
+                if status:
+                    self.assertEqual((manifest, sig), before)
+                    self.assertFalse(os.path.exists(os.path.join(self.site, "update", "files", "novo.bin")))
+                else:
+                    self.assertIn(b"novo.bin|" if i else b"main.exe|", manifest)
+
+    def test_nothing_is_written_with_a_bad_key_or_misused_options(self):
+        self.keygen("k.key")
+        with open(self.path("k.key")) as f:
+            text = f.read()
+        i = text.index("private ") + 8
+        write(self.tmp, "damaged.key", (text[:i] + ("1" if text[i] == "0" else "0") + text[i + 1:]).encode())
+        write(self.tmp, "public.txt", b"velmora-key 1 0011223344556677 " + b"ab" * 64 + b"\n")
+        shutil.copy(self.path("k.key"), os.path.join(self.client, "Data Files", "k.key"))
+        for args in (["--sign", self.path("damaged.key")], ["--sign", self.path("public.txt")],
+                     ["--sign", self.path("missing.key")], ["--serial", "7"],
+                     ["--sign", self.path("k.key"), "--serial", "-7"],
+                     ["--sign", os.path.join(self.client, "Data Files", "k.key")],  # would be published
+                     ["--sign", os.path.join(self.client, "Data Files", "k.key"), "-x", "Data Files"]):
+            with self.subTest(args=args):
+                r = subprocess.run([LISTA, *args, self.client, self.site], capture_output=True)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertFalse(os.path.exists(self.site))
+
+
+    def test_the_demo_site_is_signed_with_the_demo_key(self):
+        demo = os.path.join(ROOT, "demo")
+        with open(os.path.join(demo, "keys.txt")) as f:
+            line = f.read()
+        with open(os.path.join(demo, "site", "update", "lista.txt"), "rb") as f:
+            manifest = f.read()
+        with open(os.path.join(demo, "site", "update", "lista.txt.sig"), "rb") as f:
+            self.assertTrue(verify_on_linux(line, manifest, f.read()))
+
+
+class LauncherKeys(unittest.TestCase):
+    """The launcher's build reads the operator's key lines (cmake/keys.cmake)
+    and stops on any line that is not exactly right."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="keys-")
+        self.lines = []
+        for i in range(3):
+            r = subprocess.run([LISTA, "keygen", os.path.join(self.tmp, "k%d" % i)], capture_output=True,
+                               encoding="utf-8", check=True)
+            self.lines.append(r.stdout)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def build_keys(self, text):
+        keys, header = os.path.join(self.tmp, "keys.txt"), os.path.join(self.tmp, "keys.h")
+        with open(keys, "w") as f:
+            f.write(text)
+        if os.path.exists(header):
+            os.unlink(header)
+        r = subprocess.run(["cmake", "-DVELMORA_KEYS=" + keys, "-DKEYS_HEADER=" + header, "-P",
+                            os.path.join(SOURCE, "cmake", "keys.cmake")], capture_output=True, timeout=60)
+        if r.returncode:
+            return None
+        with open(header) as f:
+            return f.read()
+
+    def test_one_or_two_good_lines_are_built_in_byte_for_byte(self):
+        two = "# a chave atual e a próxima\n" + self.lines[0] + "\n" + self.lines[1]
+        header = self.build_keys(two)
+        self.assertIsNotNone(header)
+        built = re.findall(r"\{\{([^}]*)\}, \{([^}]*)\}\}", header)
+        self.assertEqual(len(built), 2)
+        for (ids, xys), line in zip(built, self.lines):
+            key_id, xy = KEY_LINE.match(line).groups()
+            self.assertEqual("".join(b[2:] for b in ids.replace(" ", "").strip(",").split(",")), key_id)
+            self.assertEqual("".join(b[2:] for b in xys.replace(" ", "").strip(",").split(",")), xy)
+        self.assertIsNotNone(self.build_keys(self.lines[2]))
+
+    def private_key(self):
+        with open(os.path.join(self.tmp, "k0")) as f:
+            return f.read()
+
+    def test_every_bad_key_file_stops_the_build(self):
+        good = self.lines[0]
+        key_id, xy = KEY_LINE.match(good).groups()
+        flipped = xy[:-1] + ("0" if xy[-1] != "0" else "1")
+        for why, text in [
+                ("a key that does not match its id", "velmora-key 1 %s %s\n" % (key_id, flipped)),
+                ("a key cut short", good[:-3] + "\n"),
+                ("upper-case digits", good.upper().replace("VELMORA-KEY", "velmora-key")),
+                ("another version", good.replace("velmora-key 1", "velmora-key 2")),
+                ("three keys", "".join(self.lines)),
+                ("the same key twice", good + good),
+                ("no key at all", "# nada\n"),
+                ("a private key file", self.private_key())]:
+            with self.subTest(why):
+                self.assertIsNone(self.build_keys(text))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -45,14 +45,20 @@ TEST(FeedParse, TheFourKeysAndNewsSplitAtTheFirstBar) {
     }
 }
 
-TEST(FeedParse, CrLfLinesKeepTheCarriageReturnInTexts) {
-    Feed f = Parse("status=1\r\nonline=12\r\nservidor=Zorun\r\nnoticia=A|B\r\nnoticia=Sem barra\r\n");
+// A feed saved on Windows: the CR before each line feed ends the line; it must
+// not cost a unit of the value's field (63 and 127 units still fit).
+TEST(FeedParse, CrLfLinesReadLikeLfLines) {
+    Feed f = Parse("status=1\r\nonline=12\r\nservidor=" + std::string(63, 'n') + "\r\nnoticia=" +
+                   std::string(127, 't') + "|B\r\nnoticia=Sem barra\r\nnoticia=Dois\r\r\nnoticia=Fim\r");
     EXPECT_EQ(f.up, 1);
     EXPECT_EQ(f.online, 12);
-    EXPECT_STREQ(f.name, L"Zorun\r");
-    ASSERT_EQ(f.newsN, 2);
-    EXPECT_STREQ(f.news[0].body, L"B\r");
-    EXPECT_STREQ(f.news[1].title, L"Sem barra\r");
+    EXPECT_EQ(std::wstring(f.name), std::wstring(63, L'n'));
+    ASSERT_EQ(f.newsN, 4);
+    EXPECT_EQ(std::wstring(f.news[0].title), std::wstring(127, L't'));
+    EXPECT_STREQ(f.news[0].body, L"B");
+    EXPECT_STREQ(f.news[1].title, L"Sem barra");
+    EXPECT_STREQ(f.news[2].title, L"Dois\r");  // only the one right before the line feed
+    EXPECT_STREQ(f.news[3].title, L"Fim\r");   // no line feed, no line end
 }
 
 // Which lines are keys: only at the line's start, in lower case; the last
@@ -205,15 +211,24 @@ TEST_F(Get, ACutConnectionKeepsWhatArrivedAndATrickleArrivesWhole) {
     EXPECT_EQ(std::string(buf), body);
 }
 
+// The site gets nothing of the player's: no cookie (neither one it set nor one
+// of the user's shared store) and no answer to a login challenge.
 TEST_F(Get, TheRequestIsAPlainGetWithTheLaunchersAgent) {
-    server.On("/x?y=1", Rule::Body("x"));
+    InternetSetCookieW((server.Base() + L"/").c_str(), L"loja", L"do-navegador; expires=Sat, 01-Jan-2050 00:00:00 GMT");
+    server.On("/x?y=1", Rule::Body("x").Header("Set-Cookie: sessao=1; Path=/"));
+    server.On("/login", Rule::Status(401, "entre").Header("WWW-Authenticate: Basic realm=\"jogo\"").Header(
+                            "WWW-Authenticate: NTLM"));
     ASSERT_EQ(Fetch("/x?y=1"), 1);
+    ASSERT_EQ(Fetch("/x?y=1"), 1);
+    EXPECT_EQ(Fetch("/login"), -1);
     std::vector<std::string> heads = server.Heads();
-    ASSERT_EQ(heads.size(), 1u);
+    ASSERT_EQ(heads.size(), 3u) << "a login challenge was answered";
     EXPECT_EQ(heads[0].substr(0, 13), "GET /x?y=1 HT");
-    EXPECT_NE(heads[0].find("User-Agent: Zorun Classic Launcher\r\n"), std::string::npos) << heads[0];
-    EXPECT_EQ(heads[0].find("Cookie:"), std::string::npos);
-    EXPECT_EQ(heads[0].find("Authorization:"), std::string::npos);
+    for (const std::string &h : heads) {
+        EXPECT_NE(h.find("User-Agent: Zorun Classic Launcher\r\n"), std::string::npos) << h;
+        EXPECT_EQ(h.find("Cookie:"), std::string::npos) << h;
+        EXPECT_EQ(h.find("Authorization:"), std::string::npos) << h;
+    }
 }
 
 // ---- The feed through the network thread --------------------------------------------

@@ -637,7 +637,7 @@ TEST_F(Frame, EachPageDrawsOnlyItsOwnWidgets) {
 }
 
 // The strip shows the fill cropped to the per mille with its tenth as a
-// percentage, or, while busy, a band where the tick count puts it.
+// percentage (at most 100), or, while busy, a band where the tick count puts it.
 TEST_F(Frame, TheProgressStripAndItsPercentage) {
     struct {
         int progress;
@@ -647,7 +647,7 @@ TEST_F(Frame, TheProgressStripAndItsPercentage) {
     } cases[] = {
         {0, 0, 0, 0, L"0%"},         {1, 0, 0, 0, L"0%"},         {2, 0, 0, 1, L"0%"},
         {575, 0, 0, 334, L"57%"},    {999, 0, 0, 581, L"99%"},    {1000, 0, 0, 582, L"100%"},
-        {1100, 0, 0, 582, L"110%"},  {INT_MAX, 0, 0, 582, nullptr}, {-1, 0, 0, 0, nullptr},
+        {1100, 0, 0, 582, L"100%"},  {INT_MAX, 0, 0, 582, L"100%"}, {-1, 0, 0, 0, nullptr},
         {-1, 4, 0, 1, nullptr},      {-1, 7, 0, 1, nullptr},      {-1, 560, 0, 140, nullptr},
         {-1, 1200, 160, 300, nullptr}, {-1, 2328, 442, 582, nullptr}, {-1, 2884, 581, 582, nullptr},
         {-1, 2888, 0, 0, nullptr},   {-1, 2892, 0, 1, nullptr},   {-1, 0xFFFFFFFF, 0, 29, nullptr},

@@ -327,6 +327,39 @@ TEST_F(Input, EveryOptionReachesTheRegistryAndTheIniAtOnce) {
     EXPECT_EQ(IniText(), "[Janela]\r\nVolume=0\r\nJanela=1\r\nBandeja=0\r\nIcone=1\r\nLargura=1366\r\nAltura=768\r\n");
 }
 
+// Options that did not reach the game's stores must not pass for saved,
+// whichever change tried to save them.
+TEST_F(Input, EveryChangeThatCannotBeSavedSaysSo) {
+    lstrcpyW(Ini, (FreshDir(L"input-unwritable") + L"\\sem pasta\\ZorunJanela.ini").c_str());
+    Click(POptions);
+    struct {
+        const char *what;
+        void (*act)();
+    } changes[] = {
+        {"SALVAR", [] { Click(PSave); }},
+        {"a toggle", [] { Click(PMusic); }},
+        {"the window mode", [] { Click(PFullscreen); }},
+        {"the list",
+         [] {
+             Click(PWindowed);
+             Toast[0] = 0;
+             Click(PDropdown);
+             Click({300, RowY(5)});
+         }},
+        {"the volume",
+         [] {
+             Press(100, 370);
+             Release(150, 370);
+         }},
+    };
+    for (auto &c : changes) {
+        Toast[0] = 0;
+        c.act();
+        EXPECT_STREQ(Toast, L"Não foi possível salvar as opções.") << c.what;
+    }
+    EXPECT_FALSE(Exists(Ini));
+}
+
 TEST_F(Input, TheListOpensOnTheCurrentRowAndFollowsThePointer) {
     ResIdx = 4;
     OpenList();
@@ -928,10 +961,11 @@ TEST_F(Options, SavesKeepOtherSectionsKeysAndTheSite) {
     EXPECT_EQ(Utf8(Site), site.substr(0, SiteLen - 1));
 }
 
-TEST_F(Options, AnUnwritableIniLeavesTheOptionsInMemory) {
+TEST_F(Options, AnUnwritableIniLeavesTheOptionsInMemoryAndSaysSo) {
+    EXPECT_EQ(SaveOptions(), 1);
     lstrcatW(Ini, L"\\missing\\ZorunJanela.ini");
     Volume = 33;
-    SaveOptions();
+    EXPECT_EQ(SaveOptions(), 0);
     EXPECT_FALSE(Exists(Ini));
     EXPECT_EQ(Volume, 33);
     EXPECT_EQ(OptionDword(L"SoundOnOff"), 1) << "the registry is written all the same";

@@ -15,6 +15,7 @@
 #include "support/netrun.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/selfswap.h"
 
 namespace {
 
@@ -301,19 +302,24 @@ TEST_F(Update, ABodyLargerThanTheTransferBufferIsPublishedPieceByPiece) {
     ExpectSettled(pubs, Updated);
 }
 
-TEST_F(Update, NoManifestOrNoAcceptableEntryChangesNothing) {
+// No manifest, or one that lists nothing (empty, a web page, only lines it
+// cannot take), checked nothing: no news that the game is current.
+TEST_F(Update, NoManifestOrOneThatListsNothingChangesNothing) {
     Have("a.bin", "fica");
     Publications pubs = Run();  // the site has no lista.txt: 404
     EXPECT_EQ(pubs, (Publications{{Checking, -1}, {NoList, 1000}}));
     ExpectSettled(pubs, NoList);
     server.On("/update/lista.txt", Rule::RedirectTo("/update/lista.txt"));
     ExpectSettled(Run(), NoList);
-    server.Forget();
-    manifest = "# só comentários\n\n" + Line("../fora.bin") + Line("");
-    pubs = Run();
-    EXPECT_EQ(pubs, (Publications{{Checking, -1}, {Current, 1000}}));
-    EXPECT_EQ(In("a.bin"), "fica");
-    EXPECT_TRUE(FileRequests().empty());
+    for (const std::string &doc : {std::string(), std::string("<!DOCTYPE html><html><body>Bem-vindo!</body></html>\n"),
+                                   "# só comentários\n\n" + Line("../fora.bin") + Line("")}) {
+        server.Forget();
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt", doc));
+        pubs = Run();
+        EXPECT_EQ(pubs, (Publications{{Checking, -1}, {NoList, 1000}})) << doc;
+        EXPECT_EQ(In("a.bin"), "fica");
+        EXPECT_TRUE(FileRequests().empty());
+    }
 }
 
 // Names the parser skips are never asked for, nor is anything written for them.
@@ -390,20 +396,23 @@ TEST_F(Update, AFileThatFailsStopsTheRunThere) {
 }
 
 // What stands in the game folder can keep a file from its place: a program
-// holding it without sharing, a folder of its name, a file where its folder
-// should be. Whatever stands there stays as it was.
+// holding it without sharing, a folder of its name; or keep its temporary
+// file from being made (a file where its folder should be, a folder under the
+// temporary name), when it is not even asked for. Whatever stands there stays
+// as it was, and the player is told to close what holds it.
 TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
     struct Case {
         const char *what, *name, *standing, *content;
-        bool held;
-        const std::wstring &text;
-    } cases[] = {{"held", "main.exe", "main.exe", "jogo antigo", true, InUse},
-                 {"a folder", "dados/mapa.bin", "dados/mapa.bin/dentro.txt", "o que a pasta guarda", false, InUse},
-                 {"a file", "config/opcoes.bin", "config", "um arquivo onde a lista quer uma pasta", false, Corrupt}};
+        bool held, asked;
+    } cases[] = {{"held", "main.exe", "main.exe", "jogo antigo", true, true},
+                 {"a folder", "dados/mapa.bin", "dados/mapa.bin/dentro.txt", "o que a pasta guarda", false, true},
+                 {"a file", "config/opcoes.bin", "config", "um arquivo onde a lista quer uma pasta", false, false},
+                 {"a temporary folder", "dados/b.bin", "dados/b.bin.novo/x", "", false, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         UseFolder(FreshDir(L"game-in-the-way"));
         manifest.clear();
+        server.Forget();
         Have("a.bin", "a antigo");
         Have("c.bin", "c antigo");
         Have(c.standing, c.content);
@@ -417,7 +426,9 @@ TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
         EXPECT_EQ(In("a.bin"), "a novo");
         EXPECT_EQ(In("c.bin"), "c antigo");
         EXPECT_EQ(In(c.standing), c.content);
-        ExpectSettled(pubs, c.text);
+        EXPECT_EQ(FileRequests().size(), c.asked ? 2u : 1u);
+        EXPECT_EQ(pubs.back(), std::make_pair(InUse, 1000));
+        EXPECT_EQ(Ready, 1);
     }
 }
 
@@ -581,6 +592,48 @@ TEST_F(SelfUpdate, ACorruptNewLauncherTouchesNothing) {
     EXPECT_EQ(ReadBytes(exe), oldExe);
     EXPECT_FALSE(Exists(old));
     EXPECT_EQ(Restart, 0);
+}
+
+// Closing the window ends the process; while the launcher's executable is
+// half swapped, that would leave only the ".old" file in the folder.
+TEST_F(SelfUpdate, ClosingWaitsForAHalfDoneSwapAndStopsLaterOnes) {
+    ASSERT_TRUE(WriteBytes(temp, newExe));
+    static HANDLE inside;
+    inside = CreateEventW(0, TRUE, FALSE, 0);
+    SwapHook = [] {
+        SetEvent(inside);
+        Sleep(300);  // a slow disk between the two moves
+    };
+    std::thread net([&] { ReplaceSelf(temp.c_str()); });
+    ASSERT_EQ(WaitForSingleObject(inside, 10000), (DWORD)WAIT_OBJECT_0);
+    EndSwaps(SwapWaitMs);  // the window thread on its way out
+    EXPECT_EQ(ReadBytes(exe), newExe);
+    EXPECT_EQ(Restart, 1);
+    net.join();
+    SwapHook = 0;
+    CloseHandle(inside);
+    ASSERT_TRUE(WriteBytes(temp, "MZ mais um"));
+    EXPECT_EQ(ReplaceSelf(temp.c_str()), 0);
+    EXPECT_EQ(ReadBytes(exe), newExe);
+}
+
+HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+// Without the network thread nobody would set Ready: the game could never start.
+TEST_F(NetRun, WithoutANetworkThreadTheGameCanStillBeStarted) {
+    NewThread = NoThread;
+    StartNet();
+    NewThread = CreateThread;
+    msgs.clear();
+    for (MSG m; PeekMessageW(&m, Wnd, WM_NETSTATE, WM_NETSTATE, PM_REMOVE);) msgs.push_back(m.wParam);
+    EXPECT_EQ(Ready, 1);
+    EXPECT_EQ(Progress, 1000);
+    EXPECT_EQ(std::wstring(Status), L"Sem conexão com a internet.");
+    ASSERT_FALSE(msgs.empty());
+    EXPECT_EQ(msgs.back(), 1u);
 }
 
 // The last message is waited out while the window's queue refuses it; once the

@@ -3,7 +3,8 @@
 
 Serves build/demo/site on loopback, prepares a demo game folder whose copy of
 the client is out of date, and runs the launcher under Wine: it reads the
-status feed, downloads and verifies what differs, and Play starts the stand-in
+status feed, checks the manifest's signature against the demo key built into
+it (build/demo-x64, 'make demo-launcher'), downloads and verifies what differs, and Play starts the stand-in
 game. With DISPLAY set the person drives the window; without one the demo runs
 on a private Xvfb, clicks Play itself once the update is done, and saves
 screenshots to build/demo/. Everything it started is stopped at the end."""
@@ -25,7 +26,8 @@ SITE = os.path.join(DEMO, "site")
 CLIENT = os.path.join(DEMO, "client")
 GAME_DIR = os.path.join(DEMO, "game")
 SHOTS = DEMO
-LAUNCHER = os.path.join(BUILD, "x64", "VelmoraLauncher.exe")
+LAUNCHER = os.path.join(BUILD, "demo-x64", "VelmoraLauncher.exe")  # built with the demo key
+KEYS = os.path.join(DEMO, "keys.txt")
 PROBE = os.path.join(BUILD, "x64", "testprograms", "probe.exe")
 GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
@@ -112,6 +114,12 @@ def main():
         prepare(port)
         before = {name: md5(local(name)) for name, _ in entries}
         print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
+        with open(KEYS) as f:
+            key_id = f.read().split()[2]
+        with open(os.path.join(SITE, "update", "lista.txt.sig")) as f:
+            serial = f.read().split("\n")[2].split()[1]
+        print("demo: the launcher trusts the demo key %s; the site's manifest is signed with it, serial %s"
+              % (key_id, serial))
         print("demo: out of date or missing: %s" % ", ".join(n for n, m in entries if before[n] != m))
         env["VELMORA_STANDIN_LOG"] = winenv.win_path(record)
         launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,

@@ -3,7 +3,13 @@
 
 The demo client (demo/client, the stand-in game as main.exe, and a generated
 Data/texturas.pak) goes through lista, which writes update/lista.txt and
-update/files/; the static pages of demo/site are copied beside them."""
+update/files/ and signs the manifest with the demo key; the static pages of
+demo/site are copied beside them.
+
+  demosite.py        the site
+  demosite.py key    only the demo key: build/demo/demo.key and its public
+                     line in build/demo/keys.txt, the demo launcher's
+                     VELMORA_KEYS (made once; never committed)"""
 import hashlib
 import os
 import shutil
@@ -16,6 +22,8 @@ CLIENT = os.path.join(BUILD, "demo", "client")
 SITE = os.path.join(BUILD, "demo", "site")
 LISTA = os.path.join(BUILD, "native", "lista")
 GAME = os.path.join(BUILD, "x64", "game", "main.exe")
+KEY = os.path.join(BUILD, "demo", "demo.key")
+KEYS = os.path.join(BUILD, "demo", "keys.txt")
 PAK_SIZE = 24 << 20  # big enough that the progress bar is seen moving
 
 
@@ -29,7 +37,27 @@ def pak():
     return bytes(out[:PAK_SIZE])
 
 
+def demo_key():
+    """The demo operator's key pair, made once with lista keygen."""
+    if os.path.exists(KEY) and os.path.exists(KEYS):
+        return 0
+    for path in (KEY, KEYS):
+        if os.path.exists(path):
+            os.unlink(path)
+    os.makedirs(os.path.dirname(KEY), exist_ok=True)
+    with open(KEYS + ".tmp", "w") as out:
+        r = subprocess.run([LISTA, "keygen", KEY], stdout=out, stderr=subprocess.DEVNULL)
+    if r.returncode:
+        return r.returncode
+    os.replace(KEYS + ".tmp", KEYS)
+    return 0
+
+
 def main():
+    if demo_key():
+        return 1
+    if sys.argv[1:] == ["key"]:
+        return 0
     shutil.rmtree(CLIENT, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "client"), CLIENT)
     shutil.copy2(GAME, os.path.join(CLIENT, "main.exe"))
@@ -37,7 +65,7 @@ def main():
         f.write(pak())
     shutil.rmtree(SITE, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "site"), SITE)
-    r = subprocess.run([LISTA, "--quiet", CLIENT, SITE])
+    r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
     if r.returncode:
         return r.returncode
     print("demo site: %s" % SITE)

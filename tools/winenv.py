@@ -62,10 +62,14 @@ def run(env, exe, *args, timeout=60, cwd=None, log=None):
 
 
 def output(env, exe, *args, timeout=600):
-    """Runs a Windows program to its end; (exit code, what it printed)."""
-    with tempfile.NamedTemporaryFile(prefix="wine-") as out:
-        rc = run(env, exe, *args, timeout=timeout, log=out.name)
-        return rc, out.read().decode("utf-8", "replace")
+    """Runs a Windows program to its end; (exit code, its standard output, its
+    standard error)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        rc = subprocess.run(["wine", exe, *args], env=env, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                            timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return rc, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
 
 
 class Site:

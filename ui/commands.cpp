@@ -11,6 +11,8 @@
 #include "ui/proc.h"
 
 #define SHORTCUT_DESC L"Velmora 0.97j"
+#define TXT_SAVED L"Op\u00e7\u00f5es salvas."
+#define TXT_NOT_SAVED L"N\u00e3o foi poss\u00edvel salvar as op\u00e7\u00f5es."
 
 void ShowToast(const wchar_t *text) {
     lstrcpynW(Toast, text, ToastLen);
@@ -69,6 +71,13 @@ void MakeShortcut() {
     ShowToast(SaveLink(path) ? L"Atalho criado na Área de Trabalho." : L"Não foi possível criar o atalho.");
 }
 
+// ---- Options ---------------------------------------------------------------------
+
+// An option that did not reach the game's stores would be lost silently.
+void SaveChange() {
+    if (!SaveOptions()) ShowToast(TXT_NOT_SAVED);
+}
+
 // ---- Restart ---------------------------------------------------------------------
 
 // The window goes before the new launcher starts: one that still found it
@@ -86,7 +95,7 @@ static void PickRow(int y) {
     int row = ListRow(y);
     if (row >= 0 && row < ResCount) ResIdx = row;
     DdOpen = 0;
-    SaveOptions();
+    SaveChange();
 }
 
 void RunCommand(int id, int y) {
@@ -103,14 +112,14 @@ void RunCommand(int id, int y) {
     case BtnClose: DestroyWindow(Wnd); return;
     case BtnPlay: Play(); break;
     case ResDropdown: DdOpen = !DdOpen; DdHover = ResIdx; break;
-    case ModeWindowed: WinMode = 1; SaveOptions(); break;
-    case ModeFullscreen: WinMode = 0; DdOpen = 0; SaveOptions(); break;
-    case MusicToggle: Music = !Music; SaveOptions(); break;
-    case VolumeSlider: SaveOptions(); break;
-    case TrayToggle: Tray = !Tray; SaveOptions(); break;
-    case IconToggle: Icon = !Icon; SaveOptions(); break;
+    case ModeWindowed: WinMode = 1; SaveChange(); break;
+    case ModeFullscreen: WinMode = 0; DdOpen = 0; SaveChange(); break;
+    case MusicToggle: Music = !Music; SaveChange(); break;
+    case VolumeSlider: SaveChange(); break;
+    case TrayToggle: Tray = !Tray; SaveChange(); break;
+    case IconToggle: Icon = !Icon; SaveChange(); break;
     case BtnShortcut: MakeShortcut(); break;
-    case BtnSave: SaveOptions(); ShowToast(L"Opções salvas."); break;
+    case BtnSave: ShowToast(SaveOptions() ? TXT_SAVED : TXT_NOT_SAVED); break;
     case ResList: PickRow(y); break;
     }
     Repaint();

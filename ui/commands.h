@@ -8,6 +8,10 @@ void RunCommand(int id, int y);
 // Shows text as the toast for 2800 ms; a newer toast restarts the time.
 void ShowToast(const wchar_t *text);
 
+// Saves the options after a change; when they could not be stored, the toast
+// says so.
+void SaveChange();
+
 // Saves "Velmora.lnk" to the user's desktop folder, pointing at the launcher,
 // and tells the player how it went; no toast when there is no desktop folder.
 void MakeShortcut();

@@ -6,6 +6,7 @@
 #include "render/paint.h"
 #include "ui/commands.h"
 #include "ui/layout.h"
+#include "update/selfswap.h"
 
 void Repaint() { InvalidateRect(Wnd, 0, FALSE); }
 
@@ -30,7 +31,7 @@ static void EndVolumeDrag() {
         DdOpen = 0;
         Repaint();
     }
-    SaveOptions();
+    SaveChange();
     Repaint();
 }
 
@@ -156,6 +157,12 @@ static void OnNetState(WPARAM wp) {
         Repaint();
 }
 
+// After this message returns, logging off may end the process at any moment;
+// a swap of the launcher's executable under way finishes first.
+static void OnEndSession(WPARAM ending) {
+    if (ending) EndSwaps(SwapWaitMs);
+}
+
 LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
@@ -171,6 +178,7 @@ LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSELEAVE: OnMouseLeave(); return 0;
     case WM_CAPTURECHANGED: OnCaptureChanged(wnd, lp); return 0;
     case WM_NETSTATE: OnNetState(wp); return 0;
+    case WM_ENDSESSION: OnEndSession(wp); return 0;
     }
     return DefWindowProcW(wnd, msg, wp, lp);
 }

@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "net/utf8.h"
+#include "update/names.h"
 
 // Reads a size the way strtoul reads base 10 (leading white space, digits up
 // to the first other byte, no digits = 0), saturating instead of wrapping. A
@@ -20,38 +21,6 @@ static unsigned ReadSize(const char *s) {
     return neg ? 0 : (unsigned)v;
 }
 
-// Windows opens a device, not a file, for a path part named CON, PRN, AUX, NUL,
-// COM0-9 or LPT0-9 (also with the superscripts 1, 2, 3), CONIN$ or CONOUT$, in
-// any case, whatever follows a dot and with trailing spaces: "dados\\aux.txt"
-// and "Nul .bin" name devices. part holds n bytes.
-static int Device(const char *part, size_t n) {
-    size_t k = 0;
-    while (k < n && part[k] != '.') k++;
-    while (k > 0 && part[k - 1] == ' ') k--;
-    if (k < 3 || k > 7) return 0;
-    char s[8];
-    for (size_t i = 0; i < k; i++) s[i] = part[i] >= 'A' && part[i] <= 'Z' ? part[i] + 32 : part[i];
-    s[k] = 0;
-    if (!strcmp(s, "con") || !strcmp(s, "prn") || !strcmp(s, "aux") || !strcmp(s, "nul") ||
-        !strcmp(s, "conin$") || !strcmp(s, "conout$"))
-        return 1;
-    if (strncmp(s, "com", 3) && strncmp(s, "lpt", 3)) return 0;
-    // A digit, or a superscript one, two or three in UTF-8 (C2 B9, C2 B2, C2 B3).
-    if (k == 4) return s[3] >= '0' && s[3] <= '9';
-    return k == 5 && s[3] == '\xC2' && (s[4] == '\xB9' || s[4] == '\xB2' || s[4] == '\xB3');
-}
-
-static int Unsafe(const char *name) {
-    if (!*name || strstr(name, "..") || name[0] == '/' || name[0] == '\\' || strchr(name, ':'))
-        return 1;
-    for (const char *part = name;;) {
-        size_t n = strcspn(part, "/\\");
-        if (Device(part, n)) return 1;
-        if (!part[n]) return 0;
-        part += n + 1;
-    }
-}
-
 // Takes one line into *e; 0 when the line is skipped.
 static int Take(char *line, ManifestEntry *e) {
     char *bar = strchr(line, '|');
@@ -65,7 +34,7 @@ static int Take(char *line, ManifestEntry *e) {
     memcpy(e->md5, bar + 1, Md5Len - 1);
     e->md5[Md5Len - 1] = 0;
     e->size = ReadSize(bar2 + 1);
-    return !Unsafe(e->name);
+    return NameFaultOf(e->name) == NameOk;
 }
 
 int ParseManifest(char *text, ManifestEntry *e, int cap) {

@@ -8,3 +8,10 @@ int FileMd5(const wchar_t *path, char out[33]);
 
 // 1 when the file at path has the MD5 md5 (32 characters, either case).
 int Md5Matches(const wchar_t *path, const char *md5);
+
+// The same for n bytes in memory; 0, out untouched, when the provider cannot hash.
+int DataMd5(const void *data, unsigned long n, char out[33]);
+
+// Called by FileMd5 with every path it is asked to hash, before it opens it;
+// null in the launcher, set by tests that count what a run reads.
+extern void (*Md5Hook)(const wchar_t *path);

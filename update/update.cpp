@@ -4,8 +4,11 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/hashrec.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/selfswap.h"
+#include "update/signature.h"
 
 // The run's texts, in the order a run can show them.
 #define TXT_CHECKING L"Verificando atualiza\u00e7\u00f5es..."
@@ -17,6 +20,7 @@
 #define TXT_RESTART L"Launcher atualizado. Reiniciando..."
 #define TXT_UPDATED L"Jogo atualizado! Pronto para jogar."
 #define TXT_CURRENT L"Seu jogo est\u00e1 atualizado. Pronto para jogar."
+#define TXT_REFUSED L"Atualiza\u00e7\u00e3o recusada: assinatura inv\u00e1lida. Voc\u00ea pode jogar mesmo assim."
 
 enum {
     ListCap = 65536,  // the manifest is read up to 65535 bytes
@@ -92,9 +96,7 @@ static void MakeFolders(const wchar_t *path) {
     }
 }
 
-long long SaveBody(HttpReq *r, const wchar_t *path, const wchar_t *text) {
-    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    if (f == INVALID_HANDLE_VALUE) return -1;
+long long SaveBody(HttpReq *r, HANDLE f, const wchar_t *text) {
     long long saved = 0;
     DWORD n, w;
     while (InternetReadFile(r->req, Xfer, XferLen, &n) && n) {
@@ -104,25 +106,7 @@ long long SaveBody(HttpReq *r, const wchar_t *path, const wchar_t *text) {
         Done += n;
         Publish(text, Permille(Done));
     }
-    CloseHandle(f);
     return saved;
-}
-
-// Puts the new executable at temp in the running launcher's place. The running
-// one can be renamed but not overwritten, so it steps aside to ".old" first
-// (the next start deletes that). Whatever fails, a launcher stands under its
-// own name afterwards, and Restart is set only when it is the new one.
-static const wchar_t *ReplaceSelf(const wchar_t *temp) {
-    wchar_t old[PathLen];
-    if (!Join(old, PathLen, SelfExe, L".old")) return TXT_IN_USE;
-    DeleteFileW(old);
-    if (!MoveFileW(SelfExe, old)) return TXT_IN_USE;
-    if (!MoveFileExW(temp, SelfExe, MOVEFILE_REPLACE_EXISTING)) {
-        if (!MoveFileW(old, SelfExe)) CopyFileW(old, SelfExe, TRUE);
-        return TXT_IN_USE;
-    }
-    Restart = 1;
-    return 0;
 }
 
 // Downloads, verifies and places one entry; returns the failure text or 0.
@@ -136,23 +120,36 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     wsprintfW(text, TXT_FETCHING, name, ++Index, Need);
     Publish(text, Permille(Done));
 
-    HttpReq r;
-    if (!FileUrl(url, e->name) || !HttpOpen(url, &r)) return TXT_NO_FILE;
+    // The temporary file comes before the request: when it cannot be made (a
+    // folder or a busy file under its name, a file where a folder must be),
+    // no download could ever be placed, and retrying would not help the player.
     MakeFolders(path);
-    // Any answer is saved, an error page too: the MD5 tells it apart.
-    SaveBody(&r, temp, text);
-    HttpClose(&r);
+    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (f == INVALID_HANDLE_VALUE) return TXT_IN_USE;
+    HttpReq r;
+    int opened = FileUrl(url, e->name) && HttpOpen(url, &r);
+    if (opened) {
+        // Any answer is saved, an error page too: the MD5 tells it apart.
+        SaveBody(&r, f, text);
+        HttpClose(&r);
+    }
+    CloseHandle(f);
+    if (!opened) {
+        DeleteFileW(temp);
+        return TXT_NO_FILE;
+    }
     if (!Md5Matches(temp, e->md5)) {
         DeleteFileW(temp);
         return TXT_CORRUPT;
     }
-    const wchar_t *fail = 0;
-    if (lstrcmpiW(path, SelfExe) == 0)
-        fail = ReplaceSelf(temp);
-    else if (!MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING))
-        fail = TXT_IN_USE;
-    if (fail) DeleteFileW(temp);
-    return fail;
+    int placed = lstrcmpiW(path, SelfExe) == 0 ? ReplaceSelf(temp)
+                                                : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
+    if (!placed) {
+        DeleteFileW(temp);
+        return TXT_IN_USE;
+    }
+    Remember(e->name, path, e->md5);
+    return 0;
 }
 
 void UpdateFiles() {
@@ -160,11 +157,26 @@ void UpdateFiles() {
     Total = Done = 0;
     Publish(TXT_CHECKING, -1);
     wchar_t url[UrlLen];
-    if (!Join(url, UrlLen, Site, L"/update/lista.txt") || HttpGet(url, List, ListCap) < 0) {
+    int len = -1;
+    if (!Join(url, UrlLen, Site, L"/update/lista.txt") || (len = HttpGet(url, List, ListCap)) < 0) {
         Publish(TXT_NO_LIST, 1000);
         return;
     }
+    // With the operator's keys built in, nothing is compared, fetched or
+    // touched for a manifest that the operator did not sign.
+    if (!SignatureAccepted(List, len)) {
+        Publish(TXT_REFUSED, 1000);
+        return;
+    }
     int n = ParseManifest(List, E, EntryMax);
+    // A manifest that lists nothing checked nothing (an empty upload, a
+    // portal's or a catch-all host's page): that is no news that the game is
+    // current.
+    if (!n) {
+        Publish(TXT_NO_LIST, 1000);
+        return;
+    }
+    LoadRecord();
 
     // Comparison pass, silent: the window keeps its busy band. A temporary
     // file that a killed launcher left behind is never resumed; it goes now,
@@ -173,7 +185,7 @@ void UpdateFiles() {
         wchar_t path[PathLen], temp[PathLen];
         int at = LocalPath(Dir, E[i].name, path, PathLen);
         if (at && Join(temp, PathLen, path, L".novo")) DeleteFileW(temp);
-        if (at && Md5Matches(path, E[i].md5)) {
+        if (at && CheckFile(E[i].name, path, E[i].md5)) {
             E[i].name[0] = 0;  // current
         } else {
             Need++;
@@ -186,9 +198,11 @@ void UpdateFiles() {
     for (int i = 0; i < n; i++) {
         if (!E[i].name[0]) continue;
         if (const wchar_t *fail = Fetch(&E[i])) {
+            SaveRecord();
             Publish(fail, 1000);
             return;
         }
     }
+    SaveRecord();
     Publish(Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
 }

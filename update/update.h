@@ -9,8 +9,8 @@
 // unverified, and never leaves the folder without a launcher.
 void UpdateFiles();
 
-// The download path: streams the body of an open request into path (created
-// afresh, an old file overwritten), publishing text with the run's progress
-// after every piece. Returns the bytes written, or -1 when path could not be
-// created. Whether the file is whole is for its MD5 to say.
-long long SaveBody(HttpReq *r, const wchar_t *path, const wchar_t *text);
+// The download path: streams the body of an open request into the file f,
+// publishing text with the run's progress after every piece. Returns the
+// bytes written; a write that fails ends the transfer. Whether the file is
+// whole is for its MD5 to say.
+long long SaveBody(HttpReq *r, HANDLE f, const wchar_t *text);

@@ -133,7 +133,7 @@ const Field Fields[] = {FIELD(Online), FIELD(ServerUp), FIELD(Progress), FIELD(S
                         FIELD(News),   FIELD(NewsN),    FIELD(Ready),    FIELD(Restart), FIELD(Icon),
                         FIELD(Tray),   FIELD(Volume),   FIELD(Music),    FIELD(WinMode), FIELD(ResIdx),
                         FIELD(Page),   FIELD(Hover),    FIELD(Pressed),  FIELD(DdOpen),  FIELD(DdHover),
-                        FIELD(Toast)};
+                        FIELD(Toast),  FIELD(SwapGate)};
 const std::vector<std::string> AtStart = [] {
     std::vector<std::string> v;
     for (const Field &f : Fields) v.emplace_back((const char *)f.at, f.size);

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "md5.h"
+#include "crypto.h"
+#include "sign.h"
+#include "update/names.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +32,8 @@ const size_t MaxManifest = 65535, MaxEntries = 256, MaxName = 199;
 struct Options {
     std::vector<std::string> excludes;
     bool check = false, allowSkips = false, noCopy = false, quiet = false;
+    std::string keyfile;  // --sign
+    Signer signer;
     fs::path client, site;
 };
 
@@ -101,17 +105,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-// Windows opens a device, not a file, for these names, with any extension.
-bool DeviceName(const std::string &part) {
-    std::string base = Upper(part.substr(0, part.find('.')));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-        base[3] >= '1' && base[3] <= '9')
-        return true;
-    return false;
-}
-
 // Every reason the launcher, Windows or the web server would mishandle a name.
 // Returns false (after reporting) when the file cannot be listed.
 bool CheckName(const std::string &name) {
@@ -123,8 +116,17 @@ bool CheckName(const std::string &name) {
     if (!ValidUtf8(name)) bad("the name is not valid UTF-8");
     if (name.size() > MaxName)
         bad("the name has " + std::to_string(name.size()) + " bytes; the launcher skips names over 199");
-    if (name.find("..") != std::string::npos) bad("the launcher skips names containing \"..\"");
-    if (name.find(':') != std::string::npos) bad("the launcher skips names containing \":\"");
+    // The launcher's own rule, so that nothing published is skipped by it.
+    switch (NameFaultOf(name.c_str())) {
+    case NameParent: bad("the launcher skips names containing \"..\""); break;
+    case NameDrive: bad("the launcher skips names containing \":\""); break;
+    case NameDevice: bad("a part of the name is a Windows device name, which the launcher skips"); break;
+    case NameRooted:
+    case NameEmpty: bad("the launcher skips this name"); break;
+    }
+    std::string upper = Upper(name);
+    if (upper.size() >= 5 && upper.compare(upper.size() - 5, 5, ".NOVO") == 0)
+        bad("names ending in \".novo\" collide with the launcher's temporary downloads");
     if (name.find('\\') != std::string::npos) bad("a backslash would become a folder separator on Windows");
     if (name.find('|') != std::string::npos) bad("a \"|\" would end the name in the manifest");
     if (name.find('#') != std::string::npos || name.find('%') != std::string::npos)
@@ -141,7 +143,6 @@ bool CheckName(const std::string &name) {
         std::string part = name.substr(start, end - start);
         if (!part.empty() && (part.back() == ' ' || part.back() == '.'))
             bad("\"" + part + "\" ends in a space or a dot, which Windows drops");
-        if (DeviceName(part)) bad("\"" + part + "\" is a Windows device name");
         start = end + 1;
     }
     return ok;
@@ -192,20 +193,26 @@ struct Progress {
     }
 };
 
-// Hashes a file and, when dst is given, copies it there through a temporary
-// name, so a reader of the site never sees half a file.
-bool HashCopy(const Entry &e, const fs::path &dst, std::string &md5, Progress &pr) {
+const char *const TmpSuffix = ".lista-tmp", *const OldSuffix = ".lista-old";
+
+fs::path With(const fs::path &p, const char *suffix) {
+    fs::path q = p;
+    q += suffix;
+    return q;
+}
+
+// Hashes a file and, when tmp is given, copies it there in the same read, so
+// the copy holds exactly the bytes hashed. Nothing on the site is replaced yet.
+bool HashCopy(const Entry &e, const fs::path &tmp, std::string &md5, Progress &pr) {
     std::ifstream in(e.path, std::ios::binary);
     if (!in) {
         Problem(e.name, "cannot be read");
         return false;
     }
     std::ofstream out;
-    fs::path tmp = dst;
-    if (!dst.empty()) {
+    if (!tmp.empty()) {
         std::error_code ec;
-        fs::create_directories(dst.parent_path(), ec);
-        tmp += ".lista-tmp";
+        fs::create_directories(tmp.parent_path(), ec);
         out.open(tmp, std::ios::binary | std::ios::trunc);
         if (!out) {
             Problem(e.name, "cannot write " + Utf8Name(tmp));
@@ -230,38 +237,67 @@ bool HashCopy(const Entry &e, const fs::path &dst, std::string &md5, Progress &p
     md5 = h.HexDigest();
     if (out.is_open()) {
         out.close();
-        std::error_code ec;
-        if (!out || (fs::rename(tmp, dst, ec), ec)) {
-            Problem(e.name, "cannot write " + Utf8Name(dst));
-            fs::remove(tmp, ec);
+        if (!out) {
+            Problem(e.name, "cannot write " + Utf8Name(tmp));
             return false;
         }
     }
     return true;
 }
 
-bool WriteText(const fs::path &path, const std::string &text) {
+bool WriteAll(const fs::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), (std::streamsize)text.size());
+    out.close();
+    return !out.fail();
+}
+
+// Puts a release on the site: every copied file and then the manifest move from
+// their temporary names into place, each old file stepping aside first. When
+// any move fails, everything goes back as it was, so the site never pairs a
+// manifest with files of another release. dsts are the copies' final paths.
+bool Publish(const std::vector<fs::path> &dsts, const fs::path &manifest) {
+    std::vector<fs::path> all = dsts;
+    all.push_back(manifest);
+    std::vector<bool> hadOld(all.size(), false);
+    size_t done = 0;
     std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    fs::path tmp = path;
-    tmp += ".lista-tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), (std::streamsize)text.size());
-        if (!out) return false;
+    for (; done < all.size(); done++) {
+        const fs::path &dst = all[done];
+        if (fs::exists(dst, ec)) {
+            fs::rename(dst, With(dst, OldSuffix), ec);
+            if (ec) break;
+            hadOld[done] = true;
+        }
+        fs::rename(With(dst, TmpSuffix), dst, ec);
+        if (ec) break;
     }
-    fs::rename(tmp, path, ec);
-    return !ec;
+    bool ok = done == all.size();
+    for (size_t i = 0; i < all.size(); i++) {
+        std::error_code quiet;
+        fs::path old = With(all[i], OldSuffix);
+        if (ok) {
+            fs::remove(old, quiet);
+            continue;
+        }
+        if (i < done) fs::remove(all[i], quiet);      // a new file that went in
+        if (hadOld[i]) fs::rename(old, all[i], quiet);  // the old one returns
+        fs::remove(With(all[i], TmpSuffix), quiet);
+    }
+    return ok;
 }
 
 void Usage(FILE *f) {
     fprintf(f,
             "Usage: lista [options] CLIENT SITE\n"
+            "       lista keygen KEYFILE\n"
             "\n"
             "Builds the update manifest of a Velmora site from the game client folder CLIENT:\n"
             "writes SITE/update/lista.txt and copies every file to SITE/update/files/<name>.\n"
-            "Names the launcher would skip or mishandle, more than 256 files or a manifest\n"
-            "over 65,535 bytes are reported and fail the run; nothing is written then.\n"
+            "The update manages at most 256 files: give CLIENT just the files releases change,\n"
+            "main.exe and the launcher itself, or leave the rest out with -x. Names the\n"
+            "launcher would skip or mishandle, more than 256 files or a manifest over 65,535\n"
+            "bytes are reported and fail the run; the site is then left exactly as it was.\n"
             "\n"
             "Options:\n"
             "  -x, --exclude PATTERN  leave out matching paths (relative, '/' between folders,\n"
@@ -272,14 +308,23 @@ void Usage(FILE *f) {
             "      --allow-skips      report problems as warnings, leave those files out,\n"
             "                         and write the rest\n"
             "      --no-copy          write the manifest only, do not copy the files\n"
+            "      --sign KEYFILE     also write SITE/update/lista.txt.sig, signed with the\n"
+            "                         private key of 'lista keygen KEYFILE'\n"
+            "      --serial N         the release serial to sign (default: the time in seconds,\n"
+            "                         above the site's current serial)\n"
+            "      --force            sign a serial lower than the site's current one\n"
             "  -q, --quiet            no progress report\n"
             "  -h, --help             show this help\n"
             "  -V, --version          show the version\n"
+            "\n"
+            "keygen makes a new ECDSA P-256 key pair: the private key goes to KEYFILE\n"
+            "(a new file, readable by you only), the public key line to standard output.\n"
             "\n"
             "Exit status: 0 done; 1 problems found (nothing written); 2 usage or I/O error.\n");
 }
 
 int Run(std::vector<std::string> args) {
+    if (!args.empty() && args[0] == "keygen") return KeyGen(std::vector<std::string>(args.begin() + 1, args.end()));
     Options o;
     std::vector<std::string> pos;
     for (size_t i = 0; i < args.size(); i++) {
@@ -308,6 +353,22 @@ int Run(std::vector<std::string> args) {
             o.noCopy = true;
         } else if (a == "-q" || a == "--quiet") {
             o.quiet = true;
+        } else if ((a == "--sign" || a == "--serial") && i + 1 == args.size()) {
+            fprintf(stderr, "lista: %s needs a value\n", a.c_str());
+            return 2;
+        } else if (a == "--sign") {
+            o.keyfile = args[++i];
+        } else if (a == "--serial") {
+            const std::string &n = args[++i];
+            char *end = nullptr;
+            o.signer.serial = strtoull(n.c_str(), &end, 10);
+            o.signer.serialGiven = true;
+            if (n.empty() || n.size() > 19 || n[0] < '0' || n[0] > '9' || *end) {
+                fprintf(stderr, "lista: --serial takes a number of up to 19 digits\n");
+                return 2;
+            }
+        } else if (a == "--force") {
+            o.signer.force = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "--") {
             fprintf(stderr, "lista: unknown option %s (see lista --help)\n", a.c_str());
             return 2;
@@ -325,6 +386,19 @@ int Run(std::vector<std::string> args) {
     if (!fs::is_directory(o.client, ec)) {
         fprintf(stderr, "lista: %s is not a folder\n", pos[0].c_str());
         return 2;
+    }
+    // The key and the serial are settled before anything is written.
+    if (o.keyfile.empty() && (o.signer.serialGiven || o.signer.force)) {
+        fprintf(stderr, "lista: --serial and --force go with --sign\n");
+        return 2;
+    }
+    if (!o.keyfile.empty()) {
+        if (o.check || o.site.empty()) {
+            fprintf(stderr, "lista: --check writes nothing to sign\n");
+            return 2;
+        }
+        if (!LoadSigner(fs::u8path(o.keyfile), {o.client, o.site}, o.signer)) return 2;
+        if (!ChooseSerial(o.signer, o.site)) return 1;
     }
 
     // Collect, check and sort the names.
@@ -373,21 +447,47 @@ int Run(std::vector<std::string> args) {
     }
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
 
+    // The launcher moves its running executable aside to "<name>.old" when it
+    // replaces itself: a listed file of that name would be deleted each time.
+    std::vector<Entry> kept;
+    for (Entry &e : entries) {
+        std::string key = Upper(e.name);
+        size_t n = key.size();
+        if (n > 8 && key.compare(n - 8, 8, ".EXE.OLD") == 0 && folded.count(key.substr(0, n - 4))) {
+            Problem(e.name, "the launcher moves \"" + folded[key.substr(0, n - 4)] +
+                                "\" to this name when it replaces itself");
+            continue;
+        }
+        kept.push_back(e);
+    }
+    entries.swap(kept);
+
+    if (entries.empty()) {
+        problems++;
+        fprintf(stderr, "lista: no files to list; launchers would report that they cannot check for updates\n");
+    }
     if (entries.size() > MaxEntries) {
         problems++;
-        fprintf(stderr, "lista: %zu files; the launcher reads only the first 256\n", entries.size());
+        fprintf(stderr,
+                "lista: %zu files; the update manages at most 256. List the files releases change,\n"
+                "lista: main.exe and the launcher itself; leave the rest out with -x, or give lista\n"
+                "lista: a folder holding just the managed files\n",
+                entries.size());
     }
 
-    // Hash (and copy) everything.
+    // Check and hash everything, copying each file to a temporary name in the
+    // same read; nothing on the site changes until all of it has succeeded.
     uintmax_t total = 0;
     for (const Entry &e : entries) total += e.size;
     Progress pr{o.quiet, entries.size(), total};
     bool copy = !o.check && !o.noCopy && (problems == 0 || o.allowSkips);
     std::string manifest;
+    std::vector<fs::path> copied;
     for (Entry &e : entries) {
         fs::path dst;
         if (copy) dst = o.site / "update" / "files" / fs::u8path(e.name);
-        if (!HashCopy(e, dst, e.md5, pr)) continue;
+        if (!HashCopy(e, copy ? With(dst, TmpSuffix) : fs::path(), e.md5, pr)) continue;
+        if (copy) copied.push_back(dst);
         manifest += e.name + "|" + e.md5 + "|" + std::to_string(e.size) + "\n";
     }
     if (manifest.size() > MaxManifest) {
@@ -396,15 +496,39 @@ int Run(std::vector<std::string> args) {
                 manifest.size());
     }
 
+    auto discard = [&] {
+        for (const fs::path &dst : copied) fs::remove(With(dst, TmpSuffix), ec);
+    };
     if (problems && !o.allowSkips) {
+        discard();
         fprintf(stderr, "lista: %d problem%s; nothing written\n", problems, problems == 1 ? "" : "s");
         return 1;
     }
+    std::string signature;
+    if (!o.keyfile.empty() && !SignManifest(o.signer, manifest, signature)) {
+        discard();
+        return 2;
+    }
     if (!o.check && !o.site.empty()) {
-        if (!WriteText(o.site / "update" / "lista.txt", manifest)) {
-            fprintf(stderr, "lista: cannot write the manifest in %s\n", pos[1].c_str());
+        // The manifest goes in last, so no launcher reads it before its files are there;
+        // its signature goes in with the files, so the two change within moments.
+        fs::path list = o.site / "update" / "lista.txt";
+        fs::path sig = o.site / "update" / "lista.txt.sig";
+        fs::create_directories(list.parent_path(), ec);
+        if (!signature.empty()) copied.push_back(sig);
+        if (!WriteAll(With(list, TmpSuffix), manifest) ||
+            (!signature.empty() && !WriteAll(With(sig, TmpSuffix), signature)) || !Publish(copied, list)) {
+            discard();
+            fs::remove(With(list, TmpSuffix), ec);
+            fprintf(stderr, "lista: cannot write the site in %s; nothing changed\n", pos[1].c_str());
             return 2;
         }
+        if (signature.empty() && fs::exists(sig, ec))
+            fprintf(stderr, "lista: warning: %s is left from an earlier signing; launchers built with\n"
+                            "lista: warning: keys refuse a manifest it does not sign (sign it with --sign)\n",
+                    Utf8Name(sig).c_str());
+        if (!signature.empty() && !o.quiet)
+            fprintf(stderr, "lista: signed with key %s, serial %llu\n", o.signer.id.c_str(), o.signer.serial);
     }
     if (!o.quiet)
         fprintf(stderr, "lista: %zu files, %.1f MiB, manifest %zu bytes%s\n", entries.size(),

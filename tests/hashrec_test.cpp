@@ -1,0 +1,224 @@
+// The record of verified files, through whole update runs against a real local
+// server: a second start reads only what may have changed, and whatever
+// happened between the starts, its result is the one a full hash gives.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "net/netthread.h"
+#include "support/netrun.h"
+#include "update/hashrec.h"
+#include "update/md5.h"
+
+namespace {
+
+typedef std::vector<std::string> Names;
+const Names All = {"a.bin", "b.bin", "dados\\c.bin"}, OnlyA = {"a.bin"}, None;
+const long long Hour = 36000000000LL, Day = 24 * Hour;
+
+std::string Content(const std::string &name) { return name + std::string(5000, '.'); }
+
+// What a run hashed, by name in the game folder (downloads' own checks left
+// out), and a clock Skew ahead of the system's.
+std::wstring Folder;
+Names Hashed;
+long long Skew;
+void Count(const wchar_t *path) {
+    std::wstring p = path;
+    if (p.find(L".novo") == std::wstring::npos) Hashed.push_back(Utf8(p.substr(Folder.size() + 1)));
+}
+unsigned long long Clock() {
+    FILETIME t;
+    GetSystemTimeAsFileTime(&t);
+    return ((unsigned long long)t.dwHighDateTime << 32 | t.dwLowDateTime) + Skew;
+}
+
+std::wstring At(const std::string &name) { return Folder + L"\\" + Wide(name); }
+std::wstring RecordOf(const std::wstring &dir) {
+    wchar_t p[PathLen];
+    EXPECT_TRUE(RecordPath(dir.c_str(), p, PathLen));
+    return p;
+}
+// Writes data over the file in place: its identity and last-write time stay.
+void Overwrite(const std::wstring &path, const std::string &data) {
+    WIN32_FILE_ATTRIBUTE_DATA a = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a);
+    EXPECT_TRUE(WriteBytes(path, data));
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, 0, OPEN_EXISTING, 0, 0);
+    EXPECT_TRUE(SetFileTime(f, 0, 0, &a.ftLastWriteTime));
+    CloseHandle(f);
+}
+// Another a.bin of the same size; with Overwrite, a change nothing but its
+// content shows.
+const std::string OtherA = "A" + Content("a.bin").substr(1);
+void Tamper() { Overwrite(At("a.bin"), OtherA); }
+
+void Move() {
+    std::wstring to = Folder.substr(0, Folder.rfind(L'\\')) + L"\\movido";
+    EXPECT_TRUE(MoveFileW(Folder.c_str(), to.c_str()));
+    Folder = to;
+}
+// The record as the last start wrote it, never empty.
+std::string Written() {
+    std::string r = ReadBytes(RecordOf(Folder));
+    EXPECT_FALSE(r.empty()) << "no record";
+    return r.empty() ? "?" : r;
+}
+void Spoil(const std::string &record) {
+    EXPECT_TRUE(WriteBytes(RecordOf(Folder), record));
+    Tamper();
+}
+
+class Record : public NetRun {
+protected:
+    std::wstring base;
+
+    void SetUp() override {
+        NetRun::SetUp();
+        base = FreshDir(L"rec-" + Wide(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::string list;
+        for (const std::string &name : All) {
+            ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\" + Wide(name), Content(name)));
+            std::string listed = name;
+            std::replace(listed.begin(), listed.end(), '\\', '/');
+            list += listed + "|" + Md5Of(Content(name)) + "|" + std::to_string(Content(name).size()) + "\n";
+        }
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt", list));
+        Md5Hook = Count;
+        RecordClock = Clock;
+    }
+    void TearDown() override {
+        Md5Hook = 0;
+        RecordClock = 0;
+    }
+
+    // A game folder with every file current but those missing, no record of
+    // it or of the folder it may move to, and the clock on time.
+    void Fresh(const Names &missing) {
+        Skew = 0;
+        for (const wchar_t *sub : {L"\\movido", L"\\jogo"}) {
+            Folder = base + sub;
+            RemoveTree(Folder);
+            RemoveDirectoryW(RecordOf(Folder).c_str());
+            DeleteFileW(RecordOf(Folder).c_str());
+        }
+        CreateDirectoryW(Folder.c_str(), 0);
+        CreateDirectoryW(At("dados").c_str(), 0);
+        for (const std::string &name : All)
+            if (std::find(missing.begin(), missing.end(), name) == missing.end())
+                ASSERT_TRUE(WriteBytes(At(name), Content(name)));
+    }
+
+    // One start of the launcher's network side: the texts the player reads;
+    // what it hashed into Hashed (sorted), the files it asked for into fetched.
+    Publications Run(Names &fetched) {
+        UseFolder(Folder);
+        Hashed.clear();
+        server.Forget();
+        Publications pubs = NetRun::Run();
+        std::sort(Hashed.begin(), Hashed.end());
+        fetched = FileRequests();
+        return Texts(pubs);
+    }
+};
+
+const std::wstring Checking = L"Verificando atualizações...";
+const Publications CurrentRun = {{Checking, -1}, {L"Seu jogo está atualizado. Pronto para jogar.", 1000}},
+                   UpdatedRun = {{Checking, -1},
+                                 {L"Baixando a.bin (1 de 1)...", 0},
+                                 {L"Jogo atualizado! Pronto para jogar.", 1000}};
+
+TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
+    struct Case {
+        const char *what;
+        bool fetchA;         // a.bin is missing at the first start
+        long long skew;      // how long after the files the record is written
+        void (*before)();    // before the first start
+        void (*between)();   // between the two starts
+        Names hashed;        // what the second start hashes
+        bool changed;        // a.bin differs at the second start
+    } cases[] = {
+        {"nothing changed", false, Hour, 0, 0, None, false},
+        {"a.bin downloaded at the first start", true, Hour, 0, 0, None, false},
+        {"a.bin written again: a new last-write time", false, Hour, 0, [] { WriteBytes(At("a.bin"), OtherA); },
+         OnlyA, true},
+        {"a.bin cut short, its time kept", false, Hour, 0, [] { Overwrite(At("a.bin"), "a"); }, OnlyA, true},
+        {"a.bin changed keeping its time, the record written in the same instant", false, 0, 0, Tamper, All,
+         true},
+        {"a.bin replaced by a copy with its size and time", false, Hour, 0,
+         [] {
+             std::wstring copy = At("a.bin") + L".copia";
+             EXPECT_TRUE(CopyFileW(At("a.bin").c_str(), copy.c_str(), FALSE));
+             Overwrite(copy, OtherA);
+             EXPECT_TRUE(MoveFileExW(copy.c_str(), At("a.bin").c_str(), MOVEFILE_REPLACE_EXISTING));
+         },
+         OnlyA, true},
+        {"a.bin deleted", false, Hour, 0, [] { DeleteFileW(At("a.bin").c_str()); }, OnlyA, true},
+        {"the folder moved to another path", false, Hour, 0,
+         [] {
+             Move();
+             Tamper();
+         },
+         All, true},
+        {"the folder moved, its record copied to the new path's", false, Hour, 0,
+         [] {
+             std::string r = Written();
+             Move();
+             Spoil(r);
+         },
+         All, true},
+        {"a damaged record", false, Hour, 0,
+         [] {
+             std::string r = Written();
+             r[r.size() / 2] ^= 0x10;
+             Spoil(r);
+         },
+         All, true},
+        {"a truncated record", false, Hour, 0, [] { Spoil(Written().substr(0, Written().size() - 1)); }, All,
+         true},
+        {"an empty record", false, Hour, 0, [] { Spoil(""); }, All, true},
+        {"no record can be written: a folder stands at its path", false, Hour,
+         [] { CreateDirectoryW(RecordOf(Folder).c_str(), 0); }, Tamper, All, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Fresh(c.fetchA ? OnlyA : None);
+        Skew = c.skew;
+        if (c.before) c.before();
+        Names fetched;
+        EXPECT_EQ(Run(fetched), c.fetchA ? UpdatedRun : CurrentRun);
+        EXPECT_EQ(Hashed, All) << "the first start hashes every file";
+        if (c.between) c.between();
+
+        EXPECT_EQ(Run(fetched), c.changed ? UpdatedRun : CurrentRun);
+        EXPECT_EQ(Hashed, c.hashed);
+        EXPECT_EQ(fetched, c.changed ? OnlyA : None);
+        for (const std::string &name : All) EXPECT_EQ(ReadBytes(At(name)), Content(name)) << name;
+        EXPECT_NE(RecordOf(Folder).rfind(Folder, 0), 0u) << "the record lives outside the game folder";
+        EXPECT_FALSE(Exists(RecordOf(Folder) + L".new"));
+    }
+}
+
+// Once a week every file is hashed: a change no size, time or identity shows
+// is found then, and the week starts again.
+TEST_F(Record, EveryFileIsHashedAgainAfterSevenDays) {
+    Fresh(None);
+    Names fetched;
+    for (long long days : {0, 6}) {
+        Skew = days * Day + Hour;
+        Run(fetched);
+        EXPECT_EQ(Hashed, days ? None : All) << days;
+    }
+    Tamper();
+    Skew = 8 * Day + Hour;
+    EXPECT_EQ(Run(fetched), UpdatedRun);
+    EXPECT_EQ(Hashed, All);
+    Skew = 9 * Day + Hour;
+    EXPECT_EQ(Run(fetched), CurrentRun);
+    EXPECT_EQ(Hashed, None);
+}
+
+}  // namespace

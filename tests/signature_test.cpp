@@ -1,0 +1,321 @@
+// Signed updates: a launcher with keys built in runs an update only over a
+// manifest that one of its keys signed, with a serial not below the highest it
+// accepted before. Runs go through the network thread against a real local
+// web server and real folders; the keys are made here with CNG, each run.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "app/state.h"
+#include "net/netthread.h"
+#include "support/netrun.h"
+#include "update/signature.h"
+
+namespace {
+
+const std::wstring Refused = L"Atualização recusada: assinatura inválida. Você pode jogar mesmo assim.";
+
+std::string Hex(const unsigned char *p, size_t n) {
+    static const char d[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; i++) s += {d[p[i] >> 4], d[p[i] & 15]};
+    return s;
+}
+
+// An operator's key pair, made with CNG.
+struct TestKey {
+    BCRYPT_KEY_HANDLE h = 0;
+    PublicKey pub{};
+};
+
+TestKey NewKey() {
+    static BCRYPT_ALG_HANDLE alg;
+    if (!alg) BCryptOpenAlgorithmProvider(&alg, BCRYPT_ECDSA_P256_ALGORITHM, 0, 0);
+    TestKey k;
+    unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
+    ULONG len = 0;
+    EXPECT_EQ(BCryptGenerateKeyPair(alg, &k.h, 256, 0), 0);
+    EXPECT_EQ(BCryptFinalizeKeyPair(k.h, 0), 0);
+    EXPECT_EQ(BCryptExportKey(k.h, 0, BCRYPT_ECCPUBLIC_BLOB, blob, sizeof blob, &len, 0), 0);
+    memcpy(k.pub.xy, blob + sizeof(BCRYPT_ECCKEY_BLOB), 64);
+    memcpy(k.pub.id, k.pub.xy, KeyIdLen);  // any 8 bytes: the launcher only matches them
+    return k;
+}
+
+std::string Sha256(const std::string &data) {
+    BCRYPT_ALG_HANDLE alg;
+    BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, 0, 0);
+    BCRYPT_HASH_HANDLE h;
+    std::string out(32, '\0');
+    BCryptCreateHash(alg, &h, 0, 0, 0, 0, 0);
+    BCryptHashData(h, (PUCHAR)data.data(), (ULONG)data.size(), 0);
+    BCryptFinishHash(h, (PUCHAR)&out[0], 32, 0);
+    BCryptDestroyHash(h);
+    BCryptCloseAlgorithmProvider(alg, 0);
+    return out;
+}
+
+// The signature file for manifest, signed by `by` under the id of `as`.
+std::string SignatureOf(const std::string &manifest, unsigned long long serial, const TestKey &by,
+                        const TestKey *as = nullptr) {
+    std::string header = "velmora-sig 1\nkey " + Hex((as ? as : &by)->pub.id, KeyIdLen) + "\nserial " +
+                         std::to_string(serial) + "\n";
+    std::string digest = Sha256(header + manifest);
+    unsigned char rs[64];
+    ULONG len = 0;
+    EXPECT_EQ(BCryptSignHash(by.h, 0, (PUCHAR)digest.data(), 32, rs, 64, &len, 0), 0);
+    return header + "sig " + Hex(rs, 64) + "\n";
+}
+
+void SetSerial(unsigned long long v) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, 0, KEY_SET_VALUE, 0, &key, 0), ERROR_SUCCESS);
+    RegSetValueExW(key, L"UpdateSerial", 0, REG_QWORD, (const BYTE *)&v, sizeof v);
+    RegCloseKey(key);
+}
+
+// Every file below dir, by relative name, with its bytes.
+void Snapshot(const std::wstring &dir, const std::wstring &rel, std::map<std::wstring, std::string> &out) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + rel + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[rel + L"\\" + n + L"\\"] = "";
+            Snapshot(dir, rel + L"\\" + n, out);
+        } else {
+            out[rel + L"\\" + n] = ReadBytes(dir + rel + L"\\" + n);
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+std::map<std::wstring, std::string> Snapshot(const std::wstring &dir) {
+    std::map<std::wstring, std::string> out;
+    Snapshot(dir, L"", out);
+    return out;
+}
+
+class Signed : public NetRun {
+protected:
+    TestKey a = NewKey(), b = NewKey(), other = NewKey();
+    const std::string content = "arquivo novo";
+    std::string list = "a.bin|" + Md5Of(content) + "|12\n";
+
+    void SetUp() override {
+        NetRun::SetUp();
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\a.bin", content));
+        Keys[0] = a.pub;
+        Keys[1] = b.pub;
+        KeyN = 2;
+    }
+    void TearDown() override {
+        KeyN = 0;
+        ClearOptionsKey();
+    }
+    // A launcher starting anew on the same game folder and site.
+    void Fresh() {
+        ResetState();
+        server.Forget();
+    }
+    // Serves the manifest and, unless sig is null, the signature file.
+    void Serve(const std::string &doc, const std::string *sig) {
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt", doc));
+        std::wstring sigPath = site + L"\\update\\lista.txt.sig";
+        DeleteFileW(sigPath.c_str());
+        if (sig) ASSERT_TRUE(WriteBytes(sigPath, *sig));
+    }
+    // A refused run: nothing requested beyond the manifest and its signature,
+    // nothing on disk changed, the new text, and the game can be started.
+    void ExpectRefused(const Publications &pubs, const std::map<std::wstring, std::string> &before) {
+        ASSERT_FALSE(pubs.empty());
+        EXPECT_EQ(pubs.back(), std::make_pair(Refused, 1000));
+        EXPECT_TRUE(FileRequests().empty());
+        EXPECT_TRUE(Snapshot(game) == before) << "the game folder changed";
+        EXPECT_EQ(Ready, 1);
+        EXPECT_EQ(Progress, 1000);
+        ASSERT_FALSE(msgs.empty());
+        EXPECT_EQ(msgs.back(), 1u);
+    }
+};
+
+// ---- The check ------------------------------------------------------------------
+
+TEST_F(Signed, EveryWayASignatureCanFail) {
+    std::string good = SignatureOf(list, 100, a);
+    auto flip = [](std::string s, size_t at) {
+        s[at] = s[at] == '0' ? '1' : '0';
+        return s;
+    };
+    std::string crlf;
+    for (char c : list) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string otherList = "b.bin|" + Md5Of("b") + "|1\n";
+    std::string serialChanged = good;
+    serialChanged.replace(good.find("serial 100"), 10, "serial 101");
+    std::string huge = good + std::string(4 << 20, 'x');
+
+    struct Case {
+        const char *why;
+        std::string list;       // the manifest served
+        std::string sig;        // the signature file served ...
+        const char *rule;       // ... unless answered this way
+        unsigned long long remembered;
+    } cases[] = {
+        {"an unknown key", list, SignatureOf(list, 100, other), 0, 0},
+        {"another key under a known key's id", list, SignatureOf(list, 100, other, &a), 0, 0},
+        {"one byte of the manifest flipped", flip(list, list.find('|') + 1), good, 0, 0},
+        {"one byte of the signature flipped", list, flip(good, good.size() - 10), 0, 0},
+        {"the serial changed after signing", list, serialChanged, 0, 0},
+        {"the signature truncated by one byte", list, good.substr(0, good.size() - 1), 0, 0},
+        {"the signature one byte too long", list, good + "\n", 0, 0},
+        {"the manifest re-saved with CR LF", crlf, good, 0, 0},
+        {"the signature of another manifest", list, SignatureOf(otherList, 100, a), 0, 0},
+        {"a serial lower than the remembered one", list, good, 0, 101},
+        {"a signature file of several megabytes", list, huge, 0, 0},
+        {"an empty signature file", list, "", 0, 0},
+        {"the signature file answered 404", list, good, "status:404", 0},
+        {"the signature file answered 500", list, good, "status:500", 0},
+        {"the signature file not there", list, "", "none", 0},
+        {"the signature file answered not at all", list, good, "dead", 0},
+    };
+    ASSERT_TRUE(WriteBytes(game + L"\\velho.bin", "o que o jogador tem"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        ClearOptionsKey();
+        if (c.remembered) SetSerial(c.remembered);
+        Fresh();
+        Serve(c.list, strcmp(c.rule ? c.rule : "", "none") ? &c.sig : nullptr);
+        if (c.rule && !strcmp(c.rule, "dead")) {
+            // A host that takes no connection: a port nobody listens on.
+            WebServer gone;
+            ASSERT_TRUE(gone.Start(L""));
+            std::string to = Utf8(gone.Base()) + "/update/lista.txt.sig";
+            gone.Stop();
+            server.On("/update/lista.txt.sig", Rule::RedirectTo(to));
+        } else if (c.rule && strcmp(c.rule, "none")) {
+            Rule rule;
+            ASSERT_TRUE(ParseRule(c.rule, rule));
+            server.On("/update/lista.txt.sig", rule);
+        }
+        auto before = Snapshot(game);
+        ExpectRefused(Run(), before);
+        EXPECT_EQ(AcceptedSerial(), c.remembered) << "a refused serial must not be remembered";
+    }
+}
+
+TEST_F(Signed, EitherBuiltInKeyIsAcceptedAndTheHighestSerialRemembered) {
+    struct Case {
+        const char *why;
+        TestKey *by;
+        unsigned long long serial, remembered, after;
+    } cases[] = {
+        {"the current key, first run", &a, 1733540000, 0, 1733540000},
+        {"the next key", &b, 1733540000, 0, 1733540000},
+        {"the same serial again", &a, 500, 500, 500},
+        {"a newer serial", &b, 501, 500, 501},
+        {"a serial past 32 bits", &a, 9999999999999999999ULL, 4294967296ULL, 9999999999999999999ULL},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        ClearOptionsKey();
+        if (c.remembered) SetSerial(c.remembered);
+        DeleteFileW((game + L"\\a.bin").c_str());
+        Fresh();
+        std::string sig = SignatureOf(list, c.serial, *c.by);
+        Serve(list, &sig);
+        Publications pubs = Run();
+        ASSERT_FALSE(pubs.empty());
+        EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+        EXPECT_EQ(ReadBytes(game + L"\\a.bin"), content);
+        EXPECT_EQ(AcceptedSerial(), c.after);
+    }
+}
+
+TEST_F(Signed, ALauncherWithoutKeysNeverAsksForTheSignature) {
+    KeyN = 0;
+    std::string sig = "velmora-sig 1\nbroken\n";
+    Serve(list, &sig);
+    Publications pubs = Run();
+    EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+    for (const std::string &p : server.Paths()) EXPECT_EQ(p.find(".sig"), std::string::npos) << p;
+    EXPECT_EQ(AcceptedSerial(), 0u);
+}
+
+// The serial lives beside the game's options: neither disturbs the other.
+TEST_F(Signed, TheSerialAndTheOptionsLeaveEachOtherAlone) {
+    std::wstring ini = game + L"\\" INI_NAME;
+    lstrcpyW(Ini, ini.c_str());
+    Music = 0;
+    Volume = 0;
+    ResIdx = 9;
+    SaveOptions();
+    std::string sig = SignatureOf(list, 777, a);
+    Serve(list, &sig);
+    Run();
+    EXPECT_EQ(AcceptedSerial(), 777u);
+    EXPECT_EQ(OptionDword(L"MusicOnOff"), 0);
+    EXPECT_EQ(OptionDword(L"SoundOnOff"), 0);
+    EXPECT_EQ(OptionDword(L"Resolution"), 4);
+    Music = 1;
+    Volume = 50;
+    SaveOptions();
+    EXPECT_EQ(AcceptedSerial(), 777u) << "saving the options lost the serial";
+    EXPECT_EQ(OptionDword(L"MusicOnOff"), 1);
+}
+
+// ---- Self-update under a signed manifest ------------------------------------------
+
+class SignedSelfUpdate : public Signed {
+protected:
+    HANDLE running = 0;
+    std::wstring exe;
+    std::string oldExe, newExe = "MZ novo launcher " + std::string(20000, 'n');
+
+    void SetUp() override {
+        Signed::SetUp();
+        exe = game + L"\\VelmoraLauncher.exe";
+        ASSERT_TRUE(CopyFileW(TEST_PROGRAMS L"\\holder.exe", exe.c_str(), FALSE));
+        oldExe = ReadBytes(exe);
+        running = Start(exe, L"", game);
+        ASSERT_TRUE(running);
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\VelmoraLauncher.exe", newExe));
+        list = "VelmoraLauncher.exe|" + Md5Of(newExe) + "|" + std::to_string(newExe.size()) + "\n";
+        std::string sig = SignatureOf(list, 1000, a);
+        Serve(list, &sig);
+    }
+    void TearDown() override {
+        Kill(running);
+        Signed::TearDown();
+    }
+};
+
+TEST_F(SignedSelfUpdate, TheNewLauncherIsInstalledAndRestarts) {
+    Publications pubs = Run();
+    EXPECT_EQ(pubs.back(), std::make_pair(Restarting, 1000));
+    EXPECT_EQ(ReadBytes(exe), newExe);
+    EXPECT_EQ(ReadBytes(exe + L".old"), oldExe);
+    EXPECT_EQ(Restart, 1);
+}
+
+// The signature vouches for the manifest; each file is still held to its MD5.
+TEST_F(SignedSelfUpdate, ATamperedLauncherIsRefusedByItsMd5) {
+    ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\VelmoraLauncher.exe", "MZ launcher de outra pessoa"));
+    Publications pubs = Run();
+    EXPECT_EQ(pubs.back(), std::make_pair(Corrupt, 1000));
+    EXPECT_EQ(ReadBytes(exe), oldExe);
+    EXPECT_FALSE(Exists(exe + L".old"));
+    EXPECT_EQ(Restart, 0);
+}
+
+}  // namespace
+

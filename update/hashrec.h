@@ -1,0 +1,39 @@
+// The record of verified files: what the launcher learnt of each listed file
+// the last time it hashed it (size, last-write time, identity, MD5), so that a
+// start where nothing changed reads no file. One record per game folder, per
+// user, under the local application data folder: the game folder may be
+// read-only, and everything in it belongs to the operator's manifest.
+//
+// A run uses it in three steps: LoadRecord before the comparison pass,
+// CheckFile for each listed file there and Remember for each file placed
+// after its download, SaveRecord at the end. A record that cannot be read or
+// written only costs time: every file is then hashed, as without one.
+#pragma once
+
+// Reads the record of the game folder Dir for this run. Without a usable one
+// (missing, damaged, of another folder or version), and once a week, every
+// file of the run is hashed.
+void LoadRecord();
+
+// 1 when the file at path, listed under name, has the MD5 md5 (either case);
+// 0 when it differs, is missing or cannot be read. The remembered MD5 stands
+// in for hashing only when the file's size, last-write time and identity are
+// those remembered and it was last written a few seconds or more before the
+// record; otherwise the file is hashed and what was found remembered.
+int CheckFile(const char *name, const wchar_t *path, const char *md5);
+
+// Remembers that the file now at path, listed under name, has the MD5 md5:
+// the run has just verified and placed it.
+void Remember(const char *name, const wchar_t *path, const char *md5);
+
+// Writes the files checked or remembered in this run as the new record
+// (a temporary file beside it, then a move). Fails quietly.
+void SaveRecord();
+
+// The record's path for the game folder dir, in out of cap units; 0 (out
+// empty) when there is no place for one.
+int RecordPath(const wchar_t *dir, wchar_t *out, int cap);
+
+// The current time as a FILETIME count; null in the launcher (the system
+// clock), set by tests that play a record's age.
+extern unsigned long long (*RecordClock)();

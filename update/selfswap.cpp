@@ -1,0 +1,30 @@
+#include "update/selfswap.h"
+
+#include "app/state.h"
+
+void (*SwapHook)();
+
+int ReplaceSelf(const wchar_t *temp) {
+    wchar_t old[PathLen];
+    if (lstrlenW(SelfExe) + 4 >= PathLen) return 0;
+    wsprintfW(old, L"%s.old", SelfExe);
+    // SwapGate moves only by compare-and-swap, so the window thread and the
+    // network thread never both think they hold it.
+    if (InterlockedCompareExchange(&SwapGate, 1, 0) != 0) return 0;
+    int ok = 0;
+    DeleteFileW(old);
+    if (MoveFileW(SelfExe, old)) {
+        if (SwapHook) SwapHook();
+        ok = MoveFileExW(temp, SelfExe, MOVEFILE_REPLACE_EXISTING);
+        // Whatever failed, a launcher must stand under its own name.
+        if (!ok && !MoveFileW(old, SelfExe)) CopyFileW(old, SelfExe, TRUE);
+    }
+    if (ok) Restart = 1;
+    InterlockedExchange(&SwapGate, 0);
+    return ok;
+}
+
+void EndSwaps(DWORD ms) {
+    DWORD start = GetTickCount();
+    while (InterlockedCompareExchange(&SwapGate, 2, 0) == 1 && GetTickCount() - start < ms) Sleep(5);
+}
