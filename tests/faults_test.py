@@ -1,5 +1,6 @@
 """The built launcher from start to game, and the fault matrix: the x64 and x86
-launchers bring a folder published by lista.exe up to date and start the game;
+launchers bring a folder published by lista.exe up to date and start the game,
+the launcher built with the demo key installs only what its key signed;
 then the launcher is killed hard at chosen moments, closed in the middle of a
 download, and run on a full disk (a small tmpfs mapped as drive V:, which root
 mounts). After every run each listed file is wholly old or wholly new and a
@@ -73,6 +74,32 @@ def fresh_folder(env, arch):
     g.assert_(fetched == ["/update/files/Data/texturas.pak", "/update/files/M%C3%BAsica/tema%20%C3%A7%C3%A3o.ogg",
                           "/update/files/Pasta%20Com%20Espa%C3%A7o/leia-me.txt", "/update/files/vazio.dat"],
               "fetched: %s" % fetched)
+
+
+def signed_release(env):
+    """The launcher built with the demo key (build/demo-x64) installs a release
+    lista signed with it; a manifest changed on the way is refused: nothing is
+    fetched, the folder stays as it was, and Enter still starts the game."""
+    g = Game(env, FAULTS, "signed", "demo-x64")
+    client = os.path.join(FAULTS, "signed-client")
+    subprocess.run(["rm", "-rf", client], check=True)
+    for name, data in {"main.exe": read(STANDIN), "Data/mapa.dat": noise(21, 300000)}.items():
+        write(os.path.join(client, *name.split("/")), data)
+        g.files[name] = (read(g.path(name)), data)
+    lista = [os.path.join(ROOT, "native", "lista"), "-q", client, g.site]
+    g.assert_(subprocess.run(lista[:2] + ["--sign", os.path.join(ROOT, "demo", "demo.key"), "--serial", "1000"] +
+                             lista[2:]).returncode == 0, "lista --sign failed")
+    g.assert_("/update/lista.txt.sig" in normal_run_completes(g), "the signature was not asked for")
+    with open(os.path.join(client, "main.exe"), "ab") as f:
+        f.write(b"outro jogo")
+    g.assert_(subprocess.run(lista).returncode == 0, "lista failed")  # the old signature stays beside it
+    folder = lambda: {os.path.relpath(os.path.join(d, f), g.game): read(os.path.join(d, f))  # noqa: E731
+                      for d, _, fs in os.walk(g.game) for f in fs if f != "ZorunJanela.ini"}
+    before = folder()
+    with Site(env, g.site) as site:
+        g.run(site.url)
+        g.assert_(not [p for p in site.paths() if p.startswith("/update/files/")], "files fetched")
+    g.assert_(folder() == before, "the game folder changed")
 
 
 def killed_mid_download(env):
@@ -198,6 +225,7 @@ class FaultMatrix(unittest.TestCase):
         scenarios = [
             ("a fresh folder, the x64 launcher", lambda env: fresh_folder(env, "x64")),
             ("a fresh folder, the x86 launcher", lambda env: fresh_folder(env, "x86")),
+            ("a signed release, then a manifest changed on the way", signed_release),
             ("killed in the middle of a download", killed_mid_download),
             ("killed after a download and its verification", killed_after_verify),
             ("killed while a new launcher downloads, then restarted into it", killed_while_launcher_downloads),

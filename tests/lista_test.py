@@ -10,7 +10,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import BUILD, PROGRAMS, ROOT, SOURCE, winenv, write  # noqa: E402
+from launcher import BUILD, PROGRAMS, ROOT, SOURCE, read, winenv, write  # noqa: E402
 
 LISTA = os.path.join(ROOT, "native", "lista")
 
@@ -89,7 +89,7 @@ class Lista(unittest.TestCase):
     def test_a_failed_run_leaves_the_site_as_it_was(self):
         self.put("a.txt", "b/c.txt", "m.exe", data=b"v1")
         self.assertEqual(self.lista().returncode, 0)
-        before = {os.path.relpath(os.path.join(d, f), self.site): open(os.path.join(d, f), "rb").read()
+        before = {os.path.relpath(os.path.join(d, f), self.site): read(os.path.join(d, f))
                   for d, _, fs in os.walk(self.site) for f in fs}
         # Files that sort before the one that fails have changed; root reads any
         # file, so a file that cannot be read needs another user.
@@ -101,7 +101,7 @@ class Lista(unittest.TestCase):
                            capture_output=True, encoding="utf-8", timeout=120)
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertIn("z.dat", r.stderr)
-        after = {os.path.relpath(os.path.join(d, f), self.site): open(os.path.join(d, f), "rb").read()
+        after = {os.path.relpath(os.path.join(d, f), self.site): read(os.path.join(d, f))
                  for d, _, fs in os.walk(self.site) for f in fs}
         self.assertEqual(after, before)
 
@@ -171,8 +171,8 @@ class Signing(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="lista-sign-")
         self.client = os.path.join(self.tmp, "client")
         self.site = os.path.join(self.tmp, "site")
-        write(self.client, "main.exe", b"MZ jogo")
-        write(self.client, "Data Files/mapa.dat", os.urandom(3000))
+        write(os.path.join(self.client, "main.exe"), b"MZ jogo")
+        write(os.path.join(self.client, "Data Files", "mapa.dat"), os.urandom(3000))
 
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
@@ -265,7 +265,7 @@ class Signing(unittest.TestCase):
         for i, (args, status, serial) in enumerate(steps):
             with self.subTest(args=args):
                 if i == 1:
-                    write(self.client, "novo.bin", b"release nova")
+                    write(os.path.join(self.client, "novo.bin"), b"release nova")
                 before = self.published() if i else None
                 self.assertEqual(self.sign("k.key", *args), status)
                 manifest, sig = self.published()
@@ -281,8 +281,8 @@ class Signing(unittest.TestCase):
         with open(self.path("k.key")) as f:
             text = f.read()
         i = text.index("private ") + 8
-        write(self.tmp, "damaged.key", (text[:i] + ("1" if text[i] == "0" else "0") + text[i + 1:]).encode())
-        write(self.tmp, "public.txt", b"velmora-key 1 0011223344556677 " + b"ab" * 64 + b"\n")
+        write(os.path.join(self.tmp, "damaged.key"), (text[:i] + ("1" if text[i] == "0" else "0") + text[i + 1:]).encode())
+        write(os.path.join(self.tmp, "public.txt"), b"velmora-key 1 0011223344556677 " + b"ab" * 64 + b"\n")
         shutil.copy(self.path("k.key"), os.path.join(self.client, "Data Files", "k.key"))
         for args in (["--sign", self.path("damaged.key")], ["--sign", self.path("public.txt")],
                      ["--sign", self.path("missing.key")], ["--serial", "7"],
