@@ -8,17 +8,16 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
 SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
 BENCH = os.path.join(BUILD, "bench", "sign_bench.exe")
 LISTA = os.path.join(os.path.dirname(BUILD), "native", "lista")
 SCRATCH = os.path.join(SOURCE, "build", "bench-sign")
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import winenv  # noqa: E402
 
-
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+win = winenv.win_path
 
 
 def main():
@@ -39,11 +38,7 @@ def main():
                            stderr=subprocess.DEVNULL, check=True)
         subprocess.run([LISTA, "-q", "--sign", os.path.join(SCRATCH, "bench.key"), client, site], check=True)
         shutil.copytree(client, game)
-        with tempfile.TemporaryFile() as out:
-            rc = subprocess.run(["wine", BENCH, win(site), win(game), win(keys)], stdout=out,
-                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=600).returncode
-            out.seek(0)
-            text = out.read().decode("utf-8", "replace")
+        rc, text, _ = winenv.output(os.environ, BENCH, win(site), win(game), win(keys))
         if rc != 0:
             raise SystemExit("sign_bench failed (%d): %s" % (rc, text))
         r = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
