@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -62,6 +64,38 @@ std::string Head(int code, long long length, const std::string &extra) {
     for (auto &d : defaults)
         if (!HasHeader(extra, d[0].c_str())) h += d[0] + ": " + d[1] + "\r\n";
     return h + "\r\n";
+}
+
+// The value of a request header ("range"), "" when absent.
+std::string Field(const std::string &head, const std::string &name) {
+    for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
+        size_t colon = head.find(':', at + 2), end = head.find("\r\n", at + 2);
+        if (colon == std::string::npos || colon > end) continue;
+        std::string key = head.substr(at + 2, colon - at - 2);
+        for (char &c : key) c = (char)tolower((unsigned char)c);
+        if (key != name) continue;
+        size_t v = head.find_first_not_of(' ', colon + 1);
+        return v < end ? head.substr(v, end - v) : "";
+    }
+    return "";
+}
+
+// A file's version as static web servers give it: an ETag of its time and
+// size, and its Last-Modified.
+void Version(const std::wstring &file, std::string &etag, std::string &modified) {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &d)) return;
+    unsigned long long t = ((unsigned long long)d.ftLastWriteTime.dwHighDateTime << 32) | d.ftLastWriteTime.dwLowDateTime;
+    char buf[96];
+    snprintf(buf, sizeof buf, "\"%llx-%llx\"", t, ((unsigned long long)d.nFileSizeHigh << 32) | d.nFileSizeLow);
+    etag = buf;
+    SYSTEMTIME st;
+    FileTimeToSystemTime(&d.ftLastWriteTime, &st);
+    static const char *days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[st.wDayOfWeek], st.wDay, months[st.wMonth - 1],
+             st.wYear, st.wHour, st.wMinute, st.wSecond);
+    modified = buf;
 }
 
 long long SizeOf(const std::wstring &file) {
@@ -177,13 +211,16 @@ bool WebServer::Send(uintptr_t s, const char *p, size_t n) {
 
 // Up to limit bytes of the body (own or the file's); piece by piece with
 // pauses when trickling.
-bool WebServer::SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long limit) {
+bool WebServer::SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long from, long long limit) {
     bool trickle = r.kind == Rule::Kind::Trickle;
     size_t piece = trickle ? (size_t)r.at : Piece;
     HANDLE f = r.ownBody ? INVALID_HANDLE_VALUE
                          : CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
     if (!r.ownBody && f == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER to;
+    to.QuadPart = from;
+    if (f != INVALID_HANDLE_VALUE) SetFilePointerEx(f, to, 0, FILE_BEGIN);
     std::vector<char> buf(piece);
     bool ok = true;
     for (long long sent = 0; ok && sent < limit;) {
@@ -232,13 +269,47 @@ void WebServer::Handle(uintptr_t s) {
             if (p->first.size() && p->first.back() == '*' &&
                 !target.compare(0, p->first.size() - 1, p->first, 0, p->first.size() - 1))
                 it = p;
-        if (it != rules_.end()) r = it->second;
+        if (it != rules_.end()) {
+            r = it->second;
+            if (it->second.times > 0 && --it->second.times == 0) rules_.erase(it);
+        }
     }
     std::wstring file = r.ownBody ? L"" : FileFor(root_, target);
     long long size = r.ownBody ? (long long)r.body.size() : SizeOf(file);
     using K = Rule::Kind;
     std::string h;
-    if (r.kind == K::Silent) {
+    if ((r.kind == K::Cut || r.kind == K::Reset) && r.at < 0) {
+        if (r.kind == K::Reset) {
+            linger l = {1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
+        }
+        closesocket(c);
+        return;
+    }
+    long long from = 0, length = size;
+    std::string headers = r.headers;
+    if (!r.ownBody && size >= 0 && r.status == 200 && r.kind != K::Silent && r.kind != K::Redirect) {
+        std::string etag, modified, range = Field(head, "range"), since = Field(head, "if-range");
+        Version(file, etag, modified);
+        const std::string version[][2] = {{"ETag", etag}, {"Last-Modified", modified}, {"Accept-Ranges", "bytes"}};
+        for (auto &v : version)
+            if (!HasHeader(r.headers, v[0].c_str())) headers += v[0] + ": " + v[1] + "\r\n";
+        if (range.rfind("bytes=", 0) == 0 && range.back() == '-' && (since.empty() || since == etag || since == modified)) {
+            from = atoll(range.c_str() + 6);
+            if (from >= size) {
+                h = Head(416, 0, "Content-Range: bytes */" + std::to_string(size) + "\r\n");
+                Send(s, h.data(), h.size());
+                r.kind = K::Plain;
+                r.status = 0;  // nothing more to send
+            } else {
+                length = size - from;
+                headers += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
+                           std::to_string(size) + "\r\n";
+            }
+        }
+    }
+    if (r.status == 0) {
+    } else if (r.kind == K::Silent) {
         Quiet(s);
     } else if (r.kind == K::Redirect) {
         h = Head(r.status, 0, "Location: " + r.location + "\r\n" + r.headers);
@@ -246,8 +317,8 @@ void WebServer::Handle(uintptr_t s) {
     } else if (size < 0) {
         h = Head(404, 9, r.headers) + "not found";
         Send(s, h.data(), h.size());
-    } else if (h = Head(r.status, size, r.headers), Send(s, h.data(), h.size())) {
-        bool sent = SendBody(s, r, file, r.kind == K::Cut || r.kind == K::Reset || r.kind == K::Stall ? r.at : size);
+    } else if (h = Head(from ? 206 : r.status, length, headers), Send(s, h.data(), h.size())) {
+        bool sent = SendBody(s, r, file, from, r.kind == K::Cut || r.kind == K::Reset || r.kind == K::Stall ? r.at : length);
         if (sent && r.kind == K::Stall) Quiet(s);
         if (r.kind == K::Reset) {
             linger l = {1, 0};  // closesocket then resets the connection

@@ -1,7 +1,9 @@
 // The one web server of the tests, the demo and the benchmarks: HTTP/1.1 on
 // 127.0.0.1 (a free port by default), serving the files of a folder, recording
 // every request's whole head, and answering chosen paths by rules a real
-// server would not follow. One answer per connection, each on its own thread;
+// server would not follow. Files are served as static web servers serve them:
+// with an ETag and a Last-Modified, and "Range: bytes=N-" answered with 206
+// (416 past the end) unless "If-Range" names another version. One answer per connection, each on its own thread;
 // Stop() ends them all, silent ones included, and every wait is bounded.
 // tests/programs/webserver.exe is its standalone front end.
 #pragma once
@@ -17,13 +19,15 @@
 struct Rule {
     enum class Kind { Plain, Cut, Reset, Stall, Trickle, Redirect, Silent };
     Kind kind;
-    long long at;  // Cut, Reset, Stall: body bytes sent before the drop or the silence;
-                   // Trickle: bytes a piece, everyMs apart
+    long long at;  // Cut, Reset, Stall: body bytes sent before the drop or the silence
+                   // (Cut, Reset below 0: dropped before the head); Trickle: bytes a piece,
+                   // everyMs apart
     int status, everyMs = 100;
     bool ownBody = false;  // body below instead of the file
     std::string body;
     std::string headers;   // "Name: value\r\n" lines; a name given here replaces the default one
     std::string location;  // Redirect
+    int times = 0;         // answers this many requests, then the path is served as usual; 0 = all
 
     explicit Rule(Kind k = Kind::Plain, long long n = 0, int code = 200) : kind(k), at(n), status(code) {}
     static Rule Status(int code, const std::string &body = "") { return Rule(Kind::Plain, 0, code).With(body); }
@@ -47,13 +51,17 @@ struct Rule {
         body = b;
         return *this;
     }
+    Rule &Times(int n) {
+        times = n;
+        return *this;
+    }
     Rule &Header(const std::string &line) {
         headers += line + "\r\n";
         return *this;
     }
 };
 
-// The standalone forms: "status:CODE[:BODY]", "body:TEXT", "cut:N", "reset:N",
+// The standalone forms: "status:CODE[:BODY]", "body:TEXT", "cut:N", "reset:N" (N -1: before the head),
 // "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent". False for others.
 bool ParseRule(const std::string &text, Rule &r);
 
@@ -82,7 +90,7 @@ public:
 private:
     void Handle(uintptr_t s);
     bool Send(uintptr_t s, const char *p, size_t n);
-    bool SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long limit);
+    bool SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long from, long long limit);
     void Quiet(uintptr_t s);  // waits, saying nothing, until Stop or the client goes
 
     std::wstring root_;
