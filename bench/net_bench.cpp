@@ -15,6 +15,7 @@
 #include "app/state.h"
 #include "net/http.h"
 #include "net/netthread.h"
+#include "update/download.h"
 #include "update/md5.h"
 #include "update/update.h"
 
@@ -61,12 +62,13 @@ int main() {
         if (!HttpOpen(argv[2], &r)) return 1;
         HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
         if (f == INVALID_HANDLE_VALUE) return 1;
-        long long n = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...");
+        unsigned long long n = 0;
+        int whole = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...", &n);
         CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;
-        printf("seconds=%.6f\nbytes=%lld\n", t, n);
-        return n > 0 ? 0 : 1;
+        printf("seconds=%.6f\nbytes=%llu\n", t, n);
+        return whole == 1 ? 0 : 1;
     }
     if (!lstrcmpW(argv[1], L"compare") && argc > 3) {
         lstrcpynW(Dir, argv[2], PathLen);
