@@ -4,6 +4,7 @@
 //   net_bench download URL OUT       the update run's download path, URL to OUT
 //   net_bench compare DIR SITE       an update run over DIR against SITE whose
 //                                    manifest lists DIR's files as they are
+//   net_bench update DIR SITE        the same run, whatever the manifest lists
 // Prints "seconds=S" and what was done (digest, bytes, final status) on stdout.
 #include <windows.h>
 
@@ -70,7 +71,7 @@ int main() {
         printf("seconds=%.6f\nbytes=%llu\n", t, n);
         return whole == 1 ? 0 : 1;
     }
-    if (!lstrcmpW(argv[1], L"compare") && argc > 3) {
+    if ((!lstrcmpW(argv[1], L"compare") || !lstrcmpW(argv[1], L"update")) && argc > 3) {
         lstrcpynW(Dir, argv[2], PathLen);
         lstrcpynW(Site, argv[3], SiteLen);
         wsprintfW(SelfExe, L"%s\\VelmoraLauncher.exe", Dir);

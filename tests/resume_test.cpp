@@ -147,6 +147,7 @@ TEST_F(Net, RetriesOfAFile) {
         {"404", Answer::WithStatus(404, "<html>não achei</html>"), {""}, false, Corrupt, 0, 0},
         {"403", Answer::WithStatus(403, "proibido"), {""}, false, Corrupt, 0, 0},
         {"four drops in a row", Answer::CutAt(30000), {"", "bytes=30000-", "bytes=60000-", "bytes=90000-"}, false, Corrupt, 3, 120000},
+        {"a drop after every 140000 bytes", Answer::CutAt(140000), {"", "bytes=140000-", "bytes=280000-"}, true, Updated, 2, 0},
         {"four 503s in a row", Answer::WithStatus(503, "ocupado"), {"", "", "", ""}, false, Corrupt, 3, 0},
         {"a whole file with the wrong MD5, then the right one", Answer::Body(garbage).Times(1), {"", ""}, true, Updated, 0, 0},
         {"the wrong MD5 twice", Answer::Body(garbage), {"", ""}, false, Corrupt, 0, 0},

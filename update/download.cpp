@@ -214,6 +214,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
+        unsigned long long had = have;
         int t = Try(e, url, temp, f, &p, text, &have);
         CloseHandle(f);
         switch (t) {
@@ -241,6 +242,10 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
             have = 0;
         }
         if (t == TryFinal || t == TryRefused) return t == TryFinal ? GotBad : GotNoAnswer;
+        // A link that drops now and then but keeps bringing data is worth
+        // staying with: a try that moved the download on by a whole piece
+        // starts the count again. Only failures in a row end the run.
+        if (have >= had + XferLen) retry = 0;
         if (retry == RetryMax) return t == TryNoAnswer ? GotNoAnswer : GotBad;
         RetryWait(++retry);
     }
