@@ -293,6 +293,8 @@ TEST_F(Net, ResumeInTheNextRun) {
         c.change(this);
         Publications pubs = Run();
         EXPECT_EQ(Ranges(Asked()), Ranges(c.ranges));
+        // Nothing that does not continue the partial is appended to it.
+        for (const auto &p : pubs) EXPECT_LE(p.second, 1000) << Utf8(p.first);
         EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
         ExpectWhole(data);
         ExpectNoPartial();
