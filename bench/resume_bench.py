@@ -11,17 +11,16 @@ through a link that drops the connection after every 32 MiB.
 Both runs are the launcher's own update run (bench/net_bench.exe update) with
 its real waits between tries, measured one after the other. Scratch files live
 under build/ and are deleted afterwards."""
-import hashlib
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 
 SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import nginx  # noqa: E402
+from net_bench import md5_file, win, wine  # noqa: E402
 
 BENCH = os.path.join(BUILD, "bench", "net_bench.exe")
 SCRATCH = os.path.join(SOURCE, "build", "bench-resume")
@@ -29,22 +28,6 @@ MIB = 1 << 20
 SIZE = 256 * MIB
 CUT = 32 * MIB
 NAME = "big.bin"
-
-
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def wine(*args, timeout=900):
-    """Runs a Windows program; its output through a file (a pipe may hang)."""
-    with tempfile.TemporaryFile() as out:
-        rc = subprocess.run(["wine", *args], stdout=out, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, timeout=timeout).returncode
-        out.seek(0)
-        text = out.read().decode("utf-8", "replace")
-    if rc != 0:
-        raise SystemExit("%s failed (%d): %s" % (" ".join(args), rc, text))
-    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
 
 
 def run(site, ranges, digest):
@@ -61,14 +44,6 @@ def run(site, ranges, digest):
     got = os.path.join(game, NAME)
     whole = os.path.exists(got) and md5_file(got) == digest
     return sum(x["body"] for x in asked), len(asked), whole, float(r["seconds"])
-
-
-def md5_file(path):
-    h = hashlib.md5()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(MIB), b""):
-            h.update(block)
-    return h.hexdigest()
 
 
 def main():

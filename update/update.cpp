@@ -154,7 +154,8 @@ void UpdateFiles() {
     }
 
     // The run stops at the first failure: files already placed stay, the
-    // failing one's temporary file is gone, later ones are not attempted.
+    // failing one's temporary file stays only as a partial the next run can
+    // resume, later ones are not attempted.
     for (int i = 0; i < n; i++) {
         if (!E[i].name[0]) continue;
         if (const wchar_t *fail = Fetch(&E[i])) {

@@ -3,8 +3,9 @@ lista (the operator's own tool), to be served by nginx (tools/nginx.py)."""
 import hashlib
 import os
 import shutil
-import socket
 import subprocess
+
+import nginx
 
 FEED = ("status=1\nonline=1287\nservidor=Velmora - Servidor Aurora\n"
         "noticia=Evento de inverno começa no sábado!|06/12\n"
@@ -55,8 +56,4 @@ def publish(lista, client, root, feed=FEED):
 
 def refused_port():
     """A loopback port on which nothing listens: a site that is down."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+    return nginx.free_port()
