@@ -358,11 +358,6 @@ TEST_F(Update, AFileHeldWithoutSharingCannotBeReplaced) {
     EXPECT_EQ(In("main.exe"), "jogo antigo");
     EXPECT_EQ(In("c.bin"), "c antigo");
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"a.bin", "main.exe"}));
-    // The verified download waits beside the game for the next start
-    // (resume_test.cpp follows it there).
-    EXPECT_EQ(In("main.exe.novo"), "jogo novo");
-    DeleteFileW(Game("main.exe.novo").c_str());
-    DeleteFileW(Game("main.exe.retomar").c_str());
     ExpectSettled(pubs);
 }
 

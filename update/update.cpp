@@ -111,11 +111,8 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     Done += size;
     int placed = lstrcmpiW(path, SelfExe) == 0 ? ReplaceSelf(temp)
                                                 : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
-    // A verified download that cannot be placed (the game holds the file)
-    // stays with its record: the next start moves it in without asking again.
-    if (!placed) return TXT_IN_USE;
-    DropRecord(temp);
-    return 0;
+    DropPartial(temp);  // the record, and the download when it could not be placed
+    return placed ? 0 : TXT_IN_USE;
 }
 
 void UpdateFiles() {
