@@ -139,7 +139,8 @@ TEST_F(Net, RetriesOfAFile) {
     std::string garbage = Noise(Size, 99);
     RetryCase cases[] = {
         {"dropped at a chosen byte, then served", Answer::CutAt(70000).Times(1), {"", "bytes=70000-"}, true, Updated, 1, 0},
-        {"reset before the first byte, then served", Answer::CutAt(0, true).Times(1), {"", ""}, true, Updated, 1, 0},
+        {"reset before the first byte, then served", Answer::CutAt(-1, true).Times(1), {"", ""}, true, Updated, 1, 0},
+        {"reset after the head, then served", Answer::CutAt(0, true).Times(1), {"", ""}, true, Updated, 1, 0},
         {"503, then served", Answer::WithStatus(503, "ocupado").Times(1), {"", ""}, true, Updated, 1, 0},
         {"silent, then served", Answer::Silent().Times(1), {"", ""}, true, Updated, 1, 0},
         {"stalled half way, then served", Answer::StallAt(150000).Times(1), {"", "?"}, true, Updated, 1, 0},
@@ -381,7 +382,8 @@ TEST_F(Net, TheFeedAndTheManifestGetOneRetry) {
     DocCase cases[] = {
         {"manifest: 503, then served", "/update/lista.txt", Answer::WithStatus(503).Times(1), 2, true},
         {"manifest: dropped before its end, then served", "/update/lista.txt", Answer::CutAt(2000).Times(1), 2, true},
-        {"manifest: reset, then served", "/update/lista.txt", Answer::CutAt(0, true).Times(1), 2, true},
+        {"manifest: reset before the head, then served", "/update/lista.txt", Answer::CutAt(-1, true).Times(1), 2, true},
+        {"manifest: reset after the head, then served", "/update/lista.txt", Answer::CutAt(0, true).Times(1), 2, true},
         {"manifest: 503 twice", "/update/lista.txt", Answer::WithStatus(503), 2, false},
         {"manifest: 404", "/update/lista.txt", Answer::WithStatus(404), 1, false},
         {"manifest: silent", "/update/lista.txt", Answer::Silent(), 1, false},

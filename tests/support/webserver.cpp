@@ -363,7 +363,14 @@ void WebServer::Handle(uintptr_t s) {
     long long size = a.ownBody ? (long long)a.body.size() : SizeOf(file);
     bool missing = !a.ownBody && (file.empty() || size < 0);
     using K = Answer::Kind;
-    if (a.kind == K::Silent) {
+    if (a.kind == K::Cut && a.at < 0) {
+        if (a.reset) {
+            linger l = {1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
+        }
+        closesocket(c);
+        return;
+    } else if (a.kind == K::Silent) {
         Quiet(s);
     } else if (a.kind == K::Redirect) {
         std::string h = Head(a.status, 0, "Location: " + a.location + "\r\n" + a.headers);

@@ -20,7 +20,8 @@ struct Answer {
     int status = 200;
     bool ownBody = false;  // body below instead of the file at the path
     std::string body;
-    long long at = 0;      // Cut, Stall: body bytes sent before the drop or the silence
+    long long at = 0;      // Cut, Stall: body bytes sent before the drop or the silence;
+                           // Cut below 0: dropped before the head
     bool reset = false;    // Cut: drop with a TCP reset rather than a close
     size_t chunk = 1;      // Trickle: bytes per piece ...
     int everyMs = 100;     // ... and the pause between pieces
