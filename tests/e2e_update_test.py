@@ -123,7 +123,7 @@ class Update(e2e.Case):
         self.assertEqual(sorted(os.listdir(folder)), before, "the folder changed without a site")
         self.played(launcher, folder, record)
 
-    def test_closed_during_a_large_download_then_finished_by_the_next_start(self):
+    def test_closed_during_a_large_download_then_resumed_by_the_next_start(self):
         big = 48 * MIB
         client = self.client({"Data/texturas.pak": website.filler(big)})
         site, entries = self.site(client, rate=4 * MIB)
@@ -158,6 +158,12 @@ class Update(e2e.Case):
         self.assertEqual(self.leftovers(folder), [])
         again.key("Escape")
         self.assertEqual(again.wait_exit(20), 0)
+        # The second start asked nginx only for the rest, of the same version.
+        asked = [r for r in site.log() if r["path"] == e2e.file_url("Data/texturas.pak")]
+        self.assertEqual(len(asked), 2, asked)
+        self.assertEqual((asked[1]["status"], asked[1]["range"], asked[1]["body"]),
+                         (206, "bytes=%d-" % size, big - size))
+        self.assertEqual(asked[1]["if_range"], asked[0]["etag"])
 
 
 if __name__ == "__main__":

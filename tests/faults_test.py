@@ -6,7 +6,7 @@ documents of 10 MB, byte-order marks and an HTML error page.
 After every run of every scenario, each listed game file must be wholly its
 old content or wholly the new one (by MD5), and the launcher's executable must
 stand under its own name, old or new. Every scenario ends with a run that goes
-to its end, after which no temporary file (".novo", ".old") may be left and the
+to its end, after which no temporary file (".novo", ".retomar", ".old") may be left and the
 game must have been started by Enter. The killed runs are followed by a normal
 run, which must complete the update.
 

@@ -109,7 +109,7 @@ class Lista(unittest.TestCase):
                "cerquilha#1", "cem%25", "nova\nlinha", "aspas\"", "menor<", "estrela*", "interroga?",
                "espaço no fim /f", "ponto no fim./f", "CON", "con.txt", "Aux.dat", "pasta/NUL", "com1.bin",
                "LPT9", "lpt1.log/f", "COM0", "lpt0.txt", "COM\u00b9", "conin$", "CONOUT$.log",
-               "a.novo", "dados/B.NOVO", "x" * 200]
+               "a.novo", "dados/B.NOVO", "a.bin.retomar", "dados/B.Retomar", "x" * 200]
         for name in bad:
             with self.subTest(name=name):
                 client = os.path.join(self.tmp, "c")
@@ -126,11 +126,12 @@ class Lista(unittest.TestCase):
         write(self.client, "console.txt")
         write(self.client, "LPT10")
         write(self.client, "novo.txt.novos")
+        write(self.client, "retomar.txt")
         write(self.client, "sem.exe.old")   # no "sem.exe" listed
         write(self.client, "dados.old")
         r = self.lista()
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(len(self.manifest().splitlines()), 6)
+        self.assertEqual(len(self.manifest().splitlines()), 7)
 
     def test_the_launchers_own_old_name_fails(self):
         write(self.client, "Launcher.exe")

@@ -177,7 +177,7 @@ TEST_F(SelfUpdate, PuttingTheNewLauncherInPlaceFails) {
 
 TEST_F(SelfUpdate, ACorruptNewLauncherTouchesNothing) {
     List("VelmoraLauncher.exe", newExe);
-    server.On("/update/files/VelmoraLauncher.exe", Answer::CutAt(1000));
+    server.On("/update/files/VelmoraLauncher.exe", Answer::Body(std::string(newExe.size(), 'x')));
     Publications pubs = Run();
     EXPECT_EQ(pubs.back(), std::make_pair(Corrupt, 1000));
     EXPECT_EQ(ReadBytes(exe), oldExe);

@@ -1,26 +1,25 @@
 #!/usr/bin/env python3
 """The launcher's main job, end to end, against the demo site (make demo).
 
-Serves build/demo/site on loopback, prepares a demo game folder whose copy of
-the client is out of date, and runs the launcher under Wine: it reads the
-status feed, checks the manifest's signature against the demo key built into
-it (build/demo-x64, 'make demo-launcher'), downloads and verifies what differs, and Play starts the stand-in
+Serves build/demo/site with nginx on loopback, prepares a demo game folder
+whose copy of the client is out of date, and runs the launcher under Wine: it
+reads the status feed, checks the manifest's signature against the demo key
+built into it (build/demo-x64, 'make demo-launcher'), downloads and verifies
+what differs, and Play starts the stand-in
 game. With DISPLAY set the person drives the window; without one the demo runs
 on a private Xvfb, clicks Play itself once the update is done, and saves
 screenshots to build/demo/. Everything it started is stopped at the end."""
-import functools
 import hashlib
-import http.server
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
+import nginx  # noqa: E402
 import winenv  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build")
@@ -36,31 +35,6 @@ GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
 RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
 
-
-class SiteHandler(http.server.SimpleHTTPRequestHandler):
-    requests = []
-
-    def log_message(self, fmt, *args):
-        SiteHandler.requests.append(self.path)
-
-    def copyfile(self, source, outputfile):
-        if not self.path.startswith("/update/files/"):
-            return super().copyfile(source, outputfile)
-        chunk = RATE // 20
-        while True:
-            data = source.read(chunk)
-            if not data:
-                return
-            outputfile.write(data)
-            time.sleep(0.05)
-
-
-def serve():
-    handler = functools.partial(SiteHandler, directory=SITE)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
 
 
 def manifest():
@@ -132,16 +106,23 @@ def main():
     for old in os.listdir(SHOTS):
         if old.endswith(".png"):
             os.unlink(os.path.join(SHOTS, old))
-    interactive = bool(os.environ.get("DISPLAY"))
     entries = manifest()
-    server = serve()
-    port = server.server_address[1]
-    prepare(port)
+    server = nginx.Nginx(SITE, os.path.join(DEMO, "nginx"), rate=RATE)
+    try:
+        return demo(server, entries)
+    finally:
+        server.stop()
+
+
+def demo(server, entries):
+    interactive = bool(os.environ.get("DISPLAY"))
+    prepare(server.port)
     before = {name: md5(local(name)) for name, _ in entries}
     record = os.path.join(DEMO, "standin.log")
     if os.path.exists(record):
         os.unlink(record)
-    print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
+    print("demo: site %s served by nginx (logs in %s), game folder %s"
+          % (server.url, os.path.relpath(server.work, ROOT), os.path.relpath(GAME_DIR, ROOT)))
     with open(KEYS) as f:
         key_id = f.read().split()[2]
     with open(os.path.join(SITE, "update", "lista.txt.sig")) as f:
@@ -192,7 +173,6 @@ def main():
             if launcher.poll() is None:
                 launcher.kill()
                 ok = False
-        server.shutdown()
 
     after = {name: md5(local(name)) for name, _ in entries}
     updated = [n for n, m in entries if before[n] != m and after[n] == m]
@@ -208,7 +188,9 @@ def main():
     else:
         ok = False
         print("demo: the game was not started")
-    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, len(SiteHandler.requests)))
+    print("demo: launcher exit code %s; nginx served %d requests, %d bytes of files"
+          % (launcher.returncode, len(server.log()), sum(r["body"] for r in server.log()
+                                                          if r["path"].startswith("/update/files/"))))
     return 0 if ok and launcher.returncode == 0 else 1
 
 

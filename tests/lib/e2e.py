@@ -10,6 +10,7 @@ import unittest
 import urllib.parse
 
 import desktop
+import nginx
 import website
 import wine
 
@@ -90,9 +91,10 @@ class Case(unittest.TestCase):
         return path
 
     def site(self, client, rate=None, feed=website.FEED):
-        """Publishes client and serves it; returns (site, {name: md5})."""
+        """Publishes client and serves it with nginx (game files at rate bytes
+        per second when given); returns (site, {name: md5})."""
         entries = website.publish(LISTA, client, os.path.join(self.dir, "site"), feed)
-        site = website.Site(os.path.join(self.dir, "site"), rate)
+        site = nginx.Nginx(os.path.join(self.dir, "site"), os.path.join(self.dir, "nginx"), rate)
         self.addCleanup(site.stop)
         return site, entries
 
@@ -199,11 +201,11 @@ class Case(unittest.TestCase):
         self.wait_until(current, timeout, "the update did not finish in %d s" % timeout, step=0.25)
 
     def leftovers(self, folder):
-        """Temporary downloads and old executables left in a folder."""
+        """Temporary downloads, their records and old executables left in a folder."""
         found = []
         for top, _, names in os.walk(folder):
             found += [os.path.relpath(os.path.join(top, n), folder) for n in names
-                      if n.endswith((".novo", ".old"))]
+                      if n.endswith((".novo", ".retomar", ".old"))]
         return found
 
 

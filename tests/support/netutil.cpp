@@ -5,9 +5,14 @@
 #include "app/state.h"
 #include "net/http.h"
 #include "net/netthread.h"
+#include "net/retry.h"
 #include "support/testutil.h"
 
 static Publications Seen;
+static std::vector<DWORD> Waited;
+
+static void WINAPI RecordWait(DWORD ms) { Waited.push_back(ms); }
+std::vector<DWORD> Waits() { return Waited; }
 
 static void Record(const wchar_t *status, int progress) { Seen.emplace_back(status, progress); }
 
@@ -19,6 +24,8 @@ void FreshNetState() {
         once = true;
     }
     StartupState();
+    Pause = RecordWait;
+    Waited.clear();
 }
 
 void RecordPublished() { PublishHook = Record; }

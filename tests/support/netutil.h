@@ -10,7 +10,11 @@
 
 // The critical section and the Internet handle, once per process; then the
 // state a fresh launcher starts with (feed unknown, not ready, no restart).
+// The waits between tries are recorded from then on, never spent.
 void FreshNetState();
+
+// The waits (ms) the run asked for between tries since FreshNetState.
+std::vector<DWORD> Waits();
 
 // Every (Status, Progress) pair published since the last ClearPublished().
 typedef std::vector<std::pair<std::wstring, int>> Publications;

@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -69,8 +70,10 @@ const char *Reason(int code) {
     case 302: return "Found";
     case 303: return "See Other";
     case 307: return "Temporary Redirect";
+    case 206: return "Partial Content";
     case 401: return "Unauthorized";
     case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
     default: return "Status";
     }
@@ -88,6 +91,42 @@ long long SizeOf(const std::wstring &file) {
     WIN32_FILE_ATTRIBUTE_DATA d;
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &d)) return -1;
     return ((long long)d.nFileSizeHigh << 32) | d.nFileSizeLow;
+}
+
+// The value of a request header (name in lower case, as "range"), "" when absent.
+std::string Field(const std::string &head, const std::string &name) {
+    for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
+        size_t colon = head.find(':', at + 2), end = head.find("\r\n", at + 2);
+        if (colon == std::string::npos || colon > end) continue;
+        std::string key = head.substr(at + 2, colon - at - 2);
+        for (char &c : key) c = (char)tolower((unsigned char)c);
+        if (key != name) continue;
+        size_t v = head.find_first_not_of(' ', colon + 1);
+        return v < end ? head.substr(v, end - v) : "";
+    }
+    return "";
+}
+
+// A file's version as static web servers give it: an ETag made of its time
+// and size, and its Last-Modified.
+void Version(const std::wstring &file, std::string &etag, std::string &modified) {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    etag.clear();
+    modified.clear();
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &d)) return;
+    unsigned long long t = ((unsigned long long)d.ftLastWriteTime.dwHighDateTime << 32) |
+                           d.ftLastWriteTime.dwLowDateTime;
+    char buf[96];
+    snprintf(buf, sizeof buf, "\"%llx-%llx\"", t, ((unsigned long long)d.nFileSizeHigh << 32) | d.nFileSizeLow);
+    etag = buf;
+    SYSTEMTIME st;
+    FileTimeToSystemTime(&d.ftLastWriteTime, &st);
+    static const char *days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[st.wDayOfWeek], st.wDay,
+             months[st.wMonth - 1], st.wYear, st.wHour, st.wMinute, st.wSecond);
+    modified = buf;
 }
 
 }  // namespace
@@ -247,8 +286,8 @@ bool WebServer::Send(uintptr_t s, const char *p, size_t n) {
 
 // Sends up to limit bytes of the body (own or the file's); piece by piece with
 // pauses when trickling.
-bool WebServer::SendBody(uintptr_t s, const Answer &a, const std::wstring &file, long long limit,
-                         bool trickle) {
+bool WebServer::SendBody(uintptr_t s, const Answer &a, const std::wstring &file, long long from,
+                         long long limit, bool trickle) {
     size_t piece = trickle ? a.chunk : FileChunk;
     if (a.ownBody) {
         size_t end = (size_t)(limit < (long long)a.body.size() ? limit : (long long)a.body.size());
@@ -263,6 +302,9 @@ bool WebServer::SendBody(uintptr_t s, const Answer &a, const std::wstring &file,
     HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
     if (f == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER to;
+    to.QuadPart = from;
+    SetFilePointerEx(f, to, 0, FILE_BEGIN);
     std::vector<char> buf(piece);
     bool ok = true;
     long long sent = 0;
@@ -311,14 +353,24 @@ void WebServer::Handle(uintptr_t s) {
         paths_.push_back(target);
         heads_.push_back(head.substr(0, head.find("\r\n\r\n") + 4));
         auto it = answers_.find(target);
-        if (it != answers_.end()) a = it->second;
+        if (it != answers_.end()) {
+            a = it->second;
+            if (it->second.times > 0 && --it->second.times == 0) answers_.erase(it);
+        }
     }
 
     std::wstring file = a.ownBody ? L"" : FileFor(root_, target);
     long long size = a.ownBody ? (long long)a.body.size() : SizeOf(file);
     bool missing = !a.ownBody && (file.empty() || size < 0);
     using K = Answer::Kind;
-    if (a.kind == K::Silent) {
+    if (a.kind == K::Cut && a.at < 0) {
+        if (a.reset) {
+            linger l = {1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
+        }
+        closesocket(c);
+        return;
+    } else if (a.kind == K::Silent) {
         Quiet(s);
     } else if (a.kind == K::Redirect) {
         std::string h = Head(a.status, 0, "Location: " + a.location + "\r\n" + a.headers);
@@ -327,10 +379,33 @@ void WebServer::Handle(uintptr_t s) {
         std::string h = Head(404, 9) + "not found";
         Send(s, h.data(), h.size());
     } else {
-        std::string h = Head(a.kind == K::Code ? a.status : 200, size, a.headers);
+        int status = a.kind == K::Code ? a.status : 200;
+        long long from = 0, length = size;
+        std::string extra = a.headers;
+        if (!a.ownBody) {
+            std::string etag, modified, range = Field(head, "range"), since = Field(head, "if-range");
+            Version(file, etag, modified);
+            extra += "ETag: " + etag + "\r\nLast-Modified: " + modified + "\r\nAccept-Ranges: bytes\r\n";
+            bool same = since.empty() || since == etag || since == modified;
+            if (range.rfind("bytes=", 0) == 0 && range.back() == '-' && same) {
+                from = atoll(range.c_str() + 6);
+                if (from >= size) {
+                    std::string h = Head(416, 0, "Content-Range: bytes */" + std::to_string(size) + "\r\n");
+                    Send(s, h.data(), h.size());
+                    shutdown(c, SD_SEND);
+                    closesocket(c);
+                    return;
+                }
+                status = 206;
+                length = size - from;
+                extra += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(size - 1) +
+                         "/" + std::to_string(size) + "\r\n";
+            }
+        }
+        std::string h = Head(status, length, extra);
         if (Send(s, h.data(), h.size())) {
-            long long limit = a.kind == K::Cut || a.kind == K::Stall ? a.at : size;
-            bool sent = SendBody(s, a, file, limit, a.kind == K::Trickle);
+            long long limit = a.kind == K::Cut || a.kind == K::Stall ? a.at : length;
+            bool sent = SendBody(s, a, file, from, limit, a.kind == K::Trickle);
             if (sent && a.kind == K::Stall) Quiet(s);
             if (a.kind == K::Cut && a.reset) {
                 linger l = {1, 0};  // closesocket then resets the connection

@@ -1,8 +1,10 @@
 // A small HTTP/1.1 server for tests, benchmarks and the standalone
 // tests/programs/webserver.exe: it listens on 127.0.0.1 (an ephemeral port by
 // default), serves the files of a folder, records every request, and answers
-// any chosen path in a chosen bad way. Every connection is closed after one
-// answer. Each connection runs on its own thread; Stop() ends them all, silent
+// any chosen path in a chosen bad way. Files are served as web servers serve
+// static files: with an ETag and a Last-Modified, and "Range: bytes=N-"
+// answered with 206 (416 past the end) unless "If-Range" names another
+// version. Every connection is closed after one answer. Each connection runs on its own thread; Stop() ends them all, silent
 // ones included, and every wait inside is bounded.
 #pragma once
 #include <atomic>
@@ -18,12 +20,14 @@ struct Answer {
     int status = 200;
     bool ownBody = false;  // body below instead of the file at the path
     std::string body;
-    long long at = 0;      // Cut, Stall: body bytes sent before the drop or the silence
+    long long at = 0;      // Cut, Stall: body bytes sent before the drop or the silence;
+                           // Cut below 0: dropped before the head
     bool reset = false;    // Cut: drop with a TCP reset rather than a close
     size_t chunk = 1;      // Trickle: bytes per piece ...
     int everyMs = 100;     // ... and the pause between pieces
     std::string location;  // Redirect
     std::string headers;   // extra header lines, each ending in CR LF
+    int times = 0;         // answers this many requests, then the path is served as usual; 0 = all
 
     static Answer WithStatus(int code, const std::string &body = "");  // this status and body
     static Answer Body(const std::string &body);                       // 200 with this body
@@ -33,6 +37,10 @@ struct Answer {
     static Answer Trickle(size_t chunk, int everyMs);
     static Answer RedirectTo(const std::string &location, int code = 302);
     static Answer Silent();  // reads the request, never answers
+    Answer &Times(int n) {
+        times = n;
+        return *this;
+    }
     Answer &WithHeaders(const std::string &h) {
         headers = h;
         return *this;
@@ -75,8 +83,8 @@ private:
     void AcceptLoop();
     void Handle(uintptr_t s);
     bool Send(uintptr_t s, const char *p, size_t n);
-    bool SendBody(uintptr_t s, const Answer &a, const std::wstring &file, long long limit,
-                  bool trickle);
+    bool SendBody(uintptr_t s, const Answer &a, const std::wstring &file, long long from,
+                  long long limit, bool trickle);
     void Quiet(uintptr_t s);  // waits, saying nothing, until Stop
 
     std::wstring root_;
