@@ -6,6 +6,7 @@
 //                                    whose manifest lists DIR's files as they
 //                                    are; "first": without DIR's record of
 //                                    verified files, as at a first start
+//   net_bench update DIR SITE        the same run, whatever the manifest lists
 //   net_bench forget DIR             deletes DIR's record of verified files
 // Prints "seconds=S" and what was done (digest, bytes, final status, files
 // hashed) on stdout.
@@ -19,6 +20,7 @@
 #include "app/state.h"
 #include "net/http.h"
 #include "net/netthread.h"
+#include "update/download.h"
 #include "update/hashrec.h"
 #include "update/md5.h"
 #include "update/update.h"
@@ -73,14 +75,15 @@ int main() {
         if (!HttpOpen(argv[2], &r)) return 1;
         HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
         if (f == INVALID_HANDLE_VALUE) return 1;
-        long long n = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...");
+        unsigned long long n = 0;
+        int whole = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...", &n);
         CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;
-        printf("seconds=%.6f\nbytes=%lld\n", t, n);
-        return n > 0 ? 0 : 1;
+        printf("seconds=%.6f\nbytes=%llu\n", t, n);
+        return whole == 1 ? 0 : 1;
     }
-    if (!lstrcmpW(argv[1], L"compare") && argc > 3) {
+    if ((!lstrcmpW(argv[1], L"compare") || !lstrcmpW(argv[1], L"update")) && argc > 3) {
         lstrcpynW(Dir, argv[2], PathLen);
         lstrcpynW(Site, argv[3], SiteLen);
         wsprintfW(SelfExe, L"%s\\VelmoraLauncher.exe", Dir);

@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "app/state.h"
+#include "net/retry.h"
 
 DWORD ReceiveMs = 30000;
 
@@ -22,7 +23,7 @@ void OpenNet() {
 // before the caller can set time-outs on it, and a root handle's receive
 // time-out does not reach it everywhere: a silent site could then hold the
 // launcher for good.
-static int Send(const wchar_t *url, HttpReq *r) {
+static int Send(const wchar_t *url, HttpReq *r, const wchar_t *head) {
     URL_COMPONENTSW u = {};
     u.dwStructSize = sizeof u;
     u.dwHostNameLength = 1;  // non-zero lengths ask for pointers into url
@@ -46,9 +47,11 @@ static int Send(const wchar_t *url, HttpReq *r) {
         InternetSetOptionW(r->req, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
         InternetSetOptionW(r->req, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
         InternetSetOptionW(r->req, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
-        if (HttpSendRequestW(r->req, 0, 0, 0, 0)) return 1;
+        if (HttpSendRequestW(r->req, head, head ? (DWORD)-1L : 0, 0, 0)) return 1;
     }
+    DWORD error = GetLastError();  // before the handles' closing can change it
     HttpClose(r);
+    r->error = error;
     return 0;
 }
 
@@ -56,6 +59,29 @@ static DWORD Code(HINTERNET req) {
     DWORD code = 0, len = sizeof code;
     HttpQueryInfoW(req, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &len, 0);
     return code;
+}
+
+DWORD HttpCode(HttpReq *r) { return Code(r->req); }
+
+int HttpField(HttpReq *r, DWORD query, wchar_t *out, int cap) {
+    DWORD len = (DWORD)cap * sizeof(wchar_t);
+    if (cap < 1) return 0;
+    if (!HttpQueryInfoW(r->req, query, out, &len, 0) || len / sizeof(wchar_t) >= (DWORD)cap) {
+        out[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+long long HttpLength(HttpReq *r) {
+    wchar_t v[32];
+    if (!HttpField(r, HTTP_QUERY_CONTENT_LENGTH, v, 32) || !v[0]) return -1;
+    long long n = 0;
+    for (const wchar_t *c = v; *c; c++) {
+        if (*c < L'0' || *c > L'9' || n > (1LL << 50)) return -1;
+        n = n * 10 + (*c - L'0');
+    }
+    return n;
 }
 
 // The address a redirect points to, resolved against the one it came from;
@@ -77,13 +103,14 @@ static int Secure(const wchar_t *url) {
     return 1;
 }
 
-int HttpOpen(const wchar_t *url, HttpReq *r) {
+int HttpOpen(const wchar_t *url, HttpReq *r, const wchar_t *head) {
     r->con = r->req = 0;
+    r->error = 0;
     if (!Net || lstrlenW(url) >= UrlMax) return 0;
     wchar_t at[UrlMax], next[UrlMax];
     lstrcpyW(at, url);
     for (int hop = 0;; hop++) {
-        if (!Send(at, r)) return 0;
+        if (!Send(at, r, head)) return 0;
         if (!Next(r, at, next)) return 1;  // the final answer, whatever its status
         HttpClose(r);
         // Once on HTTPS, a redirect to plain HTTP would let anyone on the way
@@ -99,18 +126,43 @@ void HttpClose(HttpReq *r) {
     r->con = r->req = 0;
 }
 
-int HttpGet(const wchar_t *url, char *buf, int cap) {
-    if (cap < 1) return -1;
+// One try of HttpGet; *again tells whether a second one may do better.
+static int GetOnce(const wchar_t *url, char *buf, int cap, int *again) {
     HttpReq r;
-    if (!HttpOpen(url, &r)) return -1;
+    DWORD start = GetTickCount();
+    *again = 0;
+    if (!HttpOpen(url, &r)) {
+        // A site that takes the connection and then says nothing is down
+        // all the same: it is not waited for twice. (Wine reports the
+        // time-out as an aborted connection, so the clock tells.)
+        *again = Lost(r.error) && GetTickCount() - start < ReceiveMs;
+        return -1;
+    }
     int got = -1;
-    if (Code(r.req) == 200) {
-        got = 0;
+    DWORD code = Code(r.req);
+    if (code == 200) {
+        long long length = HttpLength(&r);
         DWORD n;
-        while (got < cap - 1 && InternetReadFile(r.req, buf + got, cap - 1 - got, &n) && n)
+        BOOL read = TRUE;
+        got = 0;
+        while (got < cap - 1 && (read = InternetReadFile(r.req, buf + got, cap - 1 - got, &n)) && n)
             got += (int)n;
         buf[got] = 0;
+        *again = got < cap - 1 && (!read || got < length);
+    } else {
+        *again = RetryCode(code);
     }
     HttpClose(&r);
     return got;
+}
+
+int HttpGet(const wchar_t *url, char *buf, int cap) {
+    if (cap < 1) return -1;
+    int again, got = GetOnce(url, buf, cap, &again);
+    if (!again) return got;
+    // A second failure with no body at all has left buf alone: the first
+    // try's short body, if any, is still there to return.
+    RetryWait(1);
+    int second = GetOnce(url, buf, cap, &again);
+    return second >= 0 ? second : got;
 }

@@ -28,17 +28,31 @@ void OpenNet();
 struct HttpReq {
     HINTERNET con;
     HINTERNET req;
+    DWORD error;  // when HttpOpen failed: WinINet's error, 0 for a refused redirect
 };
 
 // Sends a GET for an absolute http:// or https:// URL on Net, following up to
-// RedirectMax redirects, never one from https:// to http://. Returns 0 (and
-// nothing to close) when the URL is malformed, no answer arrived, the
-// redirects go on and on, or one would leave HTTPS.
+// RedirectMax redirects, never one from https:// to http://. head: extra
+// request lines, each ending in CR LF (sent again after each redirect), or 0.
+// Returns 0 (and nothing to close) when the URL is malformed, no answer
+// arrived, the redirects go on and on, or one would leave HTTPS.
 enum { RedirectMax = 10, UrlMax = 2048 };
-int HttpOpen(const wchar_t *url, HttpReq *r);
+int HttpOpen(const wchar_t *url, HttpReq *r, const wchar_t *head = 0);
 void HttpClose(HttpReq *r);
+
+// The status code of the answer, 0 when it has none.
+DWORD HttpCode(HttpReq *r);
+// The value of one response header (an HTTP_QUERY_ level such as
+// HTTP_QUERY_ETAG) into out of cap units: 1, or 0 with out empty when the
+// answer has no such header or it does not fit.
+int HttpField(HttpReq *r, DWORD query, wchar_t *out, int cap);
+// The body's announced length (Content-Length), -1 when none was announced.
+long long HttpLength(HttpReq *r);
 
 // The body of url into buf when the final status is 200: returns its length,
 // at most cap - 1, with a NUL stored behind it. A body cut short counts as far
 // as it came. -1 for any other status or no answer; buf is then untouched.
+// A connection lost before the body's end, or a busy server (RetryCode), is
+// asked once more after a short wait; a site that cannot be reached at all
+// is not (net/retry.h).
 int HttpGet(const wchar_t *url, char *buf, int cap);

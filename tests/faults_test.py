@@ -5,7 +5,7 @@ then the launcher is killed hard at chosen moments, closed in the middle of a
 download, and run on a full disk (a small tmpfs mapped as drive V:, which root
 mounts). After every run each listed file is wholly old or wholly new and a
 launcher stands under its own name; each scenario ends with a run to its end,
-which leaves no ".novo" nor ".old" and starts the game in its folder by Enter.
+which leaves no ".novo", ".retomar" nor ".old" and starts the game in its folder by Enter.
 Prints "fault matrix: N of M scenarios held", also into
 build/x64/faults/summary.txt, which 'make test' shows."""
 import os
@@ -147,7 +147,7 @@ def killed_while_launcher_downloads(env):
 def closed_during_a_download(env):
     """The player closes the window with seconds of a download to go: the
     launcher ends at once, the file keeps its old content, the next start
-    finishes the update."""
+    asks only for the rest of it and finishes the update."""
     g = Game(env, FAULTS, "closed")
     g.publish("a.bin", b"a nova", b"a antiga")
     g.publish("grande.pak", noise(15, 8 << 20), noise(16, 1000))
@@ -167,7 +167,16 @@ def closed_during_a_download(env):
     g.check_whole()
     g.check_new(["a.bin"])
     g.check_old(["grande.pak"])
-    normal_run_completes(g)
+    got = os.path.getsize(novo)
+    g.assert_(os.path.exists(g.path("grande.pak") + ".retomar"), "no record beside the partial")
+    with Site(env, g.site) as site:
+        g.run(site.url)
+        heads = [h for h in site.heads() if h.startswith("GET /update/files/grande.pak ")]
+    g.check_whole()
+    g.check_new()
+    g.check_clean()
+    g.assert_(len(heads) == 1 and "\r\nRange: bytes=%d-\r\n" % got in heads[0] and "\r\nIf-Range: " in heads[0],
+              "the next start asked: %s" % heads)
 
 
 def full_disk(env, disk):

@@ -38,7 +38,7 @@ class Lista(unittest.TestCase):
 
     def test_a_tree_is_listed_in_byte_order_and_copied_where_the_launcher_asks(self):
         names = ["main.exe", "data/mapa.dat", "Pasta Com Espaço/leia-me.txt", "Música/tema ção.ogg", "a/b/c/d/fundo.bin",
-                 "vazio.txt", "x" * 199, "console.txt", "LPT10", "novo.txt.novos", "sem.exe.old", "dados.old"]
+                 "vazio.txt", "x" * 199, "console.txt", "LPT10", "novo.txt.novos", "retomar.txt", "sem.exe.old", "dados.old"]
         # Lengths around MD5's 64-byte block and its padding, and one of a MiB.
         for i, n in enumerate(names):
             self.put(n, data=bytes((k * 7 + i) & 255 for k in range((0, 1, 55, 56, 57, 63, 64, 65, 120, 1 << 20, 3, 4, 5)[i])))
@@ -62,7 +62,7 @@ class Lista(unittest.TestCase):
         bad = ["a..b.txt", "pasta..x/f", "dois:pontos", "barra\\invertida", "com|barra", "cerquilha#1", "cem%25",
                "nova\nlinha", "aspas\"", "menor<", "estrela*", "interroga?", "espaço no fim /f", "ponto no fim./f",
                "CON", "con.txt", "Aux.dat", "pasta/NUL", "com1.bin", "LPT9", "lpt1.log/f", "COM0", "lpt0.txt", "COM\u00b9",
-               "conin$", "CONOUT$.log", "a.novo", "dados/B.NOVO", "x" * 200]
+               "conin$", "CONOUT$.log", "a.novo", "dados/B.NOVO", "a.bin.retomar", "dados/B.Retomar", "x" * 200]
         for name in bad:
             with self.subTest(name=name):
                 shutil.rmtree(self.client, ignore_errors=True)

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The launcher's main job, end to end, against the demo site (make demo).
 
-Serves build/demo/site on loopback, prepares a demo game folder whose copy of
-the client is out of date, and runs the launcher under Wine: it reads the
-status feed, checks the manifest's signature against the demo key built into
-it (build/demo-x64, 'make demo-launcher'), downloads and verifies what differs, and Play starts the stand-in
+Serves build/demo/site with nginx on loopback, prepares a demo game folder
+whose copy of the client is out of date, and runs the launcher under Wine: it
+reads the status feed, checks the manifest's signature against the demo key
+built into it (build/demo-x64, 'make demo-launcher'), downloads and verifies
+what differs, and Play starts the stand-in
 game. With DISPLAY set the person drives the window; without one the demo runs
 on a private Xvfb, clicks Play itself once the update is done, and saves
 screenshots to build/demo/. Everything it started is stopped at the end."""
@@ -18,6 +19,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
+import nginx  # noqa: E402
 import winenv  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build")
@@ -32,6 +34,7 @@ PROBE = os.path.join(BUILD, "x64", "testprograms", "probe.exe")
 GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
 RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
+
 
 
 def manifest():
@@ -101,26 +104,34 @@ def main():
     for old in os.listdir(SHOTS):
         if old.endswith(".png"):
             os.unlink(os.path.join(SHOTS, old))
-    interactive = bool(os.environ.get("DISPLAY"))
     entries = manifest()
+    server = nginx.Nginx(SITE, os.path.join(DEMO, "nginx"), rate=RATE)
+    try:
+        return demo(server, entries)
+    finally:
+        server.stop()
+
+
+def demo(server, entries):
+    interactive = bool(os.environ.get("DISPLAY"))
+    prepare(server.port)
+    before = {name: md5(local(name)) for name, _ in entries}
     record = os.path.join(DEMO, "standin.log")
     if os.path.exists(record):
         os.unlink(record)
+    print("demo: site %s served by nginx (logs in %s), game folder %s"
+          % (server.url, os.path.relpath(server.work, ROOT), os.path.relpath(GAME_DIR, ROOT)))
+    with open(KEYS) as f:
+        key_id = f.read().split()[2]
+    with open(os.path.join(SITE, "update", "lista.txt.sig")) as f:
+        serial = f.read().split("\n")[2].split()[1]
+    print("demo: the launcher trusts the demo key %s; the site's manifest is signed with it, serial %s"
+          % (key_id, serial))
+    print("demo: out of date or missing: %s" % ", ".join(
+        n for n, m in entries if before[n] != m))
+
     ok = True
     with winenv.session(BUILD) as env:
-        # Game files go out at RATE, slowly enough to watch the bar move.
-        server = winenv.Site(env, SITE, {"/update/files/*": "trickle:%d:50" % (RATE // 20)})
-        port = int(server.url.rsplit(":", 1)[1])
-        prepare(port)
-        before = {name: md5(local(name)) for name, _ in entries}
-        print("demo: site http://127.0.0.1:%d, game folder %s" % (port, os.path.relpath(GAME_DIR, ROOT)))
-        with open(KEYS) as f:
-            key_id = f.read().split()[2]
-        with open(os.path.join(SITE, "update", "lista.txt.sig")) as f:
-            serial = f.read().split("\n")[2].split()[1]
-        print("demo: the launcher trusts the demo key %s; the site's manifest is signed with it, serial %s"
-              % (key_id, serial))
-        print("demo: out of date or missing: %s" % ", ".join(n for n, m in entries if before[n] != m))
         env["VELMORA_STANDIN_LOG"] = winenv.win_path(record)
         launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,
                                 log=os.path.join(DEMO, "launcher.log"))
@@ -159,7 +170,6 @@ def main():
             if launcher.poll() is None:
                 launcher.kill()
                 ok = False
-            server.stop()
 
     after = {name: md5(local(name)) for name, _ in entries}
     updated = [n for n, m in entries if before[n] != m and after[n] == m]
@@ -175,7 +185,9 @@ def main():
     else:
         ok = False
         print("demo: the game was not started")
-    print("demo: launcher exit code %s; %d requests served" % (launcher.returncode, len(server.paths())))
+    print("demo: launcher exit code %s; nginx served %d requests, %d bytes of files"
+          % (launcher.returncode, len(server.log()), sum(r["body"] for r in server.log()
+                                                          if r["path"].startswith("/update/files/"))))
     return 0 if ok and launcher.returncode == 0 else 1
 
 

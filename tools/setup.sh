@@ -6,7 +6,7 @@
 set -e
 PACKAGES="cmake ninja-build make mingw-w64 wine wine64 wine32:i386 xvfb xdotool imagemagick googletest
 python3 python3-cairo python3-fonttools python3-numpy fontconfig fonts-open-sans curl clang
-libclang-rt-dev python3-cryptography libssl-dev"
+libclang-rt-dev python3-cryptography libssl-dev nginx"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -16,6 +16,9 @@ done
 # npm fetches the pinned Cinzel font package; any npm will do, Debian's or not.
 command -v npm >/dev/null 2>&1 || missing="$missing npm"
 [ -z "$missing" ] && exit 0
+# The tests and the demo run nginx themselves, unprivileged on a loopback
+# port; the system's own nginx service is not needed (where the package starts
+# it, it serves port 80 as Debian configures it).
 echo "setup: installing$missing"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo

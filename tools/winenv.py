@@ -99,6 +99,12 @@ class Site:
             return [h.split(b" ")[1].decode() for h in f.read().split(b"\r\n\r\n") if h]
         return []
 
+    def heads(self):
+        """Every request's whole head so far, in order."""
+        with contextlib.suppress(FileNotFoundError), open(self.log, "rb") as f:
+            return [h.decode("utf-8", "replace") + "\r\n\r\n" for h in f.read().split(b"\r\n\r\n") if h]
+        return []
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.kill()

@@ -4,15 +4,16 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/download.h"
 #include "update/hashrec.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/partial.h"
 #include "update/selfswap.h"
 #include "update/signature.h"
 
 // The run's texts, in the order a run can show them.
 #define TXT_CHECKING L"Verificando atualiza\u00e7\u00f5es..."
-#define TXT_FETCHING L"Baixando %s (%d de %d)..."
 #define TXT_NO_LIST L"N\u00e3o foi poss\u00edvel verificar atualiza\u00e7\u00f5es. Voc\u00ea pode jogar mesmo assim."
 #define TXT_NO_FILE L"Falha ao baixar atualiza\u00e7\u00e3o. Tente de novo mais tarde."
 #define TXT_CORRUPT L"Arquivo de atualiza\u00e7\u00e3o corrompido. Tente de novo."
@@ -24,18 +25,12 @@
 
 enum {
     ListCap = 65536,  // the manifest is read up to 65535 bytes
-    // Every read through WinINet has a fixed cost; 128 KiB pieces keep it
-    // small beside the data (32 KiB ones halve the throughput under Wine)
-    // and still give a moving progress bar on slow lines.
-    XferLen = 131072,
     // Site, "/update/files/" and a name of 199 bytes each of which may become
     // "%XX": always fits, still checked.
     UrlLen = 1024,
-    TextLen = 256,  // "Baixando" with a 199-unit name; Publish bounds it to Status
 };
 
 static char List[ListCap];
-static char Xfer[XferLen];
 static ManifestEntry E[EntryMax];
 static int Need, Index;
 // In 64 bits: 256 sizes of up to 4 GiB each must neither wrap nor overflow
@@ -96,58 +91,31 @@ static void MakeFolders(const wchar_t *path) {
     }
 }
 
-long long SaveBody(HttpReq *r, HANDLE f, const wchar_t *text) {
-    long long saved = 0;
-    DWORD n, w;
-    while (InternetReadFile(r->req, Xfer, XferLen, &n) && n) {
-        // A full disk ends the transfer; the MD5 check then rejects the file.
-        if (!WriteFile(f, Xfer, n, &w, 0) || w != n) break;
-        saved += n;
-        Done += n;
-        Publish(text, Permille(Done));
-    }
-    return saved;
-}
+void ShowFetch(const wchar_t *text, unsigned long long have) { Publish(text, Permille(Done + have)); }
 
 // Downloads, verifies and places one entry; returns the failure text or 0.
 static const wchar_t *Fetch(ManifestEntry *e) {
-    wchar_t path[PathLen], temp[PathLen], url[UrlLen], text[TextLen];
+    wchar_t path[PathLen], temp[PathLen], url[UrlLen];
     int at = LocalPath(Dir, e->name, path, PathLen);
     // A path too long for the platform's fields cannot be written safely:
     // the run stops rather than leave that file out unannounced.
-    if (!at || !Join(temp, PathLen, path, L".novo")) return TXT_NO_FILE;
+    if (!at || !Join(temp, PathLen, path, L".novo") || !FileUrl(url, e->name)) return TXT_NO_FILE;
     const wchar_t *name = path + lstrlenW(Dir) + 1;
-    wsprintfW(text, TXT_FETCHING, name, ++Index, Need);
-    Publish(text, Permille(Done));
-
-    // The temporary file comes before the request: when it cannot be made (a
+    MakeFolders(path);
+    unsigned long long size = 0;
+    switch (Download(e, url, temp, name, ++Index, Need, &size)) {
+    // The temporary file comes before any request: when it cannot be made (a
     // folder or a busy file under its name, a file where a folder must be),
     // no download could ever be placed, and retrying would not help the player.
-    MakeFolders(path);
-    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    if (f == INVALID_HANDLE_VALUE) return TXT_IN_USE;
-    HttpReq r;
-    int opened = FileUrl(url, e->name) && HttpOpen(url, &r);
-    if (opened) {
-        // Any answer is saved, an error page too: the MD5 tells it apart.
-        SaveBody(&r, f, text);
-        HttpClose(&r);
+    case GotNoTemp: return TXT_IN_USE;
+    case GotNoAnswer: return TXT_NO_FILE;
+    case GotBad: return TXT_CORRUPT;
     }
-    CloseHandle(f);
-    if (!opened) {
-        DeleteFileW(temp);
-        return TXT_NO_FILE;
-    }
-    if (!Md5Matches(temp, e->md5)) {
-        DeleteFileW(temp);
-        return TXT_CORRUPT;
-    }
+    Done += size;
     int placed = lstrcmpiW(path, SelfExe) == 0 ? ReplaceSelf(temp)
                                                 : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
-    if (!placed) {
-        DeleteFileW(temp);
-        return TXT_IN_USE;
-    }
+    DropPartial(temp);  // the record, and the download when it could not be placed
+    if (!placed) return TXT_IN_USE;
     Remember(e->name, path, e->md5);
     return 0;
 }
@@ -178,23 +146,26 @@ void UpdateFiles() {
     }
     LoadRecord();
 
-    // Comparison pass, silent: the window keeps its busy band. A temporary
-    // file that a killed launcher left behind is never resumed; it goes now,
-    // also when this run does not fetch that file again.
+    // Comparison pass, silent: the window keeps its busy band.
     for (int i = 0; i < n; i++) {
         wchar_t path[PathLen], temp[PathLen];
         int at = LocalPath(Dir, E[i].name, path, PathLen);
-        if (at && Join(temp, PathLen, path, L".novo")) DeleteFileW(temp);
+        int temped = at && Join(temp, PathLen, path, L".novo");
         if (at && CheckFile(E[i].name, path, E[i].md5)) {
             E[i].name[0] = 0;  // current
         } else {
             Need++;
             Total += E[i].size;
         }
+        // A partial download stays only for a file still to fetch, with a
+        // record of this very entry; any other goes now, also when this run
+        // stops before reaching its file.
+        if (temped) KeepPartial(temp, E[i].name[0] ? E[i].md5 : 0, E[i].size);
     }
 
     // The run stops at the first failure: files already placed stay, the
-    // failing one's temporary file is gone, later ones are not attempted.
+    // failing one's temporary file stays only as a partial the next run can
+    // resume, later ones are not attempted.
     for (int i = 0; i < n; i++) {
         if (!E[i].name[0]) continue;
         if (const wchar_t *fail = Fetch(&E[i])) {

@@ -9,8 +9,6 @@
 // unverified, and never leaves the folder without a launcher.
 void UpdateFiles();
 
-// The download path: streams the body of an open request into the file f,
-// publishing text with the run's progress after every piece. Returns the
-// bytes written; a write that fails ends the transfer. Whether the file is
-// whole is for its MD5 to say.
-long long SaveBody(HttpReq *r, HANDLE f, const wchar_t *text);
+// Publishes text with the run's progress: the bytes of the files already
+// placed and have bytes of the one being fetched.
+void ShowFetch(const wchar_t *text, unsigned long long have);

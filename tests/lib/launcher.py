@@ -161,7 +161,7 @@ class Game:
 
     def check_clean(self):
         left = [os.path.relpath(os.path.join(d, f), self.game)
-                for d, _, names in os.walk(self.game) for f in names if f.endswith((".novo", ".old"))]
+                for d, _, names in os.walk(self.game) for f in names if f.endswith((".novo", ".retomar", ".old"))]
         self.assert_(not left, "temporary files left: %s" % ", ".join(left))
 
     def check_new(self, names=None):

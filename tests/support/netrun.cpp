@@ -5,13 +5,18 @@
 #include "app/state.h"
 #include "net/http.h"
 #include "net/netthread.h"
+#include "net/retry.h"
 
 static Publications Seen;
+static std::vector<DWORD> Waited;
+
+static void WINAPI RecordWait(DWORD ms) { Waited.push_back(ms); }
 
 void NetRun::SetUp() {
     ResetState();
     if (!Net) OpenNet();
     PublishHook = [](const wchar_t *status, int progress) { Seen.emplace_back(status, progress); };
+    Pause = RecordWait;
     std::wstring test = Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
     site = FreshDir(L"site-" + test);
     ASSERT_TRUE(server.Start(site));
@@ -51,7 +56,9 @@ std::string NetRun::In(const std::string &name) { return ReadBytes(Game(name)); 
 Publications NetRun::Run() {
     if (!manifest.empty()) WriteBytes(site + L"\\update\\lista.txt", manifest);
     Seen.clear();
+    Waited.clear();
     NetThread(0);
+    waits = Waited;
     msgs.clear();
     for (MSG m; PeekMessageW(&m, Wnd, WM_NETSTATE, WM_NETSTATE, PM_REMOVE);) msgs.push_back(m.wParam);
     return Seen;

@@ -1,7 +1,8 @@
 // The one network fixture: a game folder and a site folder named after the
 // test, the site served by the tests' web server, and runs of the network
 // thread as the launcher runs it, with every (Status, Progress) pair the
-// window is told of and every WM_NETSTATE it receives recorded.
+// window is told of, every WM_NETSTATE it receives and every wait between
+// tries recorded.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ protected:
     WebServer server;
     std::string manifest;     // written to the site by Run() when not empty
     std::vector<WPARAM> msgs;  // the wParam of each WM_NETSTATE of the last run
+    std::vector<DWORD> waits;  // the waits between tries the last run asked for (ms), never spent
 
     void SetUp() override;
     void UseFolder(const std::wstring &dir);  // the game folder (Dir, SelfExe)

@@ -127,6 +127,8 @@ bool CheckName(const std::string &name) {
     std::string upper = Upper(name);
     if (upper.size() >= 5 && upper.compare(upper.size() - 5, 5, ".NOVO") == 0)
         bad("names ending in \".novo\" collide with the launcher's temporary downloads");
+    if (upper.size() >= 8 && upper.compare(upper.size() - 8, 8, ".RETOMAR") == 0)
+        bad("names ending in \".retomar\" collide with the launcher's records of partial downloads");
     if (name.find('\\') != std::string::npos) bad("a backslash would become a folder separator on Windows");
     if (name.find('|') != std::string::npos) bad("a \"|\" would end the name in the manifest");
     if (name.find('#') != std::string::npos || name.find('%') != std::string::npos)

@@ -1,0 +1,394 @@
+// Update runs on a bad network: tries made again, partial downloads resumed
+// in the same run and in the next one, and the feed's and the manifest's one
+// retry, against the test web server (which serves ranges as web servers do
+// and makes the faults nginx cannot). What is checked is what the server was
+// asked, what lands in the game folder and what the player reads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "net/http.h"
+#include "net/netthread.h"
+#include "support/netrun.h"
+
+namespace {
+
+const std::string Old = "a versão que o jogador tem";
+const size_t Size = 300000;  // over two of the launcher's transfer pieces
+
+// Bytes that differ at every offset, so that a piece out of place shows.
+std::string Noise(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245u + 12345u;
+        s[i] = (char)(seed >> 16);
+    }
+    return s;
+}
+
+// The value of a header in a request head, "" when absent.
+std::string Field(const std::string &head, const std::string &name) {
+    size_t at = head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return "";
+    at += name.size() + 4;
+    return head.substr(at, head.find("\r\n", at) - at);
+}
+
+std::string Ranges(const std::vector<std::string> &v) {
+    std::string out;
+    for (const std::string &r : v) out += "[" + r + "] ";
+    return out;
+}
+
+class Net : public NetRun {
+public:  // the cases' lambdas reach in
+    using NetRun::Game;
+    using NetRun::server;
+    using NetRun::site;
+    std::string data = Noise(Size, 7);
+    DWORD receive = ReceiveMs;
+    size_t mark = 0;  // requests before the last run
+
+    void TearDown() override { ReceiveMs = receive; }
+
+    // The site lists a.bin with content; the player has Old.
+    void Publish(const std::string &content) {
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\a.bin", content));
+        manifest = "a.bin|" + Md5Of(content) + "|" + std::to_string(content.size()) + "\n";
+        WriteBytes(site + L"\\update\\lista.txt", manifest);
+    }
+    // One run of the network thread from the launcher's first state; the
+    // server's answers stay as they are.
+    Publications Run() {
+        mark = server.Heads().size();
+        ResetState();
+        return NetRun::Run();
+    }
+    // The Range asked by each request for a.bin in the last run, in order
+    // ("" = the whole file).
+    std::vector<std::string> Asked() {
+        std::vector<std::string> out, heads = server.Heads();
+        for (size_t i = mark; i < heads.size(); i++)
+            if (heads[i].rfind("GET /update/files/a.bin ", 0) == 0) out.push_back(Field(heads[i], "Range"));
+        return out;
+    }
+    int Requests(const std::string &path) {
+        std::vector<std::string> p = server.Paths();
+        return (int)std::count(p.begin() + mark, p.end(), path);
+    }
+    // The game file is the player's old one or the new one, never anything else.
+    void ExpectWhole(const std::string &want) {
+        std::string in = ReadBytes(Game("a.bin"));
+        EXPECT_TRUE(in == Old || in == data) << "a.bin holds " << in.size() << " other bytes";
+        EXPECT_TRUE(in == want) << (in == Old ? "a.bin is still the old one" : "a.bin is the new one");
+    }
+    void ExpectNoPartial() {
+        EXPECT_FALSE(Exists(Game("a.bin.novo")));
+        EXPECT_FALSE(Exists(Game("a.bin.retomar")));
+    }
+    // A run in which every try of a.bin is cut after cut bytes: the partial it
+    // leaves is 4 x cut bytes, for a later run to resume.
+    void LeavePartial(long long cut) {
+        server.On("/update/files/a.bin", Rule::CutAt(cut));
+        Run();
+        server.Forget();
+        ASSERT_TRUE(ReadBytes(Game("a.bin.novo")) == data.substr(0, 4 * cut)) << "no partial of " << 4 * cut;
+    }
+};
+
+// ---- Retries within a run --------------------------------------------------------
+
+struct RetryCase {
+    const char *what;
+    Rule answer;                    // how a.bin is answered, Times(n) for the first n tries
+    std::vector<std::string> ranges;  // the Range of each request ("?" = any)
+    std::wstring text;                // the run's last text; Updated = with the new file
+    size_t waits;                     // waits between tries
+    long long kept;                   // bytes of the partial left for the next run
+};
+
+TEST_F(Net, RetriesOfAFile) {
+    std::string garbage = Noise(Size, 99);
+    WebServer gone;  // a server that is no more: its connections are refused
+    ASSERT_TRUE(gone.Start(L""));
+    std::string down = Utf8(gone.Base()) + "/a.bin";
+    gone.Stop();
+    const std::vector<std::string> one = {""}, two = {"", ""}, four = {"", "", "", ""};
+    RetryCase cases[] = {
+        {"dropped at a chosen byte, then served", Rule::CutAt(70000).Times(1), {"", "bytes=70000-"},
+         Updated, 1, 0},
+        {"reset before the first byte, then served", Rule::CutAt(-1, true).Times(1), two, Updated, 1, 0},
+        {"reset after the head, then served", Rule::CutAt(0, true).Times(1), two, Updated, 1, 0},
+        {"503, then served", Rule::Status(503, "ocupado").Times(1), two, Updated, 1, 0},
+        {"silent, then served", Rule::Silent().Times(1), two, Updated, 1, 0},
+        {"stalled half way, then served", Rule::StallAt(150000).Times(1), {"", "?"}, Updated, 1, 0},
+        {"404", Rule::Status(404, "<html>não achei</html>"), one, Corrupt, 0, 0},
+        {"403", Rule::Status(403, "proibido"), one, Corrupt, 0, 0},
+        {"four drops in a row", Rule::CutAt(30000), {"", "bytes=30000-", "bytes=60000-", "bytes=90000-"},
+         Corrupt, 3, 120000},
+        {"a drop after every 140000 bytes", Rule::CutAt(140000), {"", "bytes=140000-", "bytes=280000-"},
+         Updated, 2, 0},
+        {"four 503s in a row", Rule::Status(503, "ocupado"), four, Corrupt, 3, 0},
+        {"no connection four times", Rule::RedirectTo(down), four, NoFile, 3, 0},
+        {"a whole file with the wrong MD5, then the right one", Rule::Body(garbage).Times(1), two, Updated, 0, 0},
+        {"the wrong MD5 twice", Rule::Body(garbage), two, Corrupt, 0, 0},
+    };
+    ReceiveMs = 1500;  // the silent and stalled answers end this soon
+    for (const RetryCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileW(Game("a.bin.novo").c_str());
+        DeleteFileW(Game("a.bin.retomar").c_str());
+        ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
+        Publish(data);
+        server.Forget();
+        server.On("/update/files/a.bin", c.answer);
+        Publications pubs = Run();
+
+        std::vector<std::string> asked = Asked();
+        ASSERT_EQ(asked.size(), c.ranges.size()) << Ranges(asked);
+        for (size_t i = 0; i < asked.size(); i++)
+            if (c.ranges[i] != "?") EXPECT_EQ(asked[i], c.ranges[i]) << "request " << i + 1;
+        // A range goes with the version it continues.
+        for (const std::string &h : server.Heads())
+            if (!Field(h, "Range").empty()) EXPECT_FALSE(Field(h, "If-Range").empty()) << h;
+        EXPECT_EQ(pubs.back(), std::make_pair(c.text, 1000));
+        ExpectWhole(c.text == Updated ? data : Old);
+        EXPECT_EQ(waits.size(), c.waits);
+        if (c.kept) {
+            EXPECT_TRUE(ReadBytes(Game("a.bin.novo")) == data.substr(0, c.kept)) << "no partial of " << c.kept;
+        } else {
+            ExpectNoPartial();
+        }
+    }
+}
+
+// About 1, 2 and 4 s between the four tries, and the try shown as it is made.
+TEST_F(Net, TheWaitsAndTheStatusLineOfRetries) {
+    ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
+    Publish(data);
+    server.On("/update/files/a.bin", Rule::Status(503));
+    Publications pubs = Run();
+    ASSERT_EQ(waits.size(), 3u);
+    DWORD about[] = {1000, 2000, 4000};
+    for (int i = 0; i < 3; i++) {
+        EXPECT_GE(waits[i], about[i] / 2) << i;
+        EXPECT_LE(waits[i], about[i] * 3 / 2) << i;
+    }
+    std::vector<std::wstring> shown;
+    for (const auto &p : pubs)
+        if (shown.empty() || shown.back() != p.first) shown.push_back(p.first);
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L"Verificando atualizações...", L"Baixando a.bin (1 de 1)...",
+                                                 L"Baixando a.bin (1 de 1)... nova tentativa 1 de 3",
+                                                 L"Baixando a.bin (1 de 1)... nova tentativa 2 de 3",
+                                                 L"Baixando a.bin (1 de 1)... nova tentativa 3 de 3", Corrupt}));
+}
+
+// A name as long as a manifest allows still shows the try and the counts.
+TEST_F(Net, ALongNameKeepsTheCountsOnTheStatusLine) {
+    std::string name = std::string(100, 'p') + "/" + std::string(40, 'q') + ".bin";
+    std::wstring path = site + L"\\update\\files\\" + std::wstring(100, L'p');
+    CreateDirectoryW(path.c_str(), 0);
+    ASSERT_TRUE(WriteBytes(path + L"\\" + std::wstring(40, L'q') + L".bin", "x"));
+    WriteBytes(site + L"\\update\\lista.txt", name + "|" + Md5Of("x") + "|1\n");
+    server.On("/update/files/" + name, Rule::Status(503).Times(1));
+    Publications pubs = Run();
+    bool seen = false;
+    for (const auto &p : pubs) {
+        EXPECT_LT(p.first.size(), (size_t)StatusLen);
+        if (p.first.find(L"... nova tentativa 1 de 3") != std::wstring::npos) {
+            seen = true;
+            EXPECT_EQ(p.first.find(L"Baixando ..."), 0u) << Utf8(p.first);
+            EXPECT_NE(p.first.find(std::wstring(40, L'q') + L".bin (1 de 1)..."), std::wstring::npos);
+        }
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(pubs.back().first, Updated);
+}
+
+// ---- Resume in a later run -----------------------------------------------------------
+
+struct ResumeCase {
+    const char *what;
+    void (*change)(Net *t);           // what happens between the two runs
+    std::vector<std::string> ranges;  // the second run's requests
+};
+
+TEST_F(Net, ResumeInTheNextRun) {
+    // The answers below stand for the first request of the second run only.
+    ResumeCase cases[] = {
+        {"206 with the right range", [](Net *) {}, {"bytes=200000-"}},
+        {"206 starting elsewhere", [](Net *t) {
+             t->server.On("/update/files/a.bin", Rule::Status(206, t->data.substr(150000))
+                                                     .Header("Content-Range: bytes 150000-299999/300000")
+                                                     .Times(1));
+         }, {"bytes=200000-", ""}},
+        {"206 with another total", [](Net *t) {
+             t->server.On("/update/files/a.bin", Rule::Status(206, t->data.substr(200000))
+                                                     .Header("Content-Range: bytes 200000-299999/400000")
+                                                     .Times(1));
+         }, {"bytes=200000-", ""}},
+        {"206 of another version of the file", [](Net *t) {
+             t->server.On("/update/files/a.bin", Rule::Status(206, t->data.substr(200000))
+                                                     .Header("Content-Range: bytes 200000-299999/300000")
+                                                     .Header("ETag: \"outra\"")
+                                                     .Times(1));
+         }, {"bytes=200000-", ""}},
+        {"200 instead of 206", [](Net *t) { t->server.On("/update/files/a.bin", Rule::Body(t->data).Times(1)); },
+         {"bytes=200000-"}},
+        {"416", [](Net *t) { t->server.On("/update/files/a.bin", Rule::Status(416).Times(1)); },
+         {"bytes=200000-", ""}},
+        {"If-Range with a changed file", [](Net *t) {
+             Sleep(20);  // a later time: another version of the file, with the same bytes
+             WriteBytes(t->site + L"\\update\\files\\a.bin", t->data);
+         }, {"bytes=200000-"}},
+        {"a partial larger than the manifest size", [](Net *t) {
+             WriteBytes(t->Game("a.bin.novo"), t->data + "x");
+         }, {""}},
+        {"a partial whose record went", [](Net *t) { DeleteFileW(t->Game("a.bin.retomar").c_str()); }, {""}},
+        {"a record that is no record", [](Net *t) { WriteBytes(t->Game("a.bin.retomar"), "retomar=2\n"); }, {""}},
+    };
+    for (const ResumeCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
+        Publish(data);
+        LeavePartial(50000);  // 200000 of the 300000 bytes
+        c.change(this);
+        Publications pubs = Run();
+        EXPECT_EQ(Ranges(Asked()), Ranges(c.ranges));
+        // Nothing that does not continue the partial is appended to it.
+        for (const auto &p : pubs) EXPECT_LE(p.second, 1000) << Utf8(p.first);
+        EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+        ExpectWhole(data);
+        ExpectNoPartial();
+    }
+}
+
+// The bar starts where the partial stopped, and goes back only when the
+// partial is dropped.
+TEST_F(Net, TheProgressCountsWhatIsAlreadyThere) {
+    ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
+    Publish(data);
+    LeavePartial(50000);  // 200000 of 300000
+    Publications pubs = Run();
+    ASSERT_GE(pubs.size(), 3u);
+    EXPECT_EQ(pubs[1], std::make_pair(std::wstring(L"Baixando a.bin (1 de 1)..."), 666));
+    for (size_t i = 2; i + 1 < pubs.size(); i++) EXPECT_GE(pubs[i].second, 666);
+    EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+}
+
+// The manifest changed: the partial of the old version is not resumed, also
+// when the new version is the same size; a file now current drops it unasked.
+TEST_F(Net, APartialOfAnotherVersionGoes) {
+    ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
+    Publish(data);
+    LeavePartial(50000);
+    data = Noise(Size, 8);
+    Publish(data);
+    Publications pubs = Run();
+    EXPECT_EQ(Ranges(Asked()), Ranges({""}));
+    ExpectWhole(data);
+    ExpectNoPartial();
+
+    std::string have = data;  // what the player now has
+    data = Noise(Size, 9);
+    Publish(data);
+    LeavePartial(50000);
+    Publish(have);  // the site goes back to it
+    pubs = Run();
+    EXPECT_TRUE(Asked().empty());
+    EXPECT_EQ(pubs.back(), std::make_pair(Current, 1000));
+    ExpectNoPartial();
+}
+
+// A launcher stopped after the last byte but before the move left the whole
+// file with its record (the format the operator guide gives): the next run
+// moves it in without asking, once its MD5 says it is the file.
+TEST_F(Net, AWholePartialIsPlacedWithoutAsking) {
+    struct Case {
+        const char *what;
+        std::string partial;
+        size_t requests;
+    } cases[] = {{"the file", data, 0}, {"other bytes of its size", Noise(Size, 5), 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
+        Publish(data);
+        ASSERT_TRUE(WriteBytes(Game("a.bin.novo"), c.partial));
+        ASSERT_TRUE(WriteBytes(Game("a.bin.retomar"), "retomar=1\nmd5=" + Md5Of(data) + "\nsize=" +
+                                                          std::to_string(Size) + "\netag=\"v1\"\n"));
+        Publications pubs = Run();
+        EXPECT_EQ(Ranges(Asked()), Ranges(std::vector<std::string>(c.requests, "")));
+        EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+        ExpectWhole(data);
+        ExpectNoPartial();
+    }
+}
+
+// ---- The feed and the manifest ---------------------------------------------------------
+
+struct DocCase {
+    const char *what;
+    const char *path;
+    Rule answer;
+    int requests;
+    bool got;  // the document arrived in the end
+};
+
+TEST_F(Net, TheFeedAndTheManifestGetOneRetry) {
+    std::string feed = "status=1\nonline=42\n";
+    CreateDirectoryW((site + L"\\api").c_str(), 0);
+    ASSERT_TRUE(WriteBytes(site + L"\\api\\launcher", feed));
+    std::string b = Noise(1000, 3);
+    ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\b.bin", b));
+    std::string list = "a.bin|" + Md5Of(data) + "|300000\n" + std::string(3000, '#') + "\nb.bin|" + Md5Of(b) + "|1000\n";
+    DocCase cases[] = {
+        {"manifest: 503, then served", "/update/lista.txt", Rule::Status(503).Times(1), 2, true},
+        {"manifest: dropped before its end, then served", "/update/lista.txt", Rule::CutAt(2000).Times(1), 2, true},
+        {"manifest: reset before the head, then served", "/update/lista.txt", Rule::CutAt(-1, true).Times(1), 2, true},
+        {"manifest: reset after the head, then served", "/update/lista.txt", Rule::CutAt(0, true).Times(1), 2, true},
+        {"manifest: 503 twice", "/update/lista.txt", Rule::Status(503), 2, false},
+        {"manifest: 404", "/update/lista.txt", Rule::Status(404), 1, false},
+        {"manifest: silent", "/update/lista.txt", Rule::Silent(), 1, false},
+        {"feed: 502, then served", "/api/launcher", Rule::Status(502).Times(1), 2, true},
+        {"feed: 404", "/api/launcher", Rule::Status(404), 1, false},
+    };
+    ReceiveMs = 1500;
+    for (const DocCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteBytes(Game("a.bin"), data));
+        DeleteFileW(Game("b.bin").c_str());
+        WriteBytes(site + L"\\update\\files\\a.bin", data);
+        WriteBytes(site + L"\\update\\lista.txt", list);
+        server.Forget();
+        server.On(c.path, c.answer);
+        Run();
+        EXPECT_EQ(Requests(c.path), c.requests);
+        bool manifest = std::string(c.path) == "/update/lista.txt";
+        if (manifest) {
+            EXPECT_EQ(Status, c.got ? Updated : NoList);
+            // The whole manifest, not the part before the drop: b.bin is its last line.
+            EXPECT_EQ(ReadBytes(Game("b.bin")), c.got ? b : "");
+        } else {
+            EXPECT_EQ(ServerUp, c.got ? 1 : 0);
+            EXPECT_EQ(Online, c.got ? 42 : -1);
+        }
+    }
+}
+
+// A site that is down keeps the player from Play no longer than before: no
+// second try, no wait.
+TEST_F(Net, ASiteThatIsDownIsNotAskedTwice) {
+    WebServer gone;
+    ASSERT_TRUE(gone.Start(L""));
+    UseSite(gone.Base());
+    gone.Stop();
+    Publications pubs = Run();
+    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(pubs.back(), std::make_pair(NoList, 1000));
+    EXPECT_EQ(ServerUp, 0);
+}
+
+}  // namespace

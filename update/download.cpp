@@ -1,0 +1,252 @@
+#include "update/download.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include "app/state.h"
+#include "net/retry.h"
+#include "update/md5.h"
+#include "update/partial.h"
+#include "update/update.h"
+
+#define TXT_FETCHING L"Baixando %s (%d de %d)..."
+#define TXT_RETRY L" nova tentativa %d de %d"
+
+enum {
+    // Every read through WinINet has a fixed cost; 128 KiB pieces keep it
+    // small beside the data (32 KiB ones halve the throughput under Wine)
+    // and still give a moving progress bar on slow lines.
+    XferLen = 131072,
+    HeadLen = 64 + ValidatorLen,  // the Range and If-Range lines
+};
+
+static char Xfer[XferLen];
+
+// What one try came to.
+enum {
+    TryWhole,     // the body is all there: its MD5 decides
+    TryRestart,   // the partial does not fit the answer: start from zero at once
+    TryLost,      // an answer, then the connection was lost or went silent
+    TryBusy,      // the server is busy (RetryCode)
+    TryNoAnswer,  // no answer, for a reason that may pass
+    TryRefused,   // no answer, for good (a refused redirect, a certificate)
+    TryFinal,     // a status that will not change
+    TryDisk,      // a write failed
+};
+
+void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry) {
+    wchar_t tail[64];
+    int at = wsprintfW(tail, L" (%d de %d)...", index, need);
+    if (retry) wsprintfW(tail + at, TXT_RETRY, retry, (int)RetryMax);
+    int room = StatusLen - 1 - 9 - lstrlenW(tail);  // 9: "Baixando "
+    int len = lstrlenW(name);
+    lstrcpyW(out, L"Baixando ");
+    if (len > room) {
+        lstrcatW(out, L"...");
+        name += len - (room - 3);
+    }
+    lstrcatW(out, name);
+    lstrcatW(out, tail);
+}
+
+int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have) {
+    long long length = HttpLength(r), got = 0;
+    DWORD n, w;
+    for (;;) {
+        if (!InternetReadFile(r->req, Xfer, XferLen, &n)) return 0;
+        if (!n) break;
+        if (!WriteFile(f, Xfer, n, &w, 0) || w != n) return -1;
+        got += n;
+        *have += n;
+        ShowFetch(text, *have);
+    }
+    return length < 0 || got >= length;
+}
+
+// A response header as ASCII into out (ValidatorLen bytes); "" when missing,
+// too long, or holding anything but printable ASCII, which no request of
+// ours repeats.
+static void Ascii(HttpReq *r, DWORD query, char *out) {
+    wchar_t v[ValidatorLen];
+    out[0] = 0;
+    if (!HttpField(r, query, v, ValidatorLen)) return;
+    for (int i = 0;; i++) {
+        if (v[i] && (v[i] < 0x20 || v[i] > 0x7E)) {
+            out[0] = 0;
+            return;
+        }
+        out[i] = (char)v[i];
+        if (!v[i]) return;
+    }
+}
+
+// The server's version of the file in a 200, recorded with the entry so that
+// a later try can resume it. A weak ETag does not promise the same bytes, so
+// only Last-Modified can stand in for it; with neither, p->md5 is left empty
+// and nothing of this try will be resumed.
+static void Remember(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
+    memset(p, 0, sizeof *p);
+    Ascii(r, HTTP_QUERY_ETAG, p->etag);
+    if (p->etag[0] == 'W' && p->etag[1] == '/') p->etag[0] = 0;
+    Ascii(r, HTTP_QUERY_LAST_MODIFIED, p->modified);
+    for (int i = 0; i < 32; i++) p->md5[i] = e->md5[i] >= 'A' && e->md5[i] <= 'Z' ? e->md5[i] + 32 : e->md5[i];
+    p->size = e->size;
+    if (!(p->etag[0] || p->modified[0]) || !WritePartial(temp, p)) {
+        DropRecord(temp);
+        p->md5[0] = 0;
+    }
+}
+
+// Parses "bytes START-END/TOTAL" into its three numbers.
+static int ContentRange(const wchar_t *s, unsigned long long v[3]) {
+    if (wcsncmp(s, L"bytes ", 6)) return 0;
+    s += 6;
+    for (int i = 0; i < 3; i++) {
+        if (*s < L'0' || *s > L'9') return 0;
+        v[i] = 0;
+        for (; *s >= L'0' && *s <= L'9'; s++) {
+            if (v[i] > (1ULL << 50)) return 0;
+            v[i] = v[i] * 10 + (unsigned)(*s - L'0');
+        }
+        if (*s != (i == 0 ? L'-' : i == 1 ? L'/' : 0)) return 0;
+        if (i < 2) s++;
+    }
+    return 1;
+}
+
+// A 206 may be appended only when it is the rest of the very bytes the
+// partial holds: it starts where they end, the whole is the entry's size,
+// and the server names the same version of the file (when it names one).
+static int Continues(HttpReq *r, const Partial *p, unsigned long long have) {
+    wchar_t range[96];
+    unsigned long long v[3];
+    char seen[ValidatorLen];
+    if (!HttpField(r, HTTP_QUERY_CONTENT_RANGE, range, 96) || !ContentRange(range, v)) return 0;
+    if (v[0] != have || v[2] != p->size || v[1] < v[0] || v[1] >= v[2]) return 0;
+    Ascii(r, HTTP_QUERY_ETAG, seen);
+    if (p->etag[0] && seen[0] && strcmp(seen, p->etag)) return 0;
+    Ascii(r, HTTP_QUERY_LAST_MODIFIED, seen);
+    if (p->modified[0] && seen[0] && strcmp(seen, p->modified)) return 0;
+    return 1;
+}
+
+// The request lines that ask for the rest of a partial of have bytes.
+static void RangeHead(wchar_t *head, unsigned long long have, const Partial *p) {
+    wchar_t digits[24];
+    int n = 0;
+    do digits[n++] = (wchar_t)(L'0' + have % 10); while (have /= 10);
+    lstrcpyW(head, L"Range: bytes=");
+    int at = lstrlenW(head);
+    while (n) head[at++] = digits[--n];
+    lstrcpyW(head + at, L"-\r\nIf-Range: ");
+    at = lstrlenW(head);
+    for (const char *v = p->etag[0] ? p->etag : p->modified; *v; v++) head[at++] = (wchar_t)*v;
+    lstrcpyW(head + at, L"\r\n");
+}
+
+// Moves f to at and cuts whatever lies behind.
+static void Cut(HANDLE f, unsigned long long at) {
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)at;
+    SetFilePointerEx(f, to, 0, FILE_BEGIN);
+    SetEndOfFile(f);
+}
+
+// One request for the file: the rest of the partial (*have bytes, p its
+// record) or the whole file, streamed into f.
+static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
+               const wchar_t *text, unsigned long long *have) {
+    wchar_t head[HeadLen];
+    if (*have) RangeHead(head, *have, p);
+    HttpReq r;
+    if (!HttpOpen(url, &r, *have ? head : 0)) return Transient(r.error) ? TryNoAnswer : TryRefused;
+    DWORD code = HttpCode(&r);
+    int got;
+    if (code == 200) {
+        // The whole file: a server that ignores ranges, or a file that
+        // changed since the partial was made.
+        if (*have) {
+            Cut(f, 0);
+            *have = 0;
+            ShowFetch(text, 0);
+        }
+        Remember(&r, e, temp, p);
+        got = SaveBody(&r, f, text, have);
+        // No length announced: only the manifest's size tells a cut body.
+        if (got == 1 && HttpLength(&r) < 0 && *have < e->size) got = 0;
+    } else if (code == 206 && *have && Continues(&r, p, *have)) {
+        got = SaveBody(&r, f, text, have);
+        if (got == 1 && *have < p->size) got = 0;  // a shorter range than asked for
+    } else if ((code == 206 || code == 416) && *have) {
+        HttpClose(&r);
+        return TryRestart;
+    } else {
+        HttpClose(&r);
+        return RetryCode(code) ? TryBusy : TryFinal;
+    }
+    HttpClose(&r);
+    return got == 1 ? TryWhole : got == 0 ? TryLost : TryDisk;
+}
+
+int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+             int index, int need, unsigned long long *size) {
+    Partial p;
+    unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
+    // A launcher stopped between the download's end and its move left it
+    // whole: nothing to ask.
+    if (have && have == e->size) {
+        if (Md5Matches(temp, e->md5)) {
+            *size = have;
+            return GotFile;
+        }
+        DropPartial(temp);
+        have = 0;
+    }
+    int retry = 0, again = 0;  // retries spent; 1 once a whole file had the wrong MD5
+    for (;;) {
+        wchar_t text[StatusLen];
+        FetchText(text, name, index, need, retry);
+        ShowFetch(text, have);
+        // No sharing: nobody else writes the file while it downloads, or
+        // reads it half done.
+        HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
+        if (f == INVALID_HANDLE_VALUE) return GotNoTemp;
+        // Only have bytes are trusted: whatever lies behind them (a write cut
+        // short by a kill) goes.
+        Cut(f, have);
+        unsigned long long had = have;
+        int t = Try(e, url, temp, f, &p, text, &have);
+        CloseHandle(f);
+        switch (t) {
+        case TryWhole:
+            if (Md5Matches(temp, e->md5)) {
+                *size = have;
+                return GotFile;
+            }
+            DropPartial(temp);
+            have = 0;
+            if (again++) return GotBad;
+            continue;
+        case TryRestart:
+            DropPartial(temp);
+            have = 0;
+            continue;
+        case TryDisk:
+            DropPartial(temp);  // the room it takes is the player's
+            return GotBad;
+        }
+        // What came stays for the next try, or the next run, when it can be
+        // resumed; an empty or unresumable partial goes.
+        if (!p.md5[0] || !have) {
+            DropPartial(temp);
+            have = 0;
+        }
+        if (t == TryFinal || t == TryRefused) return t == TryFinal ? GotBad : GotNoAnswer;
+        // A link that drops now and then but keeps bringing data is worth
+        // staying with: a try that moved the download on by a whole piece
+        // starts the count again. Only failures in a row end the run.
+        if (have >= had + XferLen) retry = 0;
+        if (retry == RetryMax) return t == TryNoAnswer ? GotNoAnswer : GotBad;
+        RetryWait(++retry);
+    }
+}

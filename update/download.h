@@ -1,0 +1,41 @@
+// One file of the update run: fetched into its temporary file, resuming what
+// an interrupted try left there, tried again after a transient failure, and
+// verified whole.
+#pragma once
+#include <windows.h>
+
+#include "net/http.h"
+#include "update/manifest.h"
+
+enum Got {
+    GotFile = 0,  // temp holds the whole file, its MD5 the entry's
+    GotNoAnswer,  // the site gave no answer to the last try
+    GotBad,       // the answers did not bring the file
+    GotNoTemp,    // temp cannot be written (nothing was asked)
+};
+
+// Brings the file of entry e from url into temp (its "X.novo"). A partial
+// file there whose record belongs to e is resumed ("Range: bytes=N-" with
+// "If-Range"); anything else there is started over. A try that fails for a
+// transient reason (no connection, a connection lost or silent, a busy
+// server: net/retry.h) is made again, from where it stopped, after waits of
+// about 1, 2 and 4 s: up to RetryMax times in a row, the count starting again
+// after a try that brought at least 128 KiB; a whole file with the wrong MD5
+// is fetched once more from the start. GotBad or GotNoAnswer otherwise;
+// temp then stays only as a partial the next run can resume (never after a
+// wrong MD5 or a write that failed). On GotFile temp's record stays until the
+// caller has moved temp into place (DropPartial). name, index and need make
+// the status line; *size receives the file's size.
+int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+             int index, int need, unsigned long long *size);
+
+// Streams the body of r onto the end of f, adding each piece to *have and
+// publishing text with it (ShowFetch). 1 when the body ended where the server
+// said it would (or, with no length announced, when it ended), 0 when the
+// connection was lost before, -1 when a write failed (a full disk).
+int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have);
+
+// "Baixando NAME (INDEX de NEED)..." into out (StatusLen units), with
+// " nova tentativa RETRY de 3" behind it from the first retry on. A name too
+// long for the status line loses its beginning to "...", never the counts.
+void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry);
