@@ -43,12 +43,32 @@ def base_env(prefix, display):
     return env
 
 
+WINE64 = "/usr/lib/wine/wine64"
+
+
+def loader(exe):
+    """The Wine loader for the program exe (a Linux path or a Z: path). Once
+    Wine's 32-bit part is installed, 'wine' is the 32-bit loader, which runs a
+    64-bit program as another process behind a start.exe of its own: the
+    process a caller holds would then not be the program, and a kill, a memory
+    reading or a look at its mapped files would miss it."""
+    path = exe[2:].replace("\\", "/") if exe[:2].upper() == "Z:" else exe
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+        at = int.from_bytes(head[0x3C:0x40], "little")
+        machine = int.from_bytes(head[at + 4:at + 6], "little")
+    except (OSError, ValueError):
+        return "wine"
+    return WINE64 if machine == 0x8664 and os.path.exists(WINE64) else "wine"
+
+
 def start(env, exe, *args, cwd=None, log=None):
     """Starts a Windows program in the background, its output appended to log
     (or to an unnamed file that vanishes with it)."""
     out = open(log, "ab") if log else tempfile.TemporaryFile(prefix="wine-")
     with out:
-        return subprocess.Popen(["wine", exe, *args], env=env, cwd=cwd, stdout=out, stderr=out,
+        return subprocess.Popen([loader(exe), exe, *args], env=env, cwd=cwd, stdout=out, stderr=out,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
 
 
@@ -56,7 +76,7 @@ def run(env, exe, *args, timeout=60, cwd=None, log=None):
     """Runs a Windows program (or a Wine tool such as wineboot) to its end; its exit code."""
     out = open(log, "ab") if log else tempfile.TemporaryFile(prefix="wine-")
     with out:
-        cmd = [exe, *args] if exe in ("wineboot", "wineserver") else ["wine", exe, *args]
+        cmd = [exe, *args] if exe in ("wineboot", "wineserver") else [loader(exe), exe, *args]
         return subprocess.run(cmd, env=env, cwd=cwd, stdout=out, stderr=out, stdin=subprocess.DEVNULL,
                               timeout=timeout).returncode
 
@@ -65,7 +85,7 @@ def output(env, exe, *args, timeout=600):
     """Runs a Windows program to its end; (exit code, its standard output, its
     standard error)."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        rc = subprocess.run(["wine", exe, *args], env=env, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+        rc = subprocess.run([loader(exe), exe, *args], env=env, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
                             timeout=timeout).returncode
         out.seek(0)
         err.seek(0)
