@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/state.h"
+#include "bench/benchutil.h"
 #include "net/http.h"
 #include "net/netthread.h"
 #include "update/download.h"
@@ -25,26 +26,7 @@
 #include "update/md5.h"
 #include "update/update.h"
 
-static double Now() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
 
-// A window on its own thread, reading its messages as the launcher's would,
-// for the publications to land on.
-static void StartWindow() {
-    HANDLE ready = CreateEventW(0, TRUE, FALSE, 0);
-    std::thread([ready] {
-        Wnd = CreateWindowW(L"STATIC", L"bench", 0, 0, 0, 10, 10, 0, 0, 0, 0);
-        SetEvent(ready);
-        MSG m;
-        while (GetMessageW(&m, 0, 0, 0) > 0) DispatchMessageW(&m);
-    }).detach();
-    WaitForSingleObject(ready, INFINITE);
-    CloseHandle(ready);
-}
 
 static int Hashed;
 static void Count(const wchar_t *) { Hashed++; }

@@ -9,17 +9,12 @@
 #include <stdio.h>
 
 #include "app/assets.h"
+#include "bench/benchutil.h"
 #include "app/state.h"
 #include "render/paint.h"
 #include "ui/layout.h"
 #include "ui/proc.h"
 
-static double Now() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
 
 static void Feed() {
     ServerUp = 1;

@@ -19,17 +19,12 @@
 #include <thread>
 
 #include "app/state.h"
+#include "bench/benchutil.h"
 #include "net/http.h"
 #include "support/webserver.h"
 #include "update/signature.h"
 #include "update/update.h"
 
-static double Now() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)f.QuadPart;
-}
 
 enum { Rounds = 20 };
 
@@ -40,15 +35,7 @@ int main() {
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv || argc != 4) return 2;
     InitializeCriticalSection(&Lock);
-    // A window on its own thread, for the run's publications.
-    HANDLE ready = CreateEventW(0, TRUE, FALSE, 0);
-    std::thread([ready] {
-        Wnd = CreateWindowW(L"STATIC", L"bench", 0, 0, 0, 10, 10, 0, 0, 0, 0);
-        SetEvent(ready);
-        MSG m;
-        while (GetMessageW(&m, 0, 0, 0) > 0) DispatchMessageW(&m);
-    }).detach();
-    WaitForSingleObject(ready, INFINITE);
+    StartWindow();
 
     std::ifstream keys{std::filesystem::path(argv[3])};
     std::string word, version, id, xy;
