@@ -84,7 +84,7 @@ static void Ascii(HttpReq *r, DWORD query, char *out) {
 // a later try can resume it. A weak ETag does not promise the same bytes, so
 // only Last-Modified can stand in for it; with neither, p->md5 is left empty
 // and nothing of this try will be resumed.
-static void Remember(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
+static void StoreVersion(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
     memset(p, 0, sizeof *p);
     Ascii(r, HTTP_QUERY_ETAG, p->etag);
     if (p->etag[0] == 'W' && p->etag[1] == '/') p->etag[0] = 0;
@@ -170,7 +170,7 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
             *have = 0;
             ShowFetch(text, 0);
         }
-        Remember(&r, e, temp, p);
+        StoreVersion(&r, e, temp, p);
         got = SaveBody(&r, f, text, have);
         // No length announced: only the manifest's size tells a cut body.
         if (got == 1 && HttpLength(&r) < 0 && *have < e->size) got = 0;

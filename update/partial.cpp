@@ -6,9 +6,9 @@
 
 enum { RecordCap = 1024 };  // the four lines with validators at their longest fit
 
-// temp ("X.novo") turned into its record's path ("X.retomar"); 0 when it
+// temp ("X.novo") turned into its resume record's path ("X.retomar"); 0 when it
 // does not fit the path fields, in which case nothing is ever resumed.
-static int RecordPath(const wchar_t *temp, wchar_t *out) {
+static int ResumePath(const wchar_t *temp, wchar_t *out) {
     int n = lstrlenW(temp);
     if (n < 5 || n - 5 + 8 >= PathLen) return 0;
     lstrcpynW(out, temp, n - 5 + 1);
@@ -45,7 +45,7 @@ int ReadPartial(const wchar_t *temp, Partial *p) {
     wchar_t rec[PathLen];
     DWORD n = 0;
     memset(p, 0, sizeof *p);
-    if (!RecordPath(temp, rec)) return 0;
+    if (!ResumePath(temp, rec)) return 0;
     HANDLE f = CreateFileW(rec, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
     if (f == INVALID_HANDLE_VALUE) return 0;
     BOOL read = ReadFile(f, text, RecordCap - 1, &n, 0);
@@ -80,7 +80,7 @@ int WritePartial(const wchar_t *temp, const Partial *p) {
     char text[RecordCap], num[24];
     wchar_t rec[PathLen];
     int n = 0;
-    if (!RecordPath(temp, rec) || p->size > 0xFFFFFFFFull) return 0;  // manifest sizes are 32-bit
+    if (!ResumePath(temp, rec) || p->size > 0xFFFFFFFFull) return 0;  // manifest sizes are 32-bit
     wsprintfA(num, "%lu", (unsigned long)p->size);
     int ok = Put(text, &n, RecordCap, "retomar=1\nmd5=") && Put(text, &n, RecordCap, p->md5) &&
              Put(text, &n, RecordCap, "\nsize=") && Put(text, &n, RecordCap, num) &&
@@ -103,7 +103,7 @@ int WritePartial(const wchar_t *temp, const Partial *p) {
 
 void DropRecord(const wchar_t *temp) {
     wchar_t rec[PathLen];
-    if (RecordPath(temp, rec)) DeleteFileW(rec);
+    if (ResumePath(temp, rec)) DeleteFileW(rec);
 }
 
 void DropPartial(const wchar_t *temp) {
