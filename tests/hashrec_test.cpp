@@ -22,13 +22,21 @@ const long long Hour = 36000000000LL, Day = 24 * Hour;
 std::string Content(const std::string &name) { return name + std::string(5000, '.'); }
 
 // What a run hashed, by name in the game folder (downloads' own checks left
-// out), and a clock Skew ahead of the system's.
+// out), and a clock Skew ahead of the system's. During, when set, is called
+// once as a run starts hashing b.bin, just after a.bin's MD5 was worked out.
 std::wstring Folder;
 Names Hashed;
 long long Skew;
+void (*During)();
 void Count(const wchar_t *path) {
     std::wstring p = path;
-    if (p.find(L".novo") == std::wstring::npos) Hashed.push_back(Utf8(p.substr(Folder.size() + 1)));
+    if (p.find(L".novo") != std::wstring::npos) return;
+    Hashed.push_back(Utf8(p.substr(Folder.size() + 1)));
+    if (During && Hashed.back() == "b.bin") {
+        void (*d)() = During;
+        During = 0;
+        d();
+    }
 }
 unsigned long long Clock() {
     FILETIME t;
@@ -55,6 +63,22 @@ void Overwrite(const std::wstring &path, const std::string &data) {
 // content shows.
 const std::string OtherA = "A" + Content("a.bin").substr(1);
 void Tamper() { Overwrite(At("a.bin"), OtherA); }
+// Puts the last-write time of every game file there an hour back: files
+// written long before the launcher starts, as a player's are.
+void Age() {
+    for (const std::string &name : All) {
+        HANDLE f = CreateFileW(At(name).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, 0,
+                               OPEN_EXISTING, 0, 0);
+        if (f == INVALID_HANDLE_VALUE) continue;
+        FILETIME t;
+        EXPECT_TRUE(GetFileTime(f, 0, 0, &t));
+        ULARGE_INTEGER u = {{t.dwLowDateTime, t.dwHighDateTime}};
+        u.QuadPart -= Hour;
+        t = {u.LowPart, u.HighPart};
+        EXPECT_TRUE(SetFileTime(f, 0, 0, &t));
+        CloseHandle(f);
+    }
+}
 
 void Move() {
     std::wstring to = Folder.substr(0, Folder.rfind(L'\\')) + L"\\movido";
@@ -135,19 +159,31 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
     struct Case {
         const char *what;
         bool fetchA;         // a.bin is missing at the first start
-        long long skew;      // how long after the files the record is written
+        long long skew;      // how long after the files their MD5s are worked out (0: the real clock)
         void (*before)();    // before the first start
         void (*between)();   // between the two starts
         Names hashed;        // what the second start hashes
         bool changed;        // a.bin differs at the second start
+        void (*during)();    // in the first start, once a.bin's MD5 is worked out
     } cases[] = {
         {"nothing changed", false, Hour, 0, 0, None, false},
-        {"a.bin downloaded at the first start", true, Hour, 0, 0, None, false},
+        // On the real clock: the download ends moments before the run saves
+        // its record, and the next start may come at once.
+        {"a.bin downloaded at the first start, the others written long ago", true, 0, Age, 0, None, false},
         {"a.bin written again: a new last-write time", false, Hour, 0, [] { WriteBytes(At("a.bin"), OtherA); },
          OnlyA, true},
         {"a.bin cut short, its time kept", false, Hour, 0, [] { Overwrite(At("a.bin"), "a"); }, OnlyA, true},
-        {"a.bin changed keeping its time, the record written in the same instant", false, 0, 0, Tamper, All,
-         true},
+        {"a.bin changed keeping its time, its MD5 worked out in the instant it was written", false, 0, 0, Tamper,
+         All, true},
+        // A long first start: a.bin is written again within the tick of its
+        // last-write time right after it was hashed, and the rest of the run
+        // takes an hour (c.bin, hashed then, is trusted next time).
+        {"a.bin changed keeping its time right after its MD5 was worked out", false, 0, 0, 0,
+         {"a.bin", "b.bin"}, true,
+         [] {
+             Tamper();
+             Skew = Hour;
+         }},
         {"a.bin replaced by a copy with its size and time", false, Hour, 0,
          [] {
              std::wstring copy = At("a.bin") + L".copia";
@@ -188,9 +224,12 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
         Fresh(c.fetchA ? OnlyA : None);
         Skew = c.skew;
         if (c.before) c.before();
+        During = c.during;
         Names fetched;
         EXPECT_EQ(Run(fetched), c.fetchA ? UpdatedRun : CurrentRun);
         EXPECT_EQ(Hashed, All) << "the first start hashes every file";
+        EXPECT_FALSE(During) << "b.bin was not hashed";
+        During = 0;
         if (c.between) c.between();
 
         EXPECT_EQ(Run(fetched), c.changed ? UpdatedRun : CurrentRun);

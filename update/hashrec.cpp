@@ -12,24 +12,32 @@ unsigned long long (*RecordClock)();
 
 // FILETIME counts 100 ns.
 static const unsigned long long Second = 10000000ull;
-// A file written this close to the record may be written again within the
-// same tick of its last-write time (2 s on FAT), unseen: it is hashed again.
+// A file written this close before its MD5 was worked out may have been
+// written again within the same tick of its last-write time (2 s on FAT, 10 ms
+// on exFAT), unseen: it is hashed again.
 static const unsigned long long Settle = 5 * Second;
 static const unsigned long long Week = 7 * 24 * 3600 * Second;
 
-enum { Version = 1, SumLen = 32 };
+enum { Version = 2, SumLen = 32 };
 static const char Magic[] = "VLMREC\r\n";
+
+// What a remembered file's flags say.
+enum {
+    Placed = 1,  // the launcher downloaded, verified and moved in these bytes itself
+};
 
 // One remembered file. The layout is the file's: no implicit padding, the
 // same in the x86 and x64 builds.
 struct Known {
     char name[EntryNameLen];  // the manifest name, in local form
     char md5[Md5Len];
-    char pad[7];
+    char pad[3];
+    unsigned flags;
     unsigned long long size;
-    unsigned long long time;   // last write, FILETIME
-    unsigned long long index;  // file index on its volume
-    unsigned volume;           // volume serial
+    unsigned long long time;    // last write, FILETIME
+    unsigned long long hashed;  // when md5 was worked out, by the record's clock
+    unsigned long long index;   // file index on its volume
+    unsigned volume;            // volume serial
     unsigned pad2;
 };
 
@@ -42,7 +50,7 @@ struct Head {
     wchar_t dir[PathLen];      // the game folder it describes
 };
 
-static_assert(sizeof(Known) == 272 && sizeof(Head) == 552, "the record's layout is fixed");
+static_assert(sizeof(Known) == 280 && sizeof(Head) == 552, "the record's layout is fixed");
 
 // The record as read, and the one this run writes: the header, count entries,
 // then the MD5 of both as text. In has room for one byte more than the
@@ -192,7 +200,7 @@ static int Valid(DWORD n) {
     if (In.h.dir[PathLen - 1] || lstrcmpiW(In.h.dir, Dir)) return 0;
     for (unsigned i = 0; i < In.h.count; i++)
         if (!Ended(In.e[i].name, EntryNameLen) || !Ended(In.e[i].md5, Md5Len) ||
-            strlen(In.e[i].md5) != Md5Len - 1)
+            strlen(In.e[i].md5) != Md5Len - 1 || (In.e[i].flags & ~Placed))
             return 0;
     return 1;
 }
@@ -208,8 +216,8 @@ void LoadRecord() {
     BOOL read = ReadFile(f, &In, sizeof In, &n, 0);
     CloseHandle(f);
     if (!read || !Valid(n)) return;
-    // Last-write times are only comparable with the record's on a clock that
-    // has not gone back since: one that did counts as a week on.
+    // Last-write times are only comparable with the record's times on a clock
+    // that has not gone back since: one that did counts as a week on.
     unsigned long long now = Now();
     Full = now < In.h.saved || now - In.h.full >= Week;
     if (!Full) InN = In.h.count;
@@ -247,10 +255,16 @@ int CheckFile(const char *name, const wchar_t *path, const char *md5) {
     const Known *k = Find(name);
     char got[Md5Len];
     if (k && k->size == now.size && k->time == now.time && k->index == now.index &&
-        k->volume == now.volume && now.time + Settle < In.h.saved)
+        k->volume == now.volume && ((k->flags & Placed) || now.time + Settle < k->hashed)) {
         lstrcpyA(got, k->md5);
-    else if (!FileMd5(path, got))
-        return 0;
+        now.flags = k->flags;
+        now.hashed = k->hashed;
+    } else {
+        // Taken before the first byte is read: a write while the file is
+        // read comes after it.
+        now.hashed = Now();
+        if (!FileMd5(path, got)) return 0;
+    }
     Keep(name, got, &now);
     return lstrcmpiA(got, md5) == 0;
 }
@@ -258,7 +272,14 @@ int CheckFile(const char *name, const wchar_t *path, const char *md5) {
 void Remember(const char *name, const wchar_t *path, const char *md5) {
     Known now;
     // Placed just now: the folder's listing predates it.
-    if (Stat(path, &now, 0)) Keep(name, md5, &now);
+    if (!Stat(path, &now, 0)) return;
+    // Its last write was the launcher's own, through a handle it shared with
+    // nobody, and its MD5 was read back right after: no other write can hide
+    // in that tick, so it is trusted as of its verification, without waiting
+    // out the few seconds a file found in the folder must be older than its MD5.
+    now.flags = Placed;
+    now.hashed = Now();
+    Keep(name, md5, &now);
 }
 
 void SaveRecord() {

@@ -18,8 +18,9 @@ void LoadRecord();
 // 1 when the file at path, listed under name, has the MD5 md5 (either case);
 // 0 when it differs, is missing or cannot be read. The remembered MD5 stands
 // in for hashing only when the file's size, last-write time and identity are
-// those remembered and it was last written a few seconds or more before the
-// record; otherwise the file is hashed and what was found remembered.
+// those remembered and it was last written a few seconds or more before that
+// MD5 was worked out (or the launcher placed it itself); otherwise the file is
+// hashed and what was found remembered.
 int CheckFile(const char *name, const wchar_t *path, const char *md5);
 
 // Remembers that the file now at path, listed under name, has the MD5 md5:
