@@ -13,6 +13,7 @@
 #include "net/http.h"
 #include "net/netthread.h"
 #include "support/netrun.h"
+#include "update/hashrec.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ std::string Ranges(const std::vector<std::string> &v) {
 class Net : public NetRun {
 public:  // the cases' lambdas reach in
     using NetRun::Game;
+    using NetRun::manifest;
     using NetRun::server;
     using NetRun::site;
     std::string data = Noise(Size, 7);
@@ -67,12 +69,12 @@ public:  // the cases' lambdas reach in
         ResetState();
         return NetRun::Run();
     }
-    // The Range asked by each request for a.bin in the last run, in order
-    // ("" = the whole file).
-    std::vector<std::string> Asked() {
+    // The Range asked by each request for the file (a.bin) in the last run,
+    // in order ("" = the whole file).
+    std::vector<std::string> Asked(const std::string &file = "a.bin") {
         std::vector<std::string> out, heads = server.Heads();
         for (size_t i = mark; i < heads.size(); i++)
-            if (heads[i].rfind("GET /update/files/a.bin ", 0) == 0) out.push_back(Field(heads[i], "Range"));
+            if (heads[i].rfind("GET /update/files/" + file + " ", 0) == 0) out.push_back(Field(heads[i], "Range"));
         return out;
     }
     int Requests(const std::string &path) {
@@ -89,13 +91,13 @@ public:  // the cases' lambdas reach in
         EXPECT_FALSE(Exists(Game("a.bin.novo")));
         EXPECT_FALSE(Exists(Game("a.bin.retomar")));
     }
-    // A run in which every try of a.bin is cut after cut bytes: the partial it
-    // leaves is 4 x cut bytes, for a later run to resume.
-    void LeavePartial(long long cut) {
-        server.On("/update/files/a.bin", Rule::CutAt(cut));
+    // A run in which every try of the file (a.bin) is cut after cut bytes: the
+    // partial it leaves is 4 x cut bytes, for a later run to resume.
+    void LeavePartial(long long cut, const std::string &file = "a.bin") {
+        server.On("/update/files/" + file, Rule::CutAt(cut));
         Run();
         server.Forget();
-        ASSERT_TRUE(ReadBytes(Game("a.bin.novo")) == data.substr(0, 4 * cut)) << "no partial of " << 4 * cut;
+        ASSERT_TRUE(ReadBytes(Game(file + ".novo")) == data.substr(0, 4 * cut)) << "no partial of " << 4 * cut;
     }
 };
 
@@ -324,6 +326,78 @@ TEST_F(Net, AWholePartialIsPlacedWithoutAsking) {
         EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
         ExpectWhole(data);
         ExpectNoPartial();
+    }
+}
+
+// ---- Partials of files a release no longer lists ------------------------------------
+
+// The record of verified files as it was on disk when the run began its
+// first download: what a launcher closed or killed in that download leaves.
+std::wstring RecordFile;
+std::string Snapshot;
+bool Snapped;
+void (*Shown)(const wchar_t *, int);
+void SnapAtFetch(const wchar_t *text, int progress) {
+    Shown(text, progress);
+    if (!Snapped && !wcsncmp(text, L"Baixando ", 9)) {
+        Snapped = true;
+        Snapshot = ReadBytes(RecordFile);
+    }
+}
+
+struct StrayCase {
+    const char *what;
+    std::string first;            // the file's name in the release a run leaves it partial in
+    bool closed;                  // that run is closed in its download
+    std::string next;             // its name in the next release, "" for none (b.bin only)
+    void (*before)(Net *t);       // before the next start
+    std::vector<std::string> ranges;  // the next start's requests for it, or for b.bin
+    bool novo, retomar;           // what is left of the partial after the next start
+};
+
+TEST_F(Net, ThePartialOfAFileNoLongerListedGoes) {
+    std::string b = Noise(1000, 4);
+    ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\b.bin", b));
+    StrayCase cases[] = {
+        {"the release drops it", "a.bin", false, "", 0, {""}, false, false},
+        {"a run closed in its download, then the release drops it", "a.bin", true, "", 0, {""}, false, false},
+        {"the release lists it in other letters", "dados/a.bin", false, "Dados/A.bin", 0, {"bytes=200000-"},
+         false, false},
+        {"a release that lists nothing", "a.bin", false, "", [](Net *t) { t->manifest = "<html>Portal</html>\n"; },
+         {}, true, true},
+        {"its record is gone: the partial is not the launcher's", "a.bin", false, "",
+         [](Net *t) { DeleteFileW(t->Game("a.bin.retomar").c_str()); }, {""}, true, false},
+    };
+    int row = 0;
+    for (const StrayCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        UseFolder(FreshDir(L"stray-" + std::to_wstring(++row)));
+        wchar_t rec[PathLen];
+        ASSERT_TRUE(RecordPath(game.c_str(), rec, PathLen));
+        RecordFile = rec;
+        DeleteFileW(rec);
+        std::wstring file = site + L"\\update\\files\\" + Wide(c.first);
+        std::replace(file.begin(), file.end(), L'/', L'\\');
+        ASSERT_TRUE(WriteBytes(file, data));
+        manifest = c.first + "|" + Md5Of(data) + "|" + std::to_string(Size) + "\n";
+        Shown = PublishHook;
+        Snapped = false;
+        if (c.closed) PublishHook = SnapAtFetch;
+        LeavePartial(50000, c.first);
+        PublishHook = Shown;
+        if (c.closed) {
+            ASSERT_TRUE(Snapped);
+            if (Snapshot.empty()) DeleteFileW(rec);
+            else ASSERT_TRUE(WriteBytes(rec, Snapshot));
+        }
+
+        manifest = c.next.empty() ? "b.bin|" + Md5Of(b) + "|1000\n"
+                                  : c.next + "|" + Md5Of(data) + "|" + std::to_string(Size) + "\n";
+        if (c.before) c.before(this);
+        Run();
+        EXPECT_EQ(Ranges(Asked(c.next.empty() ? "b.bin" : c.next)), Ranges(c.ranges));
+        EXPECT_EQ(Exists(Game(c.first + ".novo")), c.novo);
+        EXPECT_EQ(Exists(Game(c.first + ".retomar")), c.retomar);
     }
 }
 

@@ -5,8 +5,11 @@
 #include <string.h>
 
 #include "app/state.h"
+#include "net/utf8.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/names.h"
+#include "update/partial.h"
 
 unsigned long long (*RecordClock)();
 
@@ -21,16 +24,18 @@ static const unsigned long long Week = 7 * 24 * 3600 * Second;
 enum { Version = 2, SumLen = 32 };
 static const char Magic[] = "VLMREC\r\n";
 
-// What a remembered file's flags say.
+// What a remembered file's flags say. An entry with Pending alone has no MD5
+// and nothing of the file: only its name is remembered.
 enum {
-    Placed = 1,  // the launcher downloaded, verified and moved in these bytes itself
+    Placed = 1,   // the launcher downloaded, verified and moved in these bytes itself
+    Pending = 2,  // still to fetch: a partial download of it may lie in the game folder
 };
 
 // One remembered file. The layout is the file's: no implicit padding, the
 // same in the x86 and x64 builds.
 struct Known {
     char name[EntryNameLen];  // the manifest name, in local form
-    char md5[Md5Len];
+    char md5[Md5Len];           // "" with Pending alone
     char pad[3];
     unsigned flags;
     unsigned long long size;
@@ -65,6 +70,7 @@ static struct {
     Known e[EntryMax];
 } Out;
 static unsigned InN, Cursor;
+static unsigned Noted;         // entries of In whose Pending flags count: all of a usable record
 static int Full;               // this run hashes every file
 static wchar_t Path[PathLen];  // this run's record; empty: none
 
@@ -198,15 +204,20 @@ static int Valid(DWORD n) {
     if (n != body + SumLen || !DataMd5(&In, body, sum) || memcmp(sum, (char *)&In + body, SumLen))
         return 0;
     if (In.h.dir[PathLen - 1] || lstrcmpiW(In.h.dir, Dir)) return 0;
-    for (unsigned i = 0; i < In.h.count; i++)
-        if (!Ended(In.e[i].name, EntryNameLen) || !Ended(In.e[i].md5, Md5Len) ||
-            strlen(In.e[i].md5) != Md5Len - 1 || (In.e[i].flags & ~Placed))
+    // Names are a manifest's, that may be joined to the game folder.
+    for (unsigned i = 0; i < In.h.count; i++) {
+        const Known *k = &In.e[i];
+        if (!Ended(k->name, EntryNameLen) || NameFaultOf(k->name) || !Ended(k->md5, Md5Len) ||
+            (k->flags & ~(Placed | Pending)))
             return 0;
+        size_t m = strlen(k->md5);
+        if (m != Md5Len - 1 && !(m == 0 && k->flags == Pending)) return 0;
+    }
     return 1;
 }
 
 void LoadRecord() {
-    InN = Cursor = Out.h.count = 0;
+    InN = Cursor = Noted = Out.h.count = 0;
     Full = 1;
     ListedDir[0] = 0;
     if (!RecordPath(Dir, Path, PathLen)) return;
@@ -216,6 +227,7 @@ void LoadRecord() {
     BOOL read = ReadFile(f, &In, sizeof In, &n, 0);
     CloseHandle(f);
     if (!read || !Valid(n)) return;
+    Noted = In.h.count;  // the names it notes stand, whatever its age
     // Last-write times are only comparable with the record's times on a clock
     // that has not gone back since: one that did counts as a week on.
     unsigned long long now = Now();
@@ -236,14 +248,25 @@ static const Known *Find(const char *name) {
     return 0;
 }
 
+// The entry for name in the record being built, added empty when there is
+// none; 0 when it is full.
+static Known *Slot(const char *name) {
+    for (unsigned i = 0; i < Out.h.count; i++)
+        if (!strcmp(Out.e[i].name, name)) return &Out.e[i];
+    if (Out.h.count == EntryMax) return 0;
+    Known *k = &Out.e[Out.h.count++];
+    memset(k, 0, sizeof *k);
+    lstrcpynA(k->name, name, EntryNameLen);
+    return k;
+}
+
 // Puts what a (from Stat) says of name, with md5, into the record being built.
 static void Keep(const char *name, const char *md5, const Known *a) {
-    Known *k = 0;
-    for (unsigned i = 0; i < Out.h.count && !k; i++)
-        if (!strcmp(Out.e[i].name, name)) k = &Out.e[i];
-    if (!k && Out.h.count == EntryMax) return;
-    if (!k) k = &Out.e[Out.h.count++];
+    Known *k = Slot(name);
+    if (!k) return;
+    unsigned pending = k->flags & Pending;
     *k = *a;
+    k->flags |= pending;
     lstrcpynA(k->name, name, EntryNameLen);
     lstrcpynA(k->md5, md5, Md5Len);
 }
@@ -254,7 +277,7 @@ int CheckFile(const char *name, const wchar_t *path, const char *md5) {
     if (!Stat(path, &now, 1)) return Md5Matches(path, md5);
     const Known *k = Find(name);
     char got[Md5Len];
-    if (k && k->size == now.size && k->time == now.time && k->index == now.index &&
+    if (k && k->md5[0] && k->size == now.size && k->time == now.time && k->index == now.index &&
         k->volume == now.volume && ((k->flags & Placed) || now.time + Settle < k->hashed)) {
         lstrcpyA(got, k->md5);
         now.flags = k->flags;
@@ -280,6 +303,45 @@ void Remember(const char *name, const wchar_t *path, const char *md5) {
     now.flags = Placed;
     now.hashed = Now();
     Keep(name, md5, &now);
+}
+
+void NotePending(const char *name) {
+    if (Known *k = Slot(name)) k->flags |= Pending;
+}
+
+// ---- Partials of files no longer listed ---------------------------------------
+
+// name as UTF-16 into out (EntryNameLen units), "/" turned into "\"; 0 when
+// it does not convert.
+static int Wide(const char *name, wchar_t *out) {
+    if (!Utf8To16(name, out, EntryNameLen)) return 0;
+    for (wchar_t *c = out; *c; c++)
+        if (*c == L'/') *c = L'\\';
+    return 1;
+}
+
+// 1 when one of the n entries of e names the file name names: Windows takes
+// a name in any letter case for the same file. A name that does not convert
+// counts as listed (it is left alone).
+static int Listed(const char *name, const ManifestEntry *e, int n) {
+    wchar_t a[EntryNameLen], b[EntryNameLen];
+    if (!Wide(name, a)) return 1;
+    for (int i = 0; i < n; i++)
+        if (Wide(e[i].name, b) && CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL) return 1;
+    return 0;
+}
+
+void DropStrayPartials(const ManifestEntry *e, int n) {
+    for (unsigned i = 0; i < Noted; i++) {
+        Known *k = &In.e[i];
+        wchar_t path[PathLen], temp[PathLen];
+        if (!(k->flags & Pending) || Listed(k->name, e, n)) continue;
+        int at = LocalPath(Dir, k->name, path, PathLen);
+        if (!at || at + 5 >= PathLen) continue;
+        wsprintfW(temp, L"%s.novo", path);
+        // What cannot be deleted now is looked at again by the next run.
+        if (!DropStray(temp)) NotePending(k->name);
+    }
 }
 
 void SaveRecord() {

@@ -4,11 +4,18 @@
 // user, under the local application data folder: the game folder may be
 // read-only, and everything in it belongs to the operator's manifest.
 //
-// A run uses it in three steps: LoadRecord before the comparison pass,
-// CheckFile for each listed file there and Remember for each file placed
-// after its download, SaveRecord at the end. A record that cannot be read or
-// written only costs time: every file is then hashed, as without one.
+// It also keeps the names of the files a run still had to fetch, so that the
+// partial download of one that a later release no longer lists is deleted.
+//
+// A run uses it in these steps: LoadRecord and DropStrayPartials before the
+// comparison pass; there CheckFile for each listed file and NotePending for
+// each still to fetch; SaveRecord before the first download, Remember for
+// each file placed after its download, SaveRecord at the end. A record that
+// cannot be read or written only costs time (every file is then hashed, as
+// without one) and leaves partials of files no longer listed in place.
 #pragma once
+
+#include "update/manifest.h"
 
 // Reads the record of the game folder Dir for this run. Without a usable one
 // (missing, damaged, of another folder or version), and once a week, every
@@ -27,7 +34,17 @@ int CheckFile(const char *name, const wchar_t *path, const char *md5);
 // the run has just verified and placed it.
 void Remember(const char *name, const wchar_t *path, const char *md5);
 
-// Writes the files checked or remembered in this run as the new record
+// Notes that the file listed under name is still to fetch in this run: a
+// partial download of it may be left in the game folder.
+void NotePending(const char *name);
+
+// Deletes the partial download ("X.novo" with its "X.retomar") of each file
+// the last record noted as still to fetch and the n entries of e no longer
+// list, in any letter case. Only a partial whose "X.retomar" reads well is
+// touched; one that cannot be deleted now stays noted for the next run.
+void DropStrayPartials(const ManifestEntry *e, int n);
+
+// Writes the files checked, remembered or noted in this run as the new record
 // (a temporary file beside it, then a move). Fails quietly.
 void SaveRecord();
 

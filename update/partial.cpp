@@ -131,3 +131,13 @@ void KeepPartial(const wchar_t *temp, const char *md5, unsigned long long size) 
     else
         DropPartial(temp);
 }
+
+int DropStray(const wchar_t *temp) {
+    Partial p;
+    wchar_t rec[PathLen];
+    if (!ResumePath(temp, rec) || !ReadPartial(temp, &p)) return 1;
+    // A folder under the partial's name is none: only the record goes.
+    DWORD a = GetFileAttributesW(temp);
+    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && !DeleteFileW(temp)) return 0;
+    return DeleteFileW(rec);
+}

@@ -45,3 +45,9 @@ unsigned long long ResumeFrom(const wchar_t *temp, const char *md5, unsigned lon
 // fetch: kept only as ResumeFrom would resume it. md5 0 (the file is current)
 // deletes temp and its record.
 void KeepPartial(const wchar_t *temp, const char *md5, unsigned long long size);
+
+// Deletes temp and its record when the manifest no longer lists its file, if
+// the record reads well: a temp without one is not the launcher's to delete.
+// 1 when nothing of it is left to look after; 0 when something of it could
+// not be deleted now.
+int DropStray(const wchar_t *temp);

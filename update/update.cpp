@@ -145,6 +145,9 @@ void UpdateFiles() {
         return;
     }
     LoadRecord();
+    // A release that removed or renamed a file leaves its partial download
+    // to nothing that would ever resume it.
+    DropStrayPartials(E, n);
 
     // Comparison pass, silent: the window keeps its busy band.
     for (int i = 0; i < n; i++) {
@@ -156,12 +159,16 @@ void UpdateFiles() {
         } else {
             Need++;
             Total += E[i].size;
+            NotePending(E[i].name);
         }
         // A partial download stays only for a file still to fetch, with a
         // record of this very entry; any other goes now, also when this run
         // stops before reaching its file.
         if (temped) KeepPartial(temp, E[i].name[0] ? E[i].md5 : 0, E[i].size);
     }
+    // The names of the files to fetch are on disk before their first byte:
+    // a run ended by a close or a kill leaves its partials noted too.
+    if (Need) SaveRecord();
 
     // The run stops at the first failure: files already placed stay, the
     // failing one's temporary file stays only as a partial the next run can
