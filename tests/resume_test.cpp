@@ -350,10 +350,12 @@ TEST_F(Net, TheFeedAndTheManifestGetOneRetry) {
         {"manifest: reset before the head, then served", "/update/lista.txt", Rule::CutAt(-1, true).Times(1), 2, true},
         {"manifest: reset after the head, then served", "/update/lista.txt", Rule::CutAt(0, true).Times(1), 2, true},
         {"manifest: 503 twice", "/update/lista.txt", Rule::Status(503), 2, false},
+        {"manifest: dropped before its end twice", "/update/lista.txt", Rule::CutAt(2000), 2, false},
         {"manifest: 404", "/update/lista.txt", Rule::Status(404), 1, false},
         {"manifest: silent", "/update/lista.txt", Rule::Silent(), 1, false},
         {"feed: 502, then served", "/api/launcher", Rule::Status(502).Times(1), 2, true},
         {"feed: 404", "/api/launcher", Rule::Status(404), 1, false},
+        {"feed: dropped before its end twice", "/api/launcher", Rule::CutAt(10), 2, false},
     };
     ReceiveMs = 1500;
     for (const DocCase &c : cases) {
