@@ -54,10 +54,11 @@ public:  // the cases' lambdas reach in
 
     void TearDown() override { ReceiveMs = receive; }
 
-    // The site lists a.bin with content; the player has Old.
-    void Publish(const std::string &content) {
+    // The site lists a.bin with content, at its size unless listed says
+    // another; the player has Old.
+    void Publish(const std::string &content, long long listed = -1) {
         ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\a.bin", content));
-        manifest = "a.bin|" + Md5Of(content) + "|" + std::to_string(content.size()) + "\n";
+        manifest = "a.bin|" + Md5Of(content) + "|" + std::to_string(listed < 0 ? content.size() : listed) + "\n";
         WriteBytes(site + L"\\update\\lista.txt", manifest);
     }
     // One run of the network thread from the launcher's first state; the
@@ -108,6 +109,7 @@ struct RetryCase {
     std::wstring text;                // the run's last text; Updated = with the new file
     size_t waits;                     // waits between tries
     long long kept;                   // bytes of the partial left for the next run
+    long long listed = -1;            // the size the manifest gives, when not the file's
 };
 
 TEST_F(Net, RetriesOfAFile) {
@@ -131,6 +133,12 @@ TEST_F(Net, RetriesOfAFile) {
          Corrupt, 3, 120000},
         {"a drop after every 140000 bytes", Rule::CutAt(140000), {"", "bytes=140000-", "bytes=280000-"},
          Updated, 2, 0},
+        // As for every file of 4 GiB or more, whose listed size saturates: no
+        // 206 continues the partial, and each try from zero brings the same
+        // bytes. (After 12 cuts the file is served whole: a launcher that
+        // never gives up fails here rather than hang.)
+        {"a wrong listed size, a drop after every 140000 bytes", Rule::CutAt(140000).Times(12),
+         {"", "bytes=140000-", "", "bytes=140000-"}, Corrupt, 3, 0, (long long)Size + 1000},
         {"four 503s in a row", Rule::Status(503, "ocupado"), four, Corrupt, 3, 0},
         {"no connection four times", Rule::RedirectTo(down), four, NoFile, 3, 0},
         {"a whole file with the wrong MD5, then the right one", Rule::Body(garbage).Times(1), two, Updated, 0, 0},
@@ -142,7 +150,7 @@ TEST_F(Net, RetriesOfAFile) {
         DeleteFileW(Game("a.bin.novo").c_str());
         DeleteFileW(Game("a.bin.retomar").c_str());
         ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
-        Publish(data);
+        Publish(data, c.listed);
         server.Forget();
         server.On("/update/files/a.bin", c.answer);
         Publications pubs = Run();
