@@ -86,6 +86,13 @@ public:  // the cases' lambdas reach in
         EXPECT_TRUE(in == Old || in == data) << "a.bin holds " << in.size() << " other bytes";
         EXPECT_TRUE(in == want) << (in == Old ? "a.bin is still the old one" : "a.bin is the new one");
     }
+    // Changes the first from in a.bin's record to to.
+    void Spoil(const std::string &from, const std::string &to) {
+        std::string r = ReadBytes(Game("a.bin.retomar"));
+        size_t at = r.find(from);
+        ASSERT_NE(at, std::string::npos) << r;
+        ASSERT_TRUE(WriteBytes(Game("a.bin.retomar"), r.replace(at, from.size(), to)));
+    }
     void ExpectNoPartial() {
         EXPECT_FALSE(Exists(Game("a.bin.novo")));
         EXPECT_FALSE(Exists(Game("a.bin.retomar")));
@@ -257,6 +264,12 @@ TEST_F(Net, ResumeInTheNextRun) {
          }, {""}},
         {"a partial whose record went", [](Net *t) { DeleteFileW(t->Game("a.bin.retomar").c_str()); }, {""}},
         {"a record that is no record", [](Net *t) { WriteBytes(t->Game("a.bin.retomar"), "retomar=2\n"); }, {""}},
+        // A record's validator goes back to the site in If-Range: a damaged
+        // one must not add a line to the request nor garble it.
+        {"an ETag changed in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"x"); }, {"bytes=200000-"}},
+        {"an ETag holding a CR in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\rX: 1"); }, {""}},
+        {"an ETag holding a byte above ASCII in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\xE9"); },
+         {""}},
     };
     for (const ResumeCase &c : cases) {
         SCOPED_TRACE(c.what);
