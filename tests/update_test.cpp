@@ -402,12 +402,14 @@ TEST_F(Update, AFileThatFailsStopsTheRunThere) {
 // as it was, and the player is told to close what holds it. The verified
 // download of a file the game held waits beside it: once the game is closed,
 // the next start places it without asking again. Behind a folder it would
-// wait for good: it goes.
+// wait for good, and without a record (the site named no version of the
+// file) nothing would ever clear it: it goes.
 TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
     struct Case {
         const char *what, *name, *standing, *content;
-        bool held, asked, kept;
+        bool held, asked, kept, versioned = true;
     } cases[] = {{"held", "main.exe", "main.exe", "jogo antigo", true, true, true},
+                 {"held, no version named", "main.exe", "main.exe", "jogo antigo", true, true, false, false},
                  {"a folder", "dados/mapa.bin", "dados/mapa.bin/dentro.txt", "o que a pasta guarda", false, true, false},
                  {"a file", "config/opcoes.bin", "config", "um arquivo onde a lista quer uma pasta", false, false, false},
                  {"a temporary folder", "dados/b.bin", "dados/b.bin.novo/x", "", false, false, false}};
@@ -422,6 +424,8 @@ TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
         List("a.bin", "a novo");
         List(c.name, "novo");
         List("c.bin", "c novo");
+        if (!c.versioned)
+            server.On("/update/files/" + std::string(c.name), Rule().Header("ETag: W/\"fraca\"").Header("Last-Modified: "));
         HANDLE holder = c.held ? HoldFile(Game(c.standing), 0) : 0;
         ASSERT_EQ(holder != 0, c.held);
         Publications pubs = Run();

@@ -22,9 +22,10 @@ enum Got {
 // from zero), is made again, from where it stopped, after waits of about 1, 2
 // and 4 s: up to RetryMax times in a row, the count starting again after a
 // try that took the file at least 128 KiB past the furthest it had reached; a
-// whole file with the wrong MD5 is fetched once more from the start. GotBad or GotNoAnswer otherwise;
-// temp then stays only as a partial the next run can resume (never after a
-// wrong MD5 or a write that failed). On GotFile temp's record stays until the
+// whole file with the wrong MD5 is fetched once more from the start. GotBad
+// or GotNoAnswer otherwise; temp then stays only as a partial the next run
+// can resume (never after a wrong MD5 or a write that failed). On GotFile
+// temp's record (when the site named the file's version) stays until the
 // caller has moved temp into place (DropPartial). name, index and need make
 // the status line; *size receives the file's size.
 int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
