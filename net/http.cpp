@@ -126,7 +126,10 @@ void HttpClose(HttpReq *r) {
     r->con = r->req = 0;
 }
 
-// One try of HttpGet; *again tells whether a second one may do better.
+// One try of HttpGet; *again tells whether a second one may do better. A
+// body that ended before its announced length, or whose read failed, is no
+// body (-1): its first lines would pass for the whole document. One that
+// fills the buffer is only too long, and is cut there.
 static int GetOnce(const wchar_t *url, char *buf, int cap, int *again) {
     HttpReq r;
     DWORD start = GetTickCount();
@@ -149,6 +152,7 @@ static int GetOnce(const wchar_t *url, char *buf, int cap, int *again) {
             got += (int)n;
         buf[got] = 0;
         *again = got < cap - 1 && (!read || got < length);
+        if (*again) got = -1;
     } else {
         *again = RetryCode(code);
     }
@@ -160,9 +164,6 @@ int HttpGet(const wchar_t *url, char *buf, int cap) {
     if (cap < 1) return -1;
     int again, got = GetOnce(url, buf, cap, &again);
     if (!again) return got;
-    // A second failure with no body at all has left buf alone: the first
-    // try's short body, if any, is still there to return.
     RetryWait(1);
-    int second = GetOnce(url, buf, cap, &again);
-    return second >= 0 ? second : got;
+    return GetOnce(url, buf, cap, &again);
 }

@@ -50,9 +50,10 @@ int HttpField(HttpReq *r, DWORD query, wchar_t *out, int cap);
 long long HttpLength(HttpReq *r);
 
 // The body of url into buf when the final status is 200: returns its length,
-// at most cap - 1, with a NUL stored behind it. A body cut short counts as far
-// as it came. -1 for any other status or no answer; buf is then untouched.
-// A connection lost before the body's end, or a busy server (RetryCode), is
-// asked once more after a short wait; a site that cannot be reached at all
-// is not (net/retry.h).
+// at most cap - 1, with a NUL stored behind it; a longer body is cut there.
+// -1 for any other status, no answer, or a body that ended before its
+// announced length (or whose read failed) short of cap - 1 bytes; buf is then
+// untouched, except by the bytes of such a cut body. A connection lost before
+// the body's end, or a busy server (RetryCode), is asked once more after a
+// short wait; a site that cannot be reached at all is not (net/retry.h).
 int HttpGet(const wchar_t *url, char *buf, int cap);

@@ -105,6 +105,29 @@ class Lista(unittest.TestCase):
                  for d, _, fs in os.walk(self.site) for f in fs}
         self.assertEqual(after, before)
 
+    def test_a_new_release_leaves_the_sites_unchanged_copies_alone(self):
+        # A copy rewritten would get a new date and ETag from the web server,
+        # and every player's interrupted download of it would start over.
+        self.put("igual.bin", "muda.bin", "estragado.bin", data=b"v1" * 1000)
+        self.assertEqual(self.lista().returncode, 0)
+        served = lambda n: os.path.join(self.site, "update", "files", n)  # noqa: E731
+        stamp = lambda n: (os.stat(served(n)).st_ino, os.stat(served(n)).st_mtime_ns)  # noqa: E731
+        before = {n: stamp(n) for n in ("igual.bin", "muda.bin", "estragado.bin")}
+        self.put("muda.bin", data=b"v2" * 1000)
+        write(served("estragado.bin"), b"x" * 2000)  # the site's copy damaged, its size kept
+        self.assertEqual(self.lista().returncode, 0)
+        self.assertEqual(stamp("igual.bin"), before["igual.bin"])
+        for n in ("muda.bin", "estragado.bin"):
+            self.assertNotEqual(stamp(n), before[n], n)
+            with open(os.path.join(self.client, n), "rb") as a, open(served(n), "rb") as b:
+                self.assertEqual(a.read(), b.read(), n)
+        # A file of 4 GiB or more, whose size the launcher cannot hold, is refused.
+        with open(os.path.join(self.client, "enorme.pak"), "wb") as f:
+            f.truncate(4 << 30)
+        r = self.lista()
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("enorme.pak", r.stderr)
+
     def test_options(self):
         self.put("main.exe", "ZorunJanela.ini", "logs/hoje.log", "data/x.log", "data/y.dat", "mau:nome")
         r = self.lista("-x", "ZorunJanela.ini", "--exclude", "logs", "-x", "*.log", "--allow-skips")
@@ -254,25 +277,32 @@ class Signing(unittest.TestCase):
 
     def test_a_serial_below_the_sites_is_refused_unless_forced(self):
         self.keygen("k.key")
-        steps = [  # one after the other: arguments, exit status, the site's serial afterwards
-            (["--serial", "5000"], 0, 5000),
-            (["--serial", "4999"], 1, 5000),  # refused: nothing of the new release published
-            (["--serial", "4999", "--force"], 0, 4999),
-            (["--serial", "4999"], 0, 4999),  # the same serial: the same release signed again
-            (["--serial", "9999999999"], 0, 9999999999),
-            ([], 0, 10000000000),  # the site is ahead of the clock: one more than the site's
+        steps = [  # one after the other: a new file in the release, arguments, exit status, the site's serial
+            (None, ["--serial", "5000"], 0, 5000),
+            ("novo.bin", ["--serial", "4999"], 1, 5000),  # refused: nothing of the new release published
+            (None, ["--serial", "4999", "--force"], 0, 4999),
+            (None, ["--serial", "4999"], 0, 4999),  # the same serial: the same release signed again
+            ("outro.bin", ["--serial", "4999"], 1, 4999),  # the same serial for another release
+            (None, ["--serial", "9999999999"], 0, 9999999999),
+            (None, [], 0, 10000000000),  # the site is ahead of the clock: one more than the site's
+            ("sem.bin", [None], 1, 10000000000),  # a signed site refuses an unsigned release ...
+            (None, [None, "--unsigned"], 0, 10000000000),  # ... unless asked for
         ]
-        for i, (args, status, serial) in enumerate(steps):
+        for i, (new, args, status, serial) in enumerate(steps):
             with self.subTest(args=args):
-                if i == 1:
-                    write(os.path.join(self.client, "novo.bin"), b"release nova")
+                if new:
+                    write(os.path.join(self.client, new), b"release nova " + new.encode())
                 before = self.published() if i else None
-                self.assertEqual(self.sign("k.key", *args), status)
+                if args[:1] == [None]:
+                    self.assertEqual(subprocess.run([LISTA, "-q", *args[1:], self.client, self.site],
+                                                    capture_output=True).returncode, status)
+                else:
+                    self.assertEqual(self.sign("k.key", *args), status)
                 manifest, sig = self.published()
                 self.assertIn(b"\nserial %d\n" % serial, sig)
                 if status:
                     self.assertEqual((manifest, sig), before)
-                    self.assertFalse(os.path.exists(os.path.join(self.site, "update", "files", "novo.bin")))
+                    self.assertFalse(os.path.exists(os.path.join(self.site, "update", "files", new)))
                 else:
                     self.assertIn(b"novo.bin|" if i else b"main.exe|", manifest)
 

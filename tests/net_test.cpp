@@ -194,17 +194,18 @@ TEST_F(Get, RedirectsAreFollowedToTheFinalStatus) {
     EXPECT_EQ(server.Paths(), (std::vector<std::string>{"/velho", "/meio", "/novo", "/para-404", "/sumiu"}));
 }
 
-TEST_F(Get, ACutConnectionKeepsWhatArrivedAndATrickleArrivesWhole) {
+// A body that ends before its announced length, on both tries, is no
+// document: its first lines would pass for the whole of it. (A body longer
+// than the buffer is only read up to there: above.)
+TEST_F(Get, ABodyCutTwiceFailsAndATrickleArrivesWhole) {
     std::string body(5000, 'z');
-    server.On("/cut", Rule::CutAt(1234).With(body));
-    EXPECT_EQ(Fetch("/cut"), 1234);
-    EXPECT_EQ(buf[1234], 0);
-    // A reset may lose bytes in flight, but never makes up any.
-    server.On("/reset", Rule::CutAt(1234, true).With(body));
-    int got = Fetch("/reset");
-    EXPECT_GE(got, 0);
-    EXPECT_LE(got, 1234);
-    EXPECT_EQ(std::string(buf, got), body.substr(0, got));
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        server.Forget();
+        server.On("/cut", Rule::CutAt(1234, reset).With(body));
+        EXPECT_EQ(Fetch("/cut"), -1);
+        EXPECT_EQ(server.Paths().size(), 2u);
+    }
     body = "status=1\nonline=42\nservidor=Devagar\n";
     server.On("/lento", Rule::Trickle(3, 20).With(body));
     ASSERT_EQ(Fetch("/lento"), (int)body.size());

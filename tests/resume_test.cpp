@@ -56,10 +56,11 @@ public:  // the cases' lambdas reach in
 
     void TearDown() override { ReceiveMs = receive; }
 
-    // The site lists a.bin with content; the player has Old.
-    void Publish(const std::string &content) {
+    // The site lists a.bin with content, at its size unless listed says
+    // another; the player has Old.
+    void Publish(const std::string &content, long long listed = -1) {
         ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\a.bin", content));
-        manifest = "a.bin|" + Md5Of(content) + "|" + std::to_string(content.size()) + "\n";
+        manifest = "a.bin|" + Md5Of(content) + "|" + std::to_string(listed < 0 ? content.size() : listed) + "\n";
         WriteBytes(site + L"\\update\\lista.txt", manifest);
     }
     // One run of the network thread from the launcher's first state; the
@@ -87,6 +88,13 @@ public:  // the cases' lambdas reach in
         EXPECT_TRUE(in == Old || in == data) << "a.bin holds " << in.size() << " other bytes";
         EXPECT_TRUE(in == want) << (in == Old ? "a.bin is still the old one" : "a.bin is the new one");
     }
+    // Changes the first from in a.bin's record to to.
+    void Spoil(const std::string &from, const std::string &to) {
+        std::string r = ReadBytes(Game("a.bin.retomar"));
+        size_t at = r.find(from);
+        ASSERT_NE(at, std::string::npos) << r;
+        ASSERT_TRUE(WriteBytes(Game("a.bin.retomar"), r.replace(at, from.size(), to)));
+    }
     void ExpectNoPartial() {
         EXPECT_FALSE(Exists(Game("a.bin.novo")));
         EXPECT_FALSE(Exists(Game("a.bin.retomar")));
@@ -110,6 +118,7 @@ struct RetryCase {
     std::wstring text;                // the run's last text; Updated = with the new file
     size_t waits;                     // waits between tries
     long long kept;                   // bytes of the partial left for the next run
+    long long listed = -1;            // the size the manifest gives, when not the file's
 };
 
 TEST_F(Net, RetriesOfAFile) {
@@ -133,6 +142,12 @@ TEST_F(Net, RetriesOfAFile) {
          Corrupt, 3, 120000},
         {"a drop after every 140000 bytes", Rule::CutAt(140000), {"", "bytes=140000-", "bytes=280000-"},
          Updated, 2, 0},
+        // As for every file of 4 GiB or more, whose listed size saturates: no
+        // 206 continues the partial, and each try from zero brings the same
+        // bytes. (After 12 cuts the file is served whole: a launcher that
+        // never gives up fails here rather than hang.)
+        {"a wrong listed size, a drop after every 140000 bytes", Rule::CutAt(140000).Times(12),
+         {"", "bytes=140000-", "", "bytes=140000-"}, Corrupt, 3, 0, (long long)Size + 1000},
         {"four 503s in a row", Rule::Status(503, "ocupado"), four, Corrupt, 3, 0},
         {"no connection four times", Rule::RedirectTo(down), four, NoFile, 3, 0},
         {"a whole file with the wrong MD5, then the right one", Rule::Body(garbage).Times(1), two, Updated, 0, 0},
@@ -144,7 +159,7 @@ TEST_F(Net, RetriesOfAFile) {
         DeleteFileW(Game("a.bin.novo").c_str());
         DeleteFileW(Game("a.bin.retomar").c_str());
         ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
-        Publish(data);
+        Publish(data, c.listed);
         server.Forget();
         server.On("/update/files/a.bin", c.answer);
         Publications pubs = Run();
@@ -251,6 +266,12 @@ TEST_F(Net, ResumeInTheNextRun) {
          }, {""}},
         {"a partial whose record went", [](Net *t) { DeleteFileW(t->Game("a.bin.retomar").c_str()); }, {""}},
         {"a record that is no record", [](Net *t) { WriteBytes(t->Game("a.bin.retomar"), "retomar=2\n"); }, {""}},
+        // A record's validator goes back to the site in If-Range: a damaged
+        // one must not add a line to the request nor garble it.
+        {"an ETag changed in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"x"); }, {"bytes=200000-"}},
+        {"an ETag holding a CR in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\rX: 1"); }, {""}},
+        {"an ETag holding a byte above ASCII in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\xE9"); },
+         {""}},
     };
     for (const ResumeCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -424,10 +445,12 @@ TEST_F(Net, TheFeedAndTheManifestGetOneRetry) {
         {"manifest: reset before the head, then served", "/update/lista.txt", Rule::CutAt(-1, true).Times(1), 2, true},
         {"manifest: reset after the head, then served", "/update/lista.txt", Rule::CutAt(0, true).Times(1), 2, true},
         {"manifest: 503 twice", "/update/lista.txt", Rule::Status(503), 2, false},
+        {"manifest: dropped before its end twice", "/update/lista.txt", Rule::CutAt(2000), 2, false},
         {"manifest: 404", "/update/lista.txt", Rule::Status(404), 1, false},
         {"manifest: silent", "/update/lista.txt", Rule::Silent(), 1, false},
         {"feed: 502, then served", "/api/launcher", Rule::Status(502).Times(1), 2, true},
         {"feed: 404", "/api/launcher", Rule::Status(404), 1, false},
+        {"feed: dropped before its end twice", "/api/launcher", Rule::CutAt(10), 2, false},
     };
     ReceiveMs = 1500;
     for (const DocCase &c : cases) {

@@ -75,13 +75,6 @@ std::string SignatureOf(const std::string &manifest, unsigned long long serial, 
     return header + "sig " + Hex(rs, 64) + "\n";
 }
 
-void SetSerial(unsigned long long v) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, 0, KEY_SET_VALUE, 0, &key, 0), ERROR_SUCCESS);
-    RegSetValueExW(key, L"UpdateSerial", 0, REG_QWORD, (const BYTE *)&v, sizeof v);
-    RegCloseKey(key);
-}
-
 // Every file below dir, by relative name, with its bytes.
 void Snapshot(const std::wstring &dir, const std::wstring &rel, std::map<std::wstring, std::string> &out) {
     WIN32_FIND_DATAW fd;
@@ -192,7 +185,7 @@ TEST_F(Signed, EveryWayASignatureCanFail) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
         ClearOptionsKey();
-        if (c.remembered) SetSerial(c.remembered);
+        if (c.remembered) KeepSerial(c.remembered);
         Fresh();
         Serve(c.list, strcmp(c.rule ? c.rule : "", "none") ? &c.sig : nullptr);
         if (c.rule && !strcmp(c.rule, "dead")) {
@@ -228,7 +221,7 @@ TEST_F(Signed, EitherBuiltInKeyIsAcceptedAndTheHighestSerialRemembered) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
         ClearOptionsKey();
-        if (c.remembered) SetSerial(c.remembered);
+        if (c.remembered) KeepSerial(c.remembered);
         DeleteFileW((game + L"\\a.bin").c_str());
         Fresh();
         std::string sig = SignatureOf(list, c.serial, *c.by);
@@ -239,6 +232,43 @@ TEST_F(Signed, EitherBuiltInKeyIsAcceptedAndTheHighestSerialRemembered) {
         EXPECT_EQ(ReadBytes(game + L"\\a.bin"), content);
         EXPECT_EQ(AcceptedSerial(), c.after);
     }
+}
+
+// A player of two realms of the same game: each site's releases are judged
+// against that site's own serial, so neither is refused for the other's.
+TEST_F(Signed, EachSiteKeepsItsOwnSerial) {
+    WebServer realmB;
+    ASSERT_TRUE(realmB.Start(site));
+    const std::wstring realmA = Site;
+    struct Step {
+        const char *why;
+        std::wstring site;
+        unsigned long long serial;
+        bool accepted;
+    } steps[] = {
+        {"realm B publishes later", realmB.Base(), 2000, true},
+        {"realm A's older release", realmA, 1000, true},
+        {"realm A rolled back", realmA, 900, false},
+        {"realm B again", realmB.Base(), 2000, true},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.why);
+        DeleteFileW((game + L"\\a.bin").c_str());
+        Fresh();
+        UseSite(step.site);
+        std::string sig = SignatureOf(list, step.serial, a);
+        Serve(list, &sig);
+        auto before = Snapshot(game);
+        Publications pubs = Run();
+        if (step.accepted) {
+            ASSERT_FALSE(pubs.empty());
+            EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+        } else {
+            ExpectRefused(pubs, before);
+        }
+    }
+    UseSite(realmA);
+    EXPECT_EQ(AcceptedSerial(), 1000u);
 }
 
 TEST_F(Signed, ALauncherWithoutKeysNeverAsksForTheSignature) {

@@ -399,15 +399,20 @@ TEST_F(Update, AFileThatFailsStopsTheRunThere) {
 // holding it without sharing, a folder of its name; or keep its temporary
 // file from being made (a file where its folder should be, a folder under the
 // temporary name), when it is not even asked for. Whatever stands there stays
-// as it was, and the player is told to close what holds it.
+// as it was, and the player is told to close what holds it. The verified
+// download of a file the game held waits beside it: once the game is closed,
+// the next start places it without asking again. Behind a folder it would
+// wait for good, and without a record (the site named no version of the
+// file) nothing would ever clear it: it goes.
 TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
     struct Case {
         const char *what, *name, *standing, *content;
-        bool held, asked;
-    } cases[] = {{"held", "main.exe", "main.exe", "jogo antigo", true, true},
-                 {"a folder", "dados/mapa.bin", "dados/mapa.bin/dentro.txt", "o que a pasta guarda", false, true},
-                 {"a file", "config/opcoes.bin", "config", "um arquivo onde a lista quer uma pasta", false, false},
-                 {"a temporary folder", "dados/b.bin", "dados/b.bin.novo/x", "", false, false}};
+        bool held, asked, kept, versioned = true;
+    } cases[] = {{"held", "main.exe", "main.exe", "jogo antigo", true, true, true},
+                 {"held, no version named", "main.exe", "main.exe", "jogo antigo", true, true, false, false},
+                 {"a folder", "dados/mapa.bin", "dados/mapa.bin/dentro.txt", "o que a pasta guarda", false, true, false},
+                 {"a file", "config/opcoes.bin", "config", "um arquivo onde a lista quer uma pasta", false, false, false},
+                 {"a temporary folder", "dados/b.bin", "dados/b.bin.novo/x", "", false, false, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         UseFolder(FreshDir(L"game-in-the-way"));
@@ -419,6 +424,8 @@ TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
         List("a.bin", "a novo");
         List(c.name, "novo");
         List("c.bin", "c novo");
+        if (!c.versioned)
+            server.On("/update/files/" + std::string(c.name), Rule().Header("ETag: W/\"fraca\"").Header("Last-Modified: "));
         HANDLE holder = c.held ? HoldFile(Game(c.standing), 0) : 0;
         ASSERT_EQ(holder != 0, c.held);
         Publications pubs = Run();
@@ -429,6 +436,14 @@ TEST_F(Update, WhatStandsInTheWayStaysAndStopsTheRun) {
         EXPECT_EQ(FileRequests().size(), c.asked ? 2u : 1u);
         EXPECT_EQ(pubs.back(), std::make_pair(InUse, 1000));
         EXPECT_EQ(Ready, 1);
+        if (c.asked) EXPECT_EQ(In(c.name + std::string(".novo")), c.kept ? "novo" : "");
+        if (!c.kept) continue;
+        server.Forget();
+        ResetState();
+        pubs = Run();
+        EXPECT_EQ(FileRequests(), (std::vector<std::string>{"c.bin"}));
+        EXPECT_EQ(In(c.name), "novo");
+        ExpectSettled(pubs, Updated);
     }
 }
 

@@ -25,7 +25,7 @@ static char Xfer[XferLen];
 // What one try came to.
 enum {
     TryWhole,     // the body is all there: its MD5 decides
-    TryRestart,   // the partial does not fit the answer: start from zero at once
+    TryRestart,   // the partial does not fit the answer: start from zero, a try lost
     TryLost,      // an answer, then the connection was lost or went silent
     TryBusy,      // the server is busy (RetryCode)
     TryNoAnswer,  // no answer, for a reason that may pass
@@ -203,6 +203,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         have = 0;
     }
     int retry = 0, again = 0;  // retries spent; 1 once a whole file had the wrong MD5
+    unsigned long long high = have;  // the furthest the partial has reached
     for (;;) {
         wchar_t text[StatusLen];
         FetchText(text, name, index, need, retry);
@@ -214,7 +215,6 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
-        unsigned long long had = have;
         int t = Try(e, url, temp, f, &p, text, &have);
         CloseHandle(f);
         switch (t) {
@@ -230,7 +230,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         case TryRestart:
             DropPartial(temp);
             have = 0;
-            continue;
+            break;
         case TryDisk:
             DropPartial(temp);  // the room it takes is the player's
             return GotBad;
@@ -243,9 +243,14 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         }
         if (t == TryFinal || t == TryRefused) return t == TryFinal ? GotBad : GotNoAnswer;
         // A link that drops now and then but keeps bringing data is worth
-        // staying with: a try that moved the download on by a whole piece
-        // starts the count again. Only failures in a row end the run.
-        if (have >= had + XferLen) retry = 0;
+        // staying with: a try that took the download a whole piece past the
+        // furthest it had reached starts the count again. Only that: bytes
+        // brought again after a restart from zero (a listed size no 206 can
+        // match, as with every file of 4 GiB or more) are no headway, and a
+        // restart is a failed try, or a link that drops every few MiB would
+        // keep the run going for ever. Only failures in a row end the run.
+        if (have >= high + XferLen) retry = 0;
+        if (have > high) high = have;
         if (retry == RetryMax) return t == TryNoAnswer ? GotNoAnswer : GotBad;
         RetryWait(++retry);
     }

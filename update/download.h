@@ -18,12 +18,14 @@ enum Got {
 // file there whose record belongs to e is resumed ("Range: bytes=N-" with
 // "If-Range"); anything else there is started over. A try that fails for a
 // transient reason (no connection, a connection lost or silent, a busy
-// server: net/retry.h) is made again, from where it stopped, after waits of
-// about 1, 2 and 4 s: up to RetryMax times in a row, the count starting again
-// after a try that brought at least 128 KiB; a whole file with the wrong MD5
-// is fetched once more from the start. GotBad or GotNoAnswer otherwise;
-// temp then stays only as a partial the next run can resume (never after a
-// wrong MD5 or a write that failed). On GotFile temp's record stays until the
+// server: net/retry.h), or whose answer did not continue the partial (then
+// from zero), is made again, from where it stopped, after waits of about 1, 2
+// and 4 s: up to RetryMax times in a row, the count starting again after a
+// try that took the file at least 128 KiB past the furthest it had reached; a
+// whole file with the wrong MD5 is fetched once more from the start. GotBad
+// or GotNoAnswer otherwise; temp then stays only as a partial the next run
+// can resume (never after a wrong MD5 or a write that failed). On GotFile
+// temp's record (when the site named the file's version) stays until the
 // caller has moved temp into place (DropPartial). name, index and need make
 // the status line; *size receives the file's size.
 int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,

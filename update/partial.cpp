@@ -40,6 +40,16 @@ static int Hex32(const char *s) {
     return s[32] == 0;
 }
 
+// 1 when s is printable ASCII only, as download.cpp takes validators from a
+// server: a record is a file anyone may have changed, and its validator goes
+// back to the site in an If-Range line, where a CR LF would add lines of its
+// own and a byte above 0x7E would reach the request garbled.
+static int Printable(const char *s) {
+    for (; *s; s++)
+        if ((unsigned char)*s < 0x20 || (unsigned char)*s > 0x7E) return 0;
+    return 1;
+}
+
 int ReadPartial(const wchar_t *temp, Partial *p) {
     char text[RecordCap], num[24];
     wchar_t rec[PathLen];
@@ -61,7 +71,7 @@ int ReadPartial(const wchar_t *temp, Partial *p) {
     }
     Value(text, "etag", p->etag, ValidatorLen);
     Value(text, "modified", p->modified, ValidatorLen);
-    if (p->etag[0] || p->modified[0]) return 1;
+    if ((p->etag[0] || p->modified[0]) && Printable(p->etag) && Printable(p->modified)) return 1;
 bad:
     memset(p, 0, sizeof *p);
     return 0;

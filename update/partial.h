@@ -24,8 +24,8 @@ struct Partial {
 };
 
 // The record of the partial file temp ("X.novo") into p: 1 when there is one
-// that reads well (version, MD5, size and a validator); 0, with p->md5 empty,
-// when not.
+// that reads well (version, MD5, size and a validator, validators in
+// printable ASCII); 0, with p->md5 empty, when not.
 int ReadPartial(const wchar_t *temp, Partial *p);
 // Writes p as temp's record; 0 when it could not be written whole (nothing
 // is left of it then).

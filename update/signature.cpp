@@ -8,6 +8,7 @@
 #include "app/state.h"
 #include "keys.h"  // generated from VELMORA_KEYS
 #include "net/http.h"
+#include "update/md5.h"
 
 PublicKey Keys[KeyMax] = BUILT_KEYS;
 int KeyN = BUILT_KEY_COUNT;
@@ -118,12 +119,32 @@ int VerifySignature(const char *list, int n, const char *sig, int len, unsigned 
     return 1;
 }
 
+// The registry value of this site's serial: "UpdateSerial " and 16 hex digits
+// of the MD5 of Site in capitals. Several sites (realms, a test server) may
+// serve the same game to one Windows user, each with releases of its own:
+// one shared serial would refuse whichever site published last the longest
+// ago. 0 when it cannot be formed.
+static int SerialValue(wchar_t *name) {
+    wchar_t site[SiteLen];
+    lstrcpynW(site, Site, SiteLen);
+    CharUpperW(site);
+    char md5[33];
+    if (!DataMd5(site, (unsigned long)(lstrlenW(site) * sizeof(wchar_t)), md5)) return 0;
+    lstrcpyW(name, SERIAL_VALUE L" ");
+    int at = lstrlenW(name);
+    for (int i = 0; i < 16; i++) name[at + i] = (wchar_t)md5[i];
+    name[at + 16] = 0;
+    return 1;
+}
+
 unsigned long long AcceptedSerial() {
+    wchar_t name[32];
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
+    if (!SerialValue(name) || RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
     unsigned long long v = 0;
     DWORD type = 0, size = sizeof v;
-    if (RegQueryValueExW(key, SERIAL_VALUE, 0, &type, (BYTE *)&v, &size) != ERROR_SUCCESS || type != REG_QWORD ||
+    if (RegQueryValueExW(key, name, 0, &type, (BYTE *)&v, &size) != ERROR_SUCCESS || type != REG_QWORD ||
         size != sizeof v)
         v = 0;
     RegCloseKey(key);
@@ -132,12 +153,13 @@ unsigned long long AcceptedSerial() {
 
 // Only this one value is written: the game's three options beside it are the
 // settings store's alone.
-static void RememberSerial(unsigned long long v) {
+void KeepSerial(unsigned long long v) {
+    wchar_t name[32];
     HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, 0, &key,
-                        0) != ERROR_SUCCESS)
+    if (!SerialValue(name) || RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, REG_OPTION_NON_VOLATILE,
+                                              KEY_SET_VALUE, 0, &key, 0) != ERROR_SUCCESS)
         return;
-    RegSetValueExW(key, SERIAL_VALUE, 0, REG_QWORD, (const BYTE *)&v, sizeof v);
+    RegSetValueExW(key, name, 0, REG_QWORD, (const BYTE *)&v, sizeof v);
     RegCloseKey(key);
 }
 
@@ -153,6 +175,6 @@ int SignatureAccepted(const char *list, int n) {
     // is a replay meant to roll the player back.
     unsigned long long known = AcceptedSerial();
     if (serial < known) return 0;
-    if (serial > known) RememberSerial(serial);
+    if (serial > known) KeepSerial(serial);
     return 1;
 }

@@ -39,7 +39,9 @@ int VerifySignature(const char *list, int n, const char *sig, int len, unsigned 
 // wrong, or older.
 int SignatureAccepted(const char *list, int n);
 
-// The highest serial accepted so far, kept per user beside the game's
-// options (HKCU "Software\Halvick\Zorun\Config", REG_QWORD "UpdateSerial");
-// 0 when there is none.
+// The highest serial accepted so far from this Site, kept per user beside the
+// game's options (HKCU "Software\Halvick\Zorun\Config", REG_QWORD
+// "UpdateSerial <16 hex digits of the site's MD5>"); 0 when there is none.
 unsigned long long AcceptedSerial();
+// Makes v the accepted serial of this Site.
+void KeepSerial(unsigned long long v);

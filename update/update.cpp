@@ -112,9 +112,23 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     case GotBad: return TXT_CORRUPT;
     }
     Done += size;
-    int placed = lstrcmpiW(path, SelfExe) == 0 ? ReplaceSelf(temp)
-                                                : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
-    DropPartial(temp);  // the record, and the download when it could not be placed
+    int self = lstrcmpiW(path, SelfExe) == 0, held = 0;
+    int placed = self ? ReplaceSelf(temp) : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
+    // The game holding its file (open without sharing, or running: access
+    // denied) is what keeps a download out most often: the verified file then
+    // waits with its record, and the next start places it without asking
+    // again (or the comparison pass drops it, when the entry changes or the
+    // file becomes current). Behind a folder or a read-only file it would wait
+    // for good, and without a record nothing would ever clear it; the
+    // launcher's own file keeps its rules.
+    if (!placed && !self) {
+        DWORD why = GetLastError(), attr = GetFileAttributesW(path);
+        Partial p;
+        held = (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION || why == ERROR_ACCESS_DENIED) &&
+               attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) &&
+               ReadPartial(temp, &p);
+    }
+    if (!held) DropPartial(temp);  // the record, and the download when it could not be placed
     if (!placed) return TXT_IN_USE;
     Remember(e->name, path, e->md5);
     return 0;

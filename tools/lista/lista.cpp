@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,11 +29,13 @@ const char *Version = "lista 1.0";
 // What the launcher reads: at most 65,535 bytes of manifest, 256 entries, and
 // names of at most 199 bytes.
 const size_t MaxManifest = 65535, MaxEntries = 256, MaxName = 199;
+const uintmax_t MaxSize = 0xFFFFFFFF;
 
 struct Options {
     std::vector<std::string> excludes;
     bool check = false, allowSkips = false, noCopy = false, quiet = false;
     std::string keyfile;  // --sign
+    bool unsignedOk = false;  // --unsigned: publish without a signature on a signed site
     Signer signer;
     fs::path client, site;
 };
@@ -204,8 +207,9 @@ fs::path With(const fs::path &p, const char *suffix) {
 }
 
 // Hashes a file and, when tmp is given, copies it there in the same read, so
-// the copy holds exactly the bytes hashed. Nothing on the site is replaced yet.
-bool HashCopy(const Entry &e, const fs::path &tmp, std::string &md5, Progress &pr) {
+// the copy holds exactly the bytes hashed; its size is the bytes read, too.
+// Nothing on the site is replaced yet.
+bool HashCopy(Entry &e, const fs::path &tmp, Progress &pr) {
     std::ifstream in(e.path, std::ios::binary);
     if (!in) {
         Problem(e.name, "cannot be read");
@@ -223,12 +227,14 @@ bool HashCopy(const Entry &e, const fs::path &tmp, std::string &md5, Progress &p
     }
     Md5 h;
     static char buf[1 << 16];
+    uintmax_t size = 0;
     while (in) {
         in.read(buf, sizeof buf);
         std::streamsize n = in.gcount();
         if (n <= 0) break;
         h.Update(buf, (size_t)n);
         if (out.is_open()) out.write(buf, n);
+        size += (uintmax_t)n;
         pr.Step((uintmax_t)n, false);
     }
     if (in.bad()) {
@@ -236,7 +242,12 @@ bool HashCopy(const Entry &e, const fs::path &tmp, std::string &md5, Progress &p
         return false;
     }
     pr.Step(0, true);
-    md5 = h.HexDigest();
+    e.md5 = h.HexDigest();
+    e.size = size;
+    if (size > MaxSize) {
+        Problem(e.name, "has 4 GiB or more; the launcher counts a file's size in 32 bits");
+        return false;
+    }
     if (out.is_open()) {
         out.close();
         if (!out) {
@@ -245,6 +256,39 @@ bool HashCopy(const Entry &e, const fs::path &tmp, std::string &md5, Progress &p
         }
     }
     return true;
+}
+
+// The MD5 of a file, or "" when it cannot be read.
+std::string FileMd5(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    Md5 h;
+    static char buf[1 << 16];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) h.Update(buf, (size_t)in.gcount());
+    return in.bad() ? "" : h.HexDigest();
+}
+
+// The site's current manifest as name -> "md5|size"; empty without one.
+std::map<std::string, std::string> Published(const fs::path &site) {
+    std::map<std::string, std::string> out;
+    std::ifstream in(site / "update" / "lista.txt", std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t bar = line.find('|');
+        if (bar != std::string::npos) out[line.substr(0, bar)] = line.substr(bar + 1);
+    }
+    return out;
+}
+
+// True when the site already serves e's bytes under its name, as its current
+// manifest lists them: then the copy stays as it is, and so do the ETag and
+// the date the web server gives it, which players' resumed downloads of it
+// are checked against.
+bool Unchanged(const Entry &e, const fs::path &dst, const std::map<std::string, std::string> &published) {
+    auto p = published.find(e.name);
+    std::error_code ec;
+    return p != published.end() && p->second == e.md5 + "|" + std::to_string(e.size) &&
+           fs::is_regular_file(dst, ec) && fs::file_size(dst, ec) == e.size && FileMd5(dst) == e.md5;
 }
 
 bool WriteAll(const fs::path &path, const std::string &text) {
@@ -314,7 +358,9 @@ void Usage(FILE *f) {
             "                         private key of 'lista keygen KEYFILE'\n"
             "      --serial N         the release serial to sign (default: the time in seconds,\n"
             "                         above the site's current serial)\n"
-            "      --force            sign a serial lower than the site's current one\n"
+            "      --force            sign a serial lower than the site's current one, or\n"
+            "                         the site's own serial for another release\n"
+            "      --unsigned         publish without --sign on a site that is signed\n"
             "  -q, --quiet            no progress report\n"
             "  -h, --help             show this help\n"
             "  -V, --version          show the version\n"
@@ -347,6 +393,8 @@ int Run(std::vector<std::string> args) {
             o.excludes.push_back(x);
         } else if (a.compare(0, 10, "--exclude=") == 0) {
             o.excludes.push_back(a.substr(10));
+        } else if (a == "--unsigned") {
+            o.unsignedOk = true;
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "--allow-skips") {
@@ -393,6 +441,14 @@ int Run(std::vector<std::string> args) {
     if (o.keyfile.empty() && (o.signer.serialGiven || o.signer.force)) {
         fprintf(stderr, "lista: --serial and --force go with --sign\n");
         return 2;
+    }
+    // A site that is signed stays signed: every launcher built with keys would
+    // refuse a release without its signature.
+    if (o.keyfile.empty() && !o.unsignedOk && !o.check && !o.site.empty() &&
+        fs::exists(o.site / "update" / "lista.txt.sig", ec)) {
+        fprintf(stderr, "lista: the site is signed (update/lista.txt.sig): launchers built with keys would refuse\n"
+                        "lista: this release; sign it with --sign KEYFILE, or publish it unsigned with --unsigned\n");
+        return 1;
     }
     if (!o.keyfile.empty()) {
         if (o.check || o.site.empty()) {
@@ -445,6 +501,10 @@ int Run(std::vector<std::string> args) {
         e.name = name;
         e.path = d.path();
         e.size = d.file_size(ec);
+        if (e.size > MaxSize) {
+            Problem(name, "has 4 GiB or more; the launcher counts a file's size in 32 bits");
+            continue;
+        }
         entries.push_back(e);
     }
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
@@ -485,11 +545,16 @@ int Run(std::vector<std::string> args) {
     bool copy = !o.check && !o.noCopy && (problems == 0 || o.allowSkips);
     std::string manifest;
     std::vector<fs::path> copied;
+    std::map<std::string, std::string> published = o.site.empty() ? std::map<std::string, std::string>()
+                                                                   : Published(o.site);
     for (Entry &e : entries) {
         fs::path dst;
         if (copy) dst = o.site / "update" / "files" / fs::u8path(e.name);
-        if (!HashCopy(e, copy ? With(dst, TmpSuffix) : fs::path(), e.md5, pr)) continue;
-        if (copy) copied.push_back(dst);
+        if (!HashCopy(e, copy ? With(dst, TmpSuffix) : fs::path(), pr)) continue;
+        if (copy && Unchanged(e, dst, published))
+            fs::remove(With(dst, TmpSuffix), ec);
+        else if (copy)
+            copied.push_back(dst);
         manifest += e.name + "|" + e.md5 + "|" + std::to_string(e.size) + "\n";
     }
     if (manifest.size() > MaxManifest) {
@@ -505,6 +570,20 @@ int Run(std::vector<std::string> args) {
         discard();
         fprintf(stderr, "lista: %d problem%s; nothing written\n", problems, problems == 1 ? "" : "s");
         return 1;
+    }
+    // The site's own serial may sign only the site's own manifest again: two
+    // releases under one serial could be swapped for each other at will.
+    if (!o.keyfile.empty() && o.signer.current && o.signer.serial == o.signer.current && !o.signer.force) {
+        std::ifstream in(o.site / "update" / "lista.txt", std::ios::binary);
+        std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (now != manifest) {
+            discard();
+            fprintf(stderr,
+                    "lista: serial %llu is the site's current one, which signs another release; launchers\n"
+                    "lista: would take either (choose a higher serial, or use --force)\n",
+                    o.signer.serial);
+            return 1;
+        }
     }
     std::string signature;
     if (!o.keyfile.empty() && !SignManifest(o.signer, manifest, signature)) {

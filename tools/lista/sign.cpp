@@ -237,6 +237,7 @@ bool ChooseSerial(Signer &s, const fs::path &site) {
             current = 0;
         }
     }
+    s.current = current;
     if (!s.serialGiven) {
         if (current >= 9999999999999999999ULL) {
             fprintf(stderr, "lista: the site's serial %llu is the highest there is\n", current);

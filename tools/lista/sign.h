@@ -28,7 +28,8 @@ struct Signer {
     std::string id;
     unsigned long long serial = 0;
     bool serialGiven = false;
-    bool force = false;  // allow a serial lower than the site's
+    bool force = false;  // allow a serial lower than the site's, or the site's own for another release
+    unsigned long long current = 0;  // the site's serial before this run (0: none)
 };
 
 // Reads and checks KEYFILE (its halves must belong together, and it must not
@@ -38,7 +39,8 @@ bool LoadSigner(const std::filesystem::path &keyfile, const std::vector<std::fil
 
 // Settles the serial against the site's current signature, before anything
 // is written: false after a message when a given serial is lower than the
-// site's and not forced.
+// site's and not forced. (A serial equal to the site's is settled once the
+// manifest is known: it may only sign the site's own manifest again.)
 bool ChooseSerial(Signer &s, const std::filesystem::path &site);
 
 // The signature file's text for the manifest; false after a message.
