@@ -29,7 +29,10 @@ bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) 
 bool WriteBytes(const std::wstring &path, const std::string &data) {
     for (size_t i = 3; i < path.size(); i++)
         if (path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), 0);
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    // Shared: the test web server may still hold a site file open while it
+    // ends the connection of the answer before.
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                           CREATE_ALWAYS, 0, 0);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD n = 0;
     BOOL ok = data.empty() || WriteFile(f, data.data(), (DWORD)data.size(), &n, 0);
