@@ -177,9 +177,7 @@ TEST_F(Get, AnyOtherStatusOrNoAnswerFailsAndLeavesTheBufferAlone) {
     EXPECT_EQ(server.Paths().size(), RedirectMax + 1u) << "the loop is followed RedirectMax times";
     for (const wchar_t *bad : {L"", L"nada", L"ftp://127.0.0.1/x", L"http://", L"file:///C:/x"})
         EXPECT_EQ(HttpGet(bad, buf, 8192), -1) << Utf8(bad);
-    std::wstring gone = server.Base() + L"/x";
-    server.Stop();
-    EXPECT_EQ(HttpGet(gone.c_str(), buf, 8192), -1) << "no server";
+    EXPECT_EQ(HttpGet((RefusedBase() + L"/x").c_str(), buf, 8192), -1) << "no server";
     EXPECT_TRUE(Untouched());
 }
 
@@ -285,7 +283,7 @@ TEST_F(FeedFetch, AFeedThatCannotBeReadLeavesTheServerDownAndTheRestUnknown) {
     }
     ReceiveMs = keep;
     ResetState();
-    server.Stop();
+    UseSite(RefusedBase());
     Run();
     EXPECT_EQ(ServerUp, 0);
     EXPECT_EQ(Status, NoList) << "no server at all";

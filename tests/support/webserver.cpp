@@ -123,6 +123,58 @@ bool ParseRule(const std::string &text, Rule &r) {
     return true;
 }
 
+std::wstring RefusedBase() {
+    static int port;
+    if (!port) {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);  // never cleaned up: the socket lives as long as the process
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int len = sizeof a;
+        if (s != INVALID_SOCKET && !bind(s, (sockaddr *)&a, sizeof a) && !getsockname(s, (sockaddr *)&a, &len))
+            port = ntohs(a.sin_port);
+    }
+    return L"http://127.0.0.1:" + std::to_wstring(port);
+}
+
+struct ServerThreads {
+    struct Conn {
+        WebServer *server;
+        SOCKET socket;
+    };
+    static DWORD WINAPI Acceptor(LPVOID server) {
+        ((WebServer *)server)->Accept();
+        return 0;
+    }
+    static DWORD WINAPI Answer(LPVOID conn) {
+        Conn *c = (Conn *)conn;
+        c->server->Handle((uintptr_t)c->socket);
+        c->server->active_--;
+        delete c;
+        return 0;
+    }
+};
+
+void WebServer::Accept() {
+    while (!stop_) {
+        if (!Ready((SOCKET)listen_, false, 100)) continue;
+        SOCKET c = accept((SOCKET)listen_, 0, 0);
+        if (c == INVALID_SOCKET) continue;
+        active_++;
+        ServerThreads::Conn *conn = new ServerThreads::Conn{this, c};
+        HANDLE t = CreateThread(0, 0, ServerThreads::Answer, conn, 0, 0);
+        if (t) {
+            CloseHandle(t);
+        } else {
+            closesocket(c);  // the client sees the connection close, as from a server out of threads
+            delete conn;
+            active_--;
+        }
+    }
+}
+
 bool WebServer::Start(const std::wstring &root, int port) {
     Stop();
     WSADATA wsa;
@@ -144,25 +196,22 @@ bool WebServer::Start(const std::wstring &root, int port) {
     listen_ = s;
     port_ = ntohs(a.sin_port);
     stop_ = false;
-    acceptor_ = std::thread([this] {
-        while (!stop_) {
-            if (!Ready((SOCKET)listen_, false, 100)) continue;
-            SOCKET c = accept((SOCKET)listen_, 0, 0);
-            if (c == INVALID_SOCKET) continue;
-            active_++;
-            std::thread([this, c] {
-                Handle((uintptr_t)c);
-                active_--;
-            }).detach();
-        }
-    });
+    acceptor_ = CreateThread(0, 0, ServerThreads::Acceptor, this, 0, 0);
+    if (!acceptor_) {
+        closesocket(s);
+        listen_ = None;
+        WSACleanup();
+        return false;
+    }
     return true;
 }
 
 void WebServer::Stop() {
     if (listen_ == None) return;
     stop_ = true;
-    acceptor_.join();
+    WaitForSingleObject(acceptor_, 10000);  // it looks at stop_ every tenth of a second
+    CloseHandle(acceptor_);
+    acceptor_ = nullptr;
     closesocket((SOCKET)listen_);
     listen_ = None;
     // Every handler notices stop_ within a tenth of a second.

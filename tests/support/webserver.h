@@ -3,15 +3,16 @@
 // every request's whole head, and answering chosen paths by rules a real
 // server would not follow. Files are served as static web servers serve them:
 // with an ETag and a Last-Modified, and "Range: bytes=N-" answered with 206
-// (416 past the end) unless "If-Range" names another version. One answer per connection, each on its own thread;
-// Stop() ends them all, silent ones included, and every wait is bounded.
+// (416 past the end) unless "If-Range" names another version. One answer per connection, each on its own thread
+// (a Windows thread: the detached threads of std::thread, made and ended by
+// the hundred, now and then crash MinGW's thread library); Stop() ends them
+// all, silent ones included, and every wait is bounded.
 // tests/programs/webserver.exe is its standalone front end.
 #pragma once
 #include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // How one path is answered: by default its file under the root (404 when there
@@ -65,6 +66,11 @@ struct Rule {
 // "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent". False for others.
 bool ParseRule(const std::string &text, Rule &r);
 
+// "http://127.0.0.1:PORT" of a port this process holds and nobody listens
+// on: every connection to it is refused, and no other server can take it
+// over while the tests run (as it could a port a stopped server let go).
+std::wstring RefusedBase();
+
 class WebServer {
 public:
     WebServer() = default;
@@ -88,6 +94,8 @@ public:
     std::vector<std::string> Paths() const;  // the path of each
 
 private:
+    friend struct ServerThreads;
+    void Accept();
     void Handle(uintptr_t s);
     bool Send(uintptr_t s, const char *p, size_t n);
     bool SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long from, long long limit);
@@ -96,7 +104,7 @@ private:
     std::wstring root_;
     uintptr_t listen_ = ~(uintptr_t)0;
     int port_ = 0;
-    std::thread acceptor_;
+    void *acceptor_ = nullptr;  // its thread's handle
     std::atomic<bool> stop_{false};
     std::atomic<int> active_{0};
     mutable std::mutex mu_;
