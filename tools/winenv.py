@@ -37,8 +37,11 @@ def win_path(path):
 
 
 def base_env(prefix, display):
+    # winedbg.exe=d: a program that crashes ends there, and its test fails at
+    # once; Wine's debugger would keep it waiting, with no console to talk to,
+    # until the test's time-out, its output unprinted.
     env = dict(os.environ)
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64",
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", WINEARCH="win64",
                DISPLAY=display)
     return env
 
@@ -192,9 +195,12 @@ def ensure_prefix(prefix, display):
     version = wine_version()
     if mark(prefix) == version:
         return
-    shutil.rmtree(prefix, ignore_errors=True)
-    os.makedirs(prefix)
     env = base_env(prefix, display)
+    if os.path.isdir(prefix):
+        # Programs of an interrupted run would write into the folder as it goes.
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(prefix, exist_ok=True)
     log = os.path.join(os.path.dirname(prefix), "wineboot.log")
     run(env, "wineboot", "-i", log=log, timeout=300)
     # With no window manager, Wine would wait a second or two for it on every
