@@ -336,9 +336,7 @@ void DropStrayPartials(const ManifestEntry *e, int n) {
         Known *k = &In.e[i];
         wchar_t path[PathLen], temp[PathLen];
         if (!(k->flags & Pending) || Listed(k->name, e, n)) continue;
-        int at = LocalPath(Dir, k->name, path, PathLen);
-        if (!at || at + 5 >= PathLen) continue;
-        wsprintfW(temp, L"%s.novo", path);
+        if (!LocalPath(Dir, k->name, path, PathLen) || !Join(temp, PathLen, path, L".novo")) continue;
         // What cannot be deleted now is looked at again by the next run.
         if (!DropStray(temp)) NotePending(k->name);
     }

@@ -53,6 +53,16 @@ int ParseManifest(char *text, ManifestEntry *e, int cap) {
     return n;
 }
 
+int Join(wchar_t *out, int cap, const wchar_t *a, const wchar_t *b) {
+    size_t na = wcslen(a), nb = wcslen(b);
+    if (cap < 1) return 0;
+    out[0] = 0;
+    if (na + nb >= (size_t)cap) return 0;
+    wmemcpy(out, a, na);
+    wcscpy(out + na, b);
+    return 1;
+}
+
 int LocalPath(const wchar_t *dir, char *name, wchar_t *out, int cap) {
     for (char *p = name; *p; p++)
         if (*p == '/') *p = '\\';

@@ -23,3 +23,7 @@ int ParseManifest(char *text, ManifestEntry *e, int cap);
 // name itself, too), into out of cap UTF-16 units. Returns the length, or 0
 // (out empty) when the path would not fit.
 int LocalPath(const wchar_t *dir, char *name, wchar_t *out, int cap);
+
+// a followed by b into out of cap units (an entry's path and ".novo", the
+// site and a document's path); 0, out empty, when they do not fit.
+int Join(wchar_t *out, int cap, const wchar_t *a, const wchar_t *b);

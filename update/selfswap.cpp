@@ -1,13 +1,13 @@
 #include "update/selfswap.h"
 
 #include "app/state.h"
+#include "update/manifest.h"
 
 void (*SwapHook)();
 
 int ReplaceSelf(const wchar_t *temp) {
     wchar_t old[PathLen];
-    if (lstrlenW(SelfExe) + 4 >= PathLen) return 0;
-    wsprintfW(old, L"%s.old", SelfExe);
+    if (!Join(old, PathLen, SelfExe, L".old")) return 0;
     // SwapGate moves only by compare-and-swap, so the window thread and the
     // network thread never both think they hold it.
     if (InterlockedCompareExchange(&SwapGate, 1, 0) != 0) return 0;

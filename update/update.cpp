@@ -45,16 +45,6 @@ static int Permille(unsigned long long done) {
     return p > INT_MAX ? INT_MAX : (int)p;
 }
 
-// a followed by b into out; 0 (out empty) when they do not fit.
-static int Join(wchar_t *out, int cap, const wchar_t *a, const wchar_t *b) {
-    int na = lstrlenW(a), nb = lstrlenW(b);
-    out[0] = 0;
-    if (na + nb >= cap) return 0;
-    lstrcpyW(out, a);
-    lstrcpyW(out + na, b);
-    return 1;
-}
-
 // The file's address, built from the UTF-8 name: folders joined by "/",
 // spaces as "%20", as the site stores its files. Bytes that would reach the
 // server in the platform's code page (anything outside ASCII), or change the
@@ -187,14 +177,9 @@ void UpdateFiles() {
     // The run stops at the first failure: files already placed stay, the
     // failing one's temporary file stays only as a partial the next run can
     // resume, later ones are not attempted.
-    for (int i = 0; i < n; i++) {
-        if (!E[i].name[0]) continue;
-        if (const wchar_t *fail = Fetch(&E[i])) {
-            SaveRecord();
-            Publish(fail, 1000);
-            return;
-        }
-    }
+    const wchar_t *fail = 0;
+    for (int i = 0; i < n && !fail; i++)
+        if (E[i].name[0]) fail = Fetch(&E[i]);
     SaveRecord();
-    Publish(Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
+    Publish(fail ? fail : Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
 }
