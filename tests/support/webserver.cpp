@@ -123,18 +123,29 @@ bool ParseRule(const std::string &text, Rule &r) {
     return true;
 }
 
+// A socket bound to 127.0.0.1:port (0: a free one), its port in *got;
+// INVALID_SOCKET when either cannot be had.
+static SOCKET Bound(int port, int *got) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((u_short)port);
+    int len = sizeof a;
+    if (s != INVALID_SOCKET && (bind(s, (sockaddr *)&a, sizeof a) || getsockname(s, (sockaddr *)&a, &len))) {
+        closesocket(s);
+        s = INVALID_SOCKET;
+    }
+    *got = ntohs(a.sin_port);
+    return s;
+}
+
 std::wstring RefusedBase() {
     static int port;
     if (!port) {
         WSADATA wsa;
         WSAStartup(MAKEWORD(2, 2), &wsa);  // never cleaned up: the socket lives as long as the process
-        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int len = sizeof a;
-        if (s != INVALID_SOCKET && !bind(s, (sockaddr *)&a, sizeof a) && !getsockname(s, (sockaddr *)&a, &len))
-            port = ntohs(a.sin_port);
+        if (Bound(0, &port) == INVALID_SOCKET) port = 0;
     }
     return L"http://127.0.0.1:" + std::to_wstring(port);
 }
@@ -181,20 +192,13 @@ bool WebServer::Start(const std::wstring &root, int port) {
     if (WSAStartup(MAKEWORD(2, 2), &wsa)) return false;
     root_ = root;
     if (!root_.empty() && root_.back() == L'\\') root_.pop_back();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons((u_short)port);
-    int len = sizeof a;
-    if (s == INVALID_SOCKET || bind(s, (sockaddr *)&a, sizeof a) || listen(s, SOMAXCONN) ||
-        getsockname(s, (sockaddr *)&a, &len)) {
+    SOCKET s = Bound(port, &port_);
+    if (s == INVALID_SOCKET || listen(s, SOMAXCONN)) {
         if (s != INVALID_SOCKET) closesocket(s);
         WSACleanup();
         return false;
     }
     listen_ = s;
-    port_ = ntohs(a.sin_port);
     stop_ = false;
     acceptor_ = CreateThread(0, 0, ServerThreads::Acceptor, this, 0, 0);
     if (!acceptor_) {
