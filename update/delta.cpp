@@ -1,0 +1,205 @@
+#include "update/delta.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "app/state.h"
+#include "update/chunker.h"
+
+// ---- The run's tables -----------------------------------------------------------
+
+static void *Block;          // everything below, one allocation
+static uint32_t Cap;         // chunks the tables hold
+static unsigned char *Raw;   // the map as fetched, MapHeadLen + Cap records (+1 for a NUL)
+static uint64_t *Start;      // offset of each chunk in the new file
+static uint64_t *From;       // where the local file holds it, HeldNowhere when not
+static uint32_t *Order;      // the chunks sorted by MD5
+static unsigned char *Lens;  // one bit per chunk length the map has
+static unsigned char *Scan;  // ScanLen bytes for reading the local file
+static MapView Map;
+static int HaveMap;
+
+static size_t RawLen(uint32_t cap) { return MapHeadLen + (size_t)cap * MapRecLen + 1; }
+
+int DeltaReserve(uint64_t largest) {
+    DeltaRelease();
+    uint64_t chunks = largest / ChunkMin + 1;
+    uint32_t cap = chunks > MapChunkMax ? MapChunkMax : (uint32_t)chunks;
+    size_t raw = (RawLen(cap) + 7) & ~(size_t)7;
+    size_t lens = (ChunkMax + 8) / 8;
+    size_t total = raw + (size_t)cap * (8 + 8 + 4) + lens + ScanLen;
+    // Pages are committed as they are first written: a map smaller than the
+    // bound uses only the memory it needs.
+    Block = VirtualAlloc(0, total, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!Block) return 0;
+    unsigned char *p = (unsigned char *)Block;
+    Raw = p;
+    Start = (uint64_t *)(p += raw);
+    From = (uint64_t *)(p += (size_t)cap * 8);
+    Order = (uint32_t *)(p += (size_t)cap * 8);
+    Lens = p += (size_t)cap * 4;
+    Scan = p + lens;
+    Cap = cap;
+    return 1;
+}
+
+void DeltaRelease() {
+    if (Block) VirtualFree(Block, 0, MEM_RELEASE);
+    Block = 0;
+    Cap = 0;
+    HaveMap = 0;
+}
+
+// ---- MD5 through CNG ------------------------------------------------------------
+
+enum { HashObjMax = 1024 };
+
+static BCRYPT_ALG_HANDLE Md5Alg;
+
+// MD5 of n bytes into out, with the hash object on the stack; 0 when CNG fails.
+static int Md5Raw(const void *data, size_t n, unsigned char out[16]) {
+    if (!Md5Alg && BCryptOpenAlgorithmProvider(&Md5Alg, BCRYPT_MD5_ALGORITHM, 0, 0) != 0) {
+        Md5Alg = 0;
+        return 0;
+    }
+    UCHAR obj[HashObjMax];
+    DWORD objLen = 0, got = 0;
+    BCRYPT_HASH_HANDLE h = 0;
+    if (BCryptGetProperty(Md5Alg, BCRYPT_OBJECT_LENGTH, (PUCHAR)&objLen, sizeof objLen, &got, 0) != 0 ||
+        objLen > HashObjMax || BCryptCreateHash(Md5Alg, &h, obj, objLen, 0, 0, 0) != 0)
+        return 0;
+    int ok = 1;
+    // BCryptHashData takes 32-bit counts.
+    for (const UCHAR *p = (const UCHAR *)data; ok && n;) {
+        ULONG piece = n > 0x40000000 ? 0x40000000 : (ULONG)n;
+        ok = BCryptHashData(h, (PUCHAR)p, piece, 0) == 0;
+        p += piece;
+        n -= piece;
+    }
+    ok = ok && BCryptFinishHash(h, out, 16, 0) == 0;
+    BCryptDestroyHash(h);
+    return ok;
+}
+
+// ---- The map -----------------------------------------------------------------------
+
+static int Md5Less(uint32_t a, uint32_t b) { return memcmp(ChunkMd5At(&Map, a), ChunkMd5At(&Map, b), 16) < 0; }
+
+int TakeMap(const unsigned char *map, size_t n, uint64_t size, const char *md5) {
+    unsigned char want[16];
+    HaveMap = 0;
+    if (!Block || n > RawLen(Cap) - 1 || !Md5Bytes(md5, want)) return 0;
+    if (map != Raw) memcpy(Raw, map, n);
+    // One chunk per ChunkMin bytes is the most the chunker makes: a map with
+    // more is no map of ours, and could only cost the player.
+    if (ReadMap(Raw, n, &Map, Md5Raw) != MapOk || Map.size != size || memcmp(Map.md5, want, 16) ||
+        Map.count > size / ChunkMin + 1)
+        return 0;
+    memset(Lens, 0, (ChunkMax + 8) / 8);
+    uint64_t at = 0;
+    for (uint32_t i = 0; i < Map.count; i++) {
+        uint32_t len = ChunkLenAt(&Map, i);
+        Start[i] = at;
+        From[i] = HeldNowhere;
+        Order[i] = i;
+        Lens[len / 8] |= (unsigned char)(1 << len % 8);
+        at += len;
+    }
+    std::sort(Order, Order + Map.count, Md5Less);
+    HaveMap = 1;
+    return 1;
+}
+
+int MapUrl(wchar_t *url, int cap, const char *md5) {
+    wchar_t tail[64];
+    lstrcpyW(tail, L"/update/maps/");
+    int at = lstrlenW(tail);
+    for (int i = 0; i < 32; i++) {
+        char c = md5[i];
+        if (!c) return 0;
+        tail[at++] = (wchar_t)(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    lstrcpyW(tail + at, L".map");
+    return Join(url, cap, Site, tail);
+}
+
+// ---- The local file ---------------------------------------------------------------
+
+static long ReadLocal(void *src, unsigned char *to, size_t n) {
+    DWORD got = 0;
+    if (!ReadFile((HANDLE)src, to, n > 0x40000000 ? 0x40000000 : (DWORD)n, &got, 0)) return -1;
+    return (long)got;
+}
+
+// Notes that the local file holds the chunk with this MD5 at offset at: every
+// chunk of the map with that MD5 (a new file may repeat one) not found yet.
+static void Found(const unsigned char md5[16], uint32_t len, uint64_t at) {
+    uint32_t lo = 0, hi = Map.count;
+    while (lo < hi) {
+        uint32_t mid = lo + (hi - lo) / 2;
+        if (memcmp(ChunkMd5At(&Map, Order[mid]), md5, 16) < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    for (; lo < Map.count && !memcmp(ChunkMd5At(&Map, Order[lo]), md5, 16); lo++) {
+        uint32_t i = Order[lo];
+        if (From[i] == HeldNowhere && ChunkLenAt(&Map, i) == len) From[i] = at;
+    }
+}
+
+int64_t IndexLocal(const wchar_t *path) {
+    if (!HaveMap) return -1;
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (f == INVALID_HANDLE_VALUE) return -1;
+    ChunkScan s;
+    ScanStart(&s, Scan, ScanLen, ReadLocal, f);
+    const unsigned char *data;
+    uint32_t len;
+    uint64_t at;
+    int got;
+    // A chunk of a length the map does not have cannot be one of its chunks:
+    // it is not hashed, which makes a file of another game cheap to look at.
+    while ((got = NextChunk(&s, &data, &len, &at)) == 1) {
+        unsigned char md5[16];
+        if (!(Lens[len / 8] & (1 << len % 8))) continue;
+        if (!Md5Raw(data, len, md5)) {
+            got = -1;
+            break;
+        }
+        Found(md5, len, at);
+    }
+    CloseHandle(f);
+    if (got < 0) {
+        for (uint32_t i = 0; i < Map.count; i++) From[i] = HeldNowhere;
+        return -1;
+    }
+    int64_t held = 0;
+    for (uint32_t i = 0; i < Map.count; i++)
+        if (From[i] != HeldNowhere) held += ChunkLenAt(&Map, i);
+    return held;
+}
+
+uint32_t MapChunks() { return HaveMap ? Map.count : 0; }
+
+void MapChunk(uint32_t i, uint64_t *at, uint32_t *len, uint64_t *from) {
+    *at = Start[i];
+    *len = ChunkLenAt(&Map, i);
+    *from = From[i];
+}
+
+int NextMissing(uint64_t at, uint64_t *from, uint64_t *to) {
+    if (!HaveMap || at >= Map.size) return 0;
+    // The chunk that holds offset at.
+    uint32_t i = (uint32_t)(std::upper_bound(Start, Start + Map.count, at) - Start);
+    if (i) i--;
+    for (; i < Map.count && From[i] != HeldNowhere; i++) {}
+    if (i == Map.count) return 0;
+    *from = Start[i] > at ? Start[i] : at;
+    for (; i < Map.count && From[i] == HeldNowhere; i++) {}
+    *to = i == Map.count ? Map.size : Start[i];
+    return 1;
+}
