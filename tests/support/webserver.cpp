@@ -340,6 +340,7 @@ void WebServer::Handle(uintptr_t s) {
         return;
     }
     long long from = 0, length = size;
+    bool ranged = false;
     std::string headers = r.headers;
     if (!r.ownBody && size >= 0 && r.status == 200 && r.kind != K::Silent && r.kind != K::Redirect) {
         std::string etag, modified, range = Field(head, "range"), since = Field(head, "if-range");
@@ -347,16 +348,22 @@ void WebServer::Handle(uintptr_t s) {
         const std::string version[][2] = {{"ETag", etag}, {"Last-Modified", modified}, {"Accept-Ranges", "bytes"}};
         for (auto &v : version)
             if (!HasHeader(r.headers, v[0].c_str())) headers += v[0] + ": " + v[1] + "\r\n";
-        if (range.rfind("bytes=", 0) == 0 && range.back() == '-' && (since.empty() || since == etag || since == modified)) {
-            from = atoll(range.c_str() + 6);
-            if (from >= size) {
+        // One span, "bytes=A-" or "bytes=A-B", as static web servers serve it.
+        size_t dash = range.find('-');
+        if (r.ranges && range.rfind("bytes=", 0) == 0 && dash != std::string::npos &&
+            range.find(',') == std::string::npos && (since.empty() || since == etag || since == modified)) {
+            from = atoll(range.c_str() + 6) + r.skew;
+            long long last = dash + 1 < range.size() ? atoll(range.c_str() + dash + 1) + r.skew : size - 1;
+            if (last >= size) last = size - 1;
+            if (from >= size || last < from) {
                 h = Head(416, 0, "Content-Range: bytes */" + std::to_string(size) + "\r\n");
                 Send(s, h.data(), h.size());
                 r.kind = K::Plain;
                 r.status = 0;  // nothing more to send
             } else {
-                length = size - from;
-                headers += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(size - 1) + "/" +
+                ranged = true;
+                length = last + 1 - from;
+                headers += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(last) + "/" +
                            std::to_string(size) + "\r\n";
             }
         }
@@ -370,7 +377,7 @@ void WebServer::Handle(uintptr_t s) {
     } else if (size < 0) {
         h = Head(404, 9, r.headers) + "not found";
         Send(s, h.data(), h.size());
-    } else if (h = Head(from ? 206 : r.status, length, headers), Send(s, h.data(), h.size())) {
+    } else if (h = Head(ranged ? 206 : r.status, length, headers), Send(s, h.data(), h.size())) {
         bool sent = SendBody(s, r, file, from, r.kind == K::Cut || r.kind == K::Reset || r.kind == K::Stall ? r.at : length);
         if (sent && r.kind == K::Stall) Quiet(s);
         if (r.kind == K::Reset) {

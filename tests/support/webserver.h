@@ -2,8 +2,9 @@
 // 127.0.0.1 (a free port by default), serving the files of a folder, recording
 // every request's whole head, and answering chosen paths by rules a real
 // server would not follow. Files are served as static web servers serve them:
-// with an ETag and a Last-Modified, and "Range: bytes=N-" answered with 206
-// (416 past the end) unless "If-Range" names another version. One answer per connection, each on its own thread
+// with an ETag and a Last-Modified, and one span of "Range: bytes=N-" or
+// "bytes=N-M" answered with 206 (416 past the end) unless "If-Range" names
+// another version. One answer per connection, each on its own thread
 // (a Windows thread: the detached threads of std::thread, made and ended by
 // the hundred, now and then crash MinGW's thread library); Stop() ends them
 // all, silent ones included, and every wait is bounded.
@@ -29,6 +30,8 @@ struct Rule {
     std::string headers;   // "Name: value\r\n" lines; a name given here replaces the default one
     std::string location;  // Redirect
     int times = 0;         // answers this many requests, then the path is served as usual; 0 = all
+    bool ranges = true;    // false: Range is ignored, the whole file sent with 200
+    long long skew = 0;    // a Range is answered from this many bytes past the span asked (and says so)
 
     explicit Rule(Kind k = Kind::Plain, long long n = 0, int code = 200) : kind(k), at(n), status(code) {}
     static Rule Status(int code, const std::string &body = "") { return Rule(Kind::Plain, 0, code).With(body); }
@@ -54,6 +57,14 @@ struct Rule {
     }
     Rule &Times(int n) {
         times = n;
+        return *this;
+    }
+    Rule &NoRanges() {
+        ranges = false;
+        return *this;
+    }
+    Rule &Skew(long long n) {
+        skew = n;
         return *this;
     }
     Rule &Header(const std::string &line) {

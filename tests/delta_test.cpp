@@ -1,0 +1,157 @@
+// Delta downloads: which chunks of a new version a local file holds, and where.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/testutil.h"
+#include "update/chunker.h"
+#include "update/chunkmap.h"
+#include "update/delta.h"
+
+namespace {
+
+// Bytes that differ at every offset; a seed makes another game's file.
+std::string Noise(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245u + 12345u;
+        s[i] = (char)(seed >> 16);
+    }
+    return s;
+}
+
+int Md5Raw(const void *data, size_t n, unsigned char out[16]) {
+    return Md5Bytes(Md5Of(std::string((const char *)data, n)).c_str(), out);
+}
+
+// The chunk map lista publishes for data (its agreement with lista's own is
+// checked by tests/delta_nginx_test.py).
+std::string MapOf(const std::string &data) {
+    std::string map(MapHeadLen, '\0');
+    uint32_t count = 0;
+    for (size_t at = 0; at < data.size(); count++) {
+        uint32_t len = ChunkLen((const unsigned char *)data.data() + at, data.size() - at);
+        unsigned char rec[MapRecLen], md5[16];
+        Md5Raw(data.data() + at, len, md5);
+        PutChunk(rec, len, md5);
+        map.append((const char *)rec, MapRecLen);
+        at += len;
+    }
+    unsigned char md5[16];
+    Md5Bytes(Md5Of(data).c_str(), md5);
+    PutMapHead((unsigned char *)&map[0], data.size(), md5, count, Md5Raw);
+    return map;
+}
+
+struct Span {
+    uint64_t from, to;
+};
+
+// What a player with old is asked to fetch of new: the spans, after
+// TakeMap and IndexLocal, with the bytes held in *held.
+std::vector<Span> Plan(const std::string &old, const std::string &now, int64_t *held) {
+    std::wstring dir = FreshDir(L"delta-plan"), local = dir + L"\\old.bin";
+    EXPECT_TRUE(WriteBytes(local, old));
+    std::string map = MapOf(now);
+    EXPECT_TRUE(DeltaReserve(now.size()));
+    EXPECT_TRUE(TakeMap((const unsigned char *)map.data(), map.size(), now.size(), Md5Of(now).c_str()));
+    *held = IndexLocal(local.c_str());
+    std::vector<Span> out;
+    Span s;
+    for (uint64_t at = 0; NextMissing(at, &s.from, &s.to); at = s.to) out.push_back(s);
+    return out;
+}
+
+uint64_t Bytes(const std::vector<Span> &spans) {
+    uint64_t n = 0;
+    for (const Span &s : spans) n += s.to - s.from;
+    return n;
+}
+
+const size_t MiB = 1 << 20, Size = 4 * MiB;
+const std::string Old = Noise(Size, 1);
+
+std::string Rewrite(std::string s, size_t at, size_t n, unsigned seed) { return s.replace(at, n, Noise(n, seed)); }
+
+// ---- Which chunks a local file holds ---------------------------------------------
+
+// Each row: the new version made from the old one, the edited spans of the
+// new version, and what the plan must ask for: every edited byte, spans that
+// each hold an edit, and at most Slack bytes around each edit (the chunks it
+// touched and the next that falls back in step).
+struct PlanCase {
+    const char *what;
+    std::string now;
+    std::vector<Span> edits;
+};
+
+const uint64_t Slack = 2 * ChunkMax;
+
+TEST(DeltaPlan, AsksOnlyForTheChunksAroundEachEdit) {
+    std::string three = Rewrite(Rewrite(Rewrite(Old, 300000, 4096, 2), 2 * MiB, 64 * 1024, 3), 3 * MiB + 5, 1, 4);
+    std::string inserted = Old.substr(0, 1000) + Noise(100, 5) + Old.substr(1000);
+    std::string appended = Old + Noise(MiB / 2, 6);
+    // A repeated part holds no new bytes, but its last chunk ends with the file.
+    std::string twice = Old + Old.substr(0, MiB);
+    const PlanCase cases[] = {
+        {"unchanged", Old, {}},
+        {"three rewrites", three, {{300000, 304096}, {2 * MiB, 2 * MiB + 65536}, {3 * MiB + 5, 3 * MiB + 6}}},
+        {"an insertion near the start", inserted, {{1000, 1100}}},
+        {"truncated", Old.substr(0, 3 * MiB + 12345), {{3 * MiB + 12345, 3 * MiB + 12345}}},
+        {"appended", appended, {{Size, Size + MiB / 2}}},
+        {"a part repeated", twice, {{Size, Size}, {Size + MiB, Size + MiB}}},
+    };
+    for (const PlanCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        int64_t held;
+        std::vector<Span> spans = Plan(Old, c.now, &held);
+        EXPECT_EQ(held + Bytes(spans), c.now.size());
+        for (const Span &s : spans) {
+            bool nearby = false;
+            for (const Span &e : c.edits) nearby |= s.from <= e.to && e.from <= s.to + (e.from == e.to);
+            EXPECT_TRUE(nearby) << "asks for " << s.from << "-" << s.to << ", where nothing changed";
+        }
+        for (const Span &e : c.edits) {
+            bool covered = e.from == e.to;
+            for (const Span &s : spans) covered |= s.from <= e.from && e.to <= s.to;
+            EXPECT_TRUE(covered) << "the edit at " << e.from << " is not fetched";
+        }
+        uint64_t changed = 0;
+        for (const Span &e : c.edits) changed += e.to - e.from;
+        EXPECT_LE(Bytes(spans), changed + Slack * c.edits.size());
+    }
+    DeltaRelease();
+}
+
+TEST(DeltaPlan, FindsChunksAtTheirNewOffsets) {
+    // 100 bytes in front: every chunk past the first few is still there,
+    // 100 bytes earlier in the old file.
+    std::string now = Noise(100, 7) + Old;
+    int64_t held;
+    Plan(Old, now, &held);
+    uint32_t moved = 0;
+    for (uint32_t i = 0; i < MapChunks(); i++) {
+        uint64_t at, from;
+        uint32_t len;
+        MapChunk(i, &at, &len, &from);
+        if (from == HeldNowhere) continue;
+        EXPECT_EQ(from + 100, at) << "chunk " << i;
+        EXPECT_EQ(Old.substr(from, len), now.substr(at, len)) << "chunk " << i;
+        moved++;
+    }
+    EXPECT_GE(moved + 3, MapChunks());
+    DeltaRelease();
+}
+
+TEST(DeltaPlan, AnotherGamesFileHoldsNothing) {
+    int64_t held;
+    std::vector<Span> spans = Plan(Noise(Size, 99), Old, &held);
+    EXPECT_EQ(held, 0);
+    ASSERT_EQ(spans.size(), 1u);
+    EXPECT_EQ(spans[0].from, 0u);
+    EXPECT_EQ(spans[0].to, Size);
+    DeltaRelease();
+}
+
+}  // namespace
