@@ -1,12 +1,13 @@
 #!/bin/sh
 # Installs what building and testing need, from Debian's packages: Wine's
 # 64-bit and 32-bit parts (the x86 build runs on the latter, through Debian's
-# multiarch). Quiet and quick when everything is there; 'apt-get update' only
-# when something is missing.
+# multiarch). zsync is the peer the delta benchmark measures updates against.
+# Quiet and quick when everything is there; 'apt-get update' only when
+# something is missing.
 set -e
 PACKAGES="cmake ninja-build make mingw-w64 wine wine64 wine32:i386 xvfb xdotool imagemagick googletest
 python3 python3-cairo python3-fonttools python3-numpy fontconfig fonts-open-sans curl clang
-libclang-rt-dev python3-cryptography libssl-dev nginx"
+libclang-rt-dev python3-cryptography libssl-dev nginx zsync"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
