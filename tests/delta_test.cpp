@@ -144,6 +144,30 @@ TEST(DeltaPlan, FindsChunksAtTheirNewOffsets) {
     DeltaRelease();
 }
 
+TEST(DeltaPlan, TwoReadersFindWhatOneWould) {
+    // The file read in two halves at once: the chunks across the middle are
+    // found too (wherever the middle falls), and so are those past an
+    // insertion in the second half.
+    uint64_t split = DeltaSplit;
+    DeltaSplit = MiB;
+    for (size_t cut = 0; cut < 6 * 50000; cut += 50000) {
+        std::string old = Old.substr(cut);
+        int64_t held;
+        std::vector<Span> none = Plan(old, old, &held);
+        EXPECT_EQ(held, (int64_t)old.size()) << "a file of " << old.size() << " bytes";
+        EXPECT_TRUE(none.empty());
+    }
+    std::string now = Old.substr(0, 3 * MiB) + "inserido" + Old.substr(3 * MiB);
+    int64_t held;
+    std::vector<Span> spans = Plan(Old, now, &held);
+    ASSERT_EQ(spans.size(), 1u);
+    EXPECT_LE(spans[0].from, 3 * MiB);
+    EXPECT_GE(spans[0].to, 3 * MiB + 8);
+    EXPECT_LE(Bytes(spans), Slack);
+    DeltaSplit = split;
+    DeltaRelease();
+}
+
 TEST(DeltaPlan, AnotherGamesFileHoldsNothing) {
     int64_t held;
     std::vector<Span> spans = Plan(Noise(Size, 99), Old, &held);

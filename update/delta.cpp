@@ -19,9 +19,11 @@ static uint64_t *Start;      // offset of each chunk in the new file
 static uint64_t *From;       // where the local file holds it, HeldNowhere when not
 static uint32_t *Order;      // the chunks sorted by MD5
 static unsigned char *Lens;  // one bit per chunk length the map has
-static unsigned char *Scan;  // ScanLen bytes for reading the local file
+static unsigned char *Scan;  // 2 x ScanLen bytes for reading the local file
 static MapView Map;
 static int HaveMap;
+
+uint64_t DeltaSplit = 64 << 20;
 
 static size_t RawLen(uint32_t cap) { return MapHeadLen + (size_t)cap * MapRecLen + 1; }
 
@@ -31,7 +33,7 @@ int DeltaReserve(uint64_t largest) {
     uint32_t cap = chunks > MapChunkMax ? MapChunkMax : (uint32_t)chunks;
     size_t raw = (RawLen(cap) + 7) & ~(size_t)7;
     size_t lens = (ChunkMax + 8) / 8;
-    size_t total = raw + (size_t)cap * (8 + 8 + 4) + lens + ScanLen;
+    size_t total = raw + (size_t)cap * (8 + 8 + 4) + lens + 2 * ScanLen;
     // Pages are committed as they are first written: a map smaller than the
     // bound uses only the memory it needs.
     Block = VirtualAlloc(0, total, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
@@ -128,6 +130,26 @@ int MapUrl(wchar_t *url, int cap, const char *md5) {
 }
 
 // ---- The local file ---------------------------------------------------------------
+// A large file is read by two threads at once, each hashing its own half: on
+// two cores that halves the wait, which hashing bounds. The second starts
+// cutting at the middle as if a chunk began there; its cuts fall back in step
+// with the ones the first would make within a few chunks, and the first
+// reads on past the middle until it makes a cut the second made too. So the
+// chunks found are those one reader would find.
+
+enum { CutsMax = 64 };                     // the second reader's first cuts, kept
+
+struct Reader {
+    HANDLE f;
+    unsigned char *buf;
+    uint64_t start;  // where it begins reading
+    uint64_t mid;    // the first reader: where the second began (0: alone)
+    Reader *other;   // the first reader: the second
+    uint64_t cuts[CutsMax];
+    int ncuts;       // the second reader: its first cuts, set before ready
+    HANDLE ready;    // the second reader: set once cuts holds what it will
+    int failed;      // a read or a hash failed
+};
 
 static long ReadLocal(void *src, unsigned char *to, size_t n) {
     DWORD got = 0;
@@ -137,6 +159,7 @@ static long ReadLocal(void *src, unsigned char *to, size_t n) {
 
 // Notes that the local file holds the chunk with this MD5 at offset at: every
 // chunk of the map with that MD5 (a new file may repeat one) not found yet.
+// Both readers may note the same chunk; either offset holds its bytes.
 static void Found(const unsigned char md5[16], uint32_t len, uint64_t at) {
     uint32_t lo = 0, hi = Map.count;
     while (lo < hi) {
@@ -146,41 +169,96 @@ static void Found(const unsigned char md5[16], uint32_t len, uint64_t at) {
     }
     for (; lo < Map.count && !memcmp(ChunkMd5At(&Map, Order[lo]), md5, 16); lo++) {
         uint32_t i = Order[lo];
-        if (From[i] == HeldNowhere && ChunkLenAt(&Map, i) == len) From[i] = at;
+        if (ChunkLenAt(&Map, i) == len)
+            InterlockedCompareExchange64((volatile LONG64 *)&From[i], (LONG64)at, (LONG64)HeldNowhere);
     }
+}
+
+// 1 when the first reader's cut at end meets one of the second's: from
+// there on the second has read what the first would.
+static int InStep(Reader *r, uint64_t end) {
+    if (!r->mid || end < r->mid) return 0;
+    Reader *o = r->other;
+    WaitForSingleObject(o->ready, INFINITE);
+    for (int i = 0; i < o->ncuts; i++)
+        if (o->cuts[i] == end) return 1;
+    return 0;
+}
+
+static DWORD WINAPI Read(void *arg) {
+    Reader *r = (Reader *)arg;
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)r->start;
+    ChunkScan s;
+    ScanStart(&s, r->buf, ScanLen, ReadLocal, r->f);
+    const unsigned char *data;
+    uint32_t len;
+    uint64_t at;
+    int got = SetFilePointerEx(r->f, to, 0, FILE_BEGIN) ? 1 : -1;
+    // A chunk of a length the map does not have cannot be one of its chunks:
+    // it is not hashed, which makes a file of another game cheap to look at.
+    while (got == 1 && (got = NextChunk(&s, &data, &len, &at)) == 1) {
+        at += r->start;
+        if (r->ready && r->ncuts < CutsMax) {
+            r->cuts[r->ncuts++] = at + len;
+            if (r->ncuts == CutsMax) SetEvent(r->ready);
+        }
+        unsigned char md5[16];
+        if (Lens[len / 8] & (1 << len % 8)) {
+            if (!Md5Raw(data, len, md5)) got = -1;
+            else Found(md5, len, at);
+        }
+        if (got == 1 && InStep(r, at + len)) break;
+    }
+    if (r->ready) SetEvent(r->ready);
+    r->failed = got < 0;
+    return 0;
+}
+
+static HANDLE OpenLocal(const wchar_t *path) {
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN, 0);
 }
 
 int64_t IndexLocal(const wchar_t *path) {
     if (!HaveMap) return -1;
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (f == INVALID_HANDLE_VALUE) return -1;
-    ChunkScan s;
-    ScanStart(&s, Scan, ScanLen, ReadLocal, f);
-    const unsigned char *data;
-    uint32_t len;
-    uint64_t at;
-    int got;
-    // A chunk of a length the map does not have cannot be one of its chunks:
-    // it is not hashed, which makes a file of another game cheap to look at.
-    while ((got = NextChunk(&s, &data, &len, &at)) == 1) {
-        unsigned char md5[16];
-        if (!(Lens[len / 8] & (1 << len % 8))) continue;
-        if (!Md5Raw(data, len, md5)) {
-            got = -1;
-            break;
-        }
-        Found(md5, len, at);
-    }
-    CloseHandle(f);
-    if (got < 0) {
-        for (uint32_t i = 0; i < Map.count; i++) From[i] = HeldNowhere;
+    unsigned char probe[16];
+    if (!Md5Raw("", 0, probe)) return -1;  // opens the provider before any thread needs it
+    Reader first = {}, second = {};
+    first.f = OpenLocal(path);
+    first.buf = Scan;
+    LARGE_INTEGER size;
+    if (first.f == INVALID_HANDLE_VALUE || !GetFileSizeEx(first.f, &size)) {
+        if (first.f != INVALID_HANDLE_VALUE) CloseHandle(first.f);
         return -1;
     }
+    HANDLE thread = 0;
+    if ((uint64_t)size.QuadPart >= DeltaSplit) {
+        second.f = OpenLocal(path);
+        second.buf = Scan + ScanLen;
+        second.start = (uint64_t)size.QuadPart / 2;
+        second.ready = CreateEventW(0, TRUE, FALSE, 0);
+        if (second.f != INVALID_HANDLE_VALUE && second.ready) thread = CreateThread(0, 0, Read, &second, 0, 0);
+        if (thread) {
+            first.mid = second.start;
+            first.other = &second;
+        }
+    }
+    Read(&first);
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    if (second.ready) CloseHandle(second.ready);
+    if (second.f && second.f != INVALID_HANDLE_VALUE) CloseHandle(second.f);
+    CloseHandle(first.f);
+    int failed = first.failed || (thread && second.failed);
     int64_t held = 0;
-    for (uint32_t i = 0; i < Map.count; i++)
-        if (From[i] != HeldNowhere) held += ChunkLenAt(&Map, i);
-    return held;
+    for (uint32_t i = 0; i < Map.count; i++) {
+        if (failed) From[i] = HeldNowhere;
+        else if (From[i] != HeldNowhere) held += ChunkLenAt(&Map, i);
+    }
+    return failed ? -1 : held;
 }
 
 uint32_t MapChunks() { return HaveMap ? Map.count : 0; }

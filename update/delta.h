@@ -7,8 +7,8 @@
 //
 // The tables of a delta come from the heap, once per run (DeltaReserve), for
 // one delta at a time: 40 bytes for each ChunkMin bytes of the largest file
-// that may need one (2.5 MiB a GiB; at most 10 MiB, for 4 GiB), and a read
-// buffer of ScanLen bytes.
+// that may need one (2.5 MiB a GiB; at most 10 MiB, for 4 GiB), and two read
+// buffers of ScanLen bytes.
 #pragma once
 #include <stdint.h>
 
@@ -41,8 +41,10 @@ int MapUrl(wchar_t *url, int cap, const char *md5);
 
 // Reads the local file at path chunk by chunk and notes, for each chunk of
 // the map, where the file holds the same bytes (at any offset). Returns the
-// bytes of the new file it holds, -1 when it cannot be read.
+// bytes of the new file it holds, -1 when it cannot be read. A file of
+// DeltaSplit bytes or more is read by this thread and one more, a half each.
 int64_t IndexLocal(const wchar_t *path);
+extern uint64_t DeltaSplit;  // 64 MiB; tests lower it
 
 // Chunk i of the map: its offset in the new file, its length, and where the
 // local file holds it (HeldNowhere when it does not). Valid after IndexLocal.
