@@ -11,6 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
 from launcher import BUILD, PROGRAMS, ROOT, SOURCE, read, wait, winenv, write  # noqa: E402
+import nginx  # noqa: E402  (tools/, on the path through launcher)
 
 LISTA = os.path.join(ROOT, "native", "lista")
 
@@ -560,6 +561,14 @@ class Signing(unittest.TestCase):
                     self.assertFalse(os.path.exists(os.path.join(self.site, "update", "files", new)))
                 else:
                     self.assertIn(b"novo.bin|" if i else b"main.exe|", manifest)
+        # The site's manifest edited by hand into the next release's: the
+        # site's signature still signs the one before, so its serial may not
+        # sign this one.
+        write(os.path.join(self.client, "mais.bin"), b"mais")
+        self.assertEqual(subprocess.run([LISTA, "-q", self.client, self.path("ref")]).returncode, 0)
+        shutil.copy(os.path.join(self.path("ref"), "update", "lista.txt"), os.path.join(self.site, "update", "lista.txt"))
+        self.assertEqual(self.sign("k.key", "--serial", "10000000000"), 1)
+        self.assertEqual(self.sign("k.key", "--serial", "10000000001"), 0)
 
     def test_nothing_is_written_with_a_bad_key_or_misused_options(self):
         self.keygen("k.key")
@@ -580,14 +589,133 @@ class Signing(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.site))
 
 
-    def test_the_demo_site_is_signed_with_the_demo_key(self):
+    def test_keygen_never_leaves_a_key_without_its_line(self):
+        # Into a folder that is not there yet: it is made, for its owner only.
+        path = self.path("nova/pasta/k.key")
+        self.keygen("nova/pasta/k.key")
+        self.assertEqual(os.stat(self.path("nova")).st_mode & 0o777, 0o700)
+        # The public line cannot be written: no key is kept without it.
+        with open("/dev/full", "w") as full:
+            r = subprocess.run([LISTA, "keygen", self.path("perdida.key")], stdout=full, stderr=subprocess.PIPE, text=True)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn("No space left on device", r.stderr)
+        self.assertFalse(os.path.exists(self.path("perdida.key")))
+        # A key others may read is warned about.
+        os.chmod(path, 0o644)
+        r = subprocess.run([LISTA, "--sign", path, self.client, self.site], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("can be read by other users", r.stderr)
+
+    def test_lista_exe_compares_names_and_keys_as_windows_does(self):
+        self.keygen("k.key", windows=True)
+        shutil.copy(self.path("k.key"), os.path.join(self.client, "Data Files", "k.key"))
+        rows = [  # arguments, client files to add, exit status
+            (["--sign", winenv.win_path(self.client).upper() + "\\DATA FILES\\K.KEY", "-x", "Data Files/k.key"], [], 2),
+            (["-x", "Data Files/k.key"], ["ção.txt", "ÇÃO.txt"], 1),
+            (["-x", "Data Files/k.key"], ["Ação/a.txt", "AÇÃO/b.txt"], 1),
+            (["-x", "Data Files/k.key"], ["straße.txt", "STRASSE.txt"], 0),
+        ]
+        for args, names, status in rows:
+            with self.subTest(args=args, names=names):
+                for n in names:
+                    write(os.path.join(self.client, *n.split("/")), n.encode())
+                rc, _, err = run_wine(LISTA_EXE, *args, winenv.win_path(self.client), winenv.win_path(self.site))
+                self.assertEqual(rc, status, err)
+                self.assertEqual(os.path.exists(self.site), status == 0)
+                for n in names:
+                    top = os.path.join(self.client, n.split("/")[0])
+                    shutil.rmtree(top) if os.path.isdir(top) else os.unlink(top)
+
+    def test_a_new_key_needs_rotate(self):
+        self.keygen("a.key")
+        line_b = self.keygen("b.key")
+        self.assertEqual(self.sign("a.key"), 0)
+        before = self.published()
+        self.assertEqual(self.sign("b.key"), 1)
+        self.assertEqual(self.published(), before)
+        self.assertEqual(self.sign("b.key", "--rotate"), 0)
+        self.assertTrue(verify_on_linux(line_b, *self.published()))
+        # The check signs in memory and writes nothing.
+        write(os.path.join(self.client, "novo.bin"), b"n")
+        before = self.published()
+        r = subprocess.run([LISTA, "--check", "--sign", self.path("b.key"), self.client, self.site], capture_output=True,
+                           text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("signing checked", r.stderr)
+        self.assertEqual(self.published(), before)
+
+
+class Verify(unittest.TestCase):
+    """lista verify, both builds, on sites served by nginx and on their folders."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="lista-verify-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.client, self.good = os.path.join(self.tmp, "client"), os.path.join(self.tmp, "sites", "good")
+        write(os.path.join(self.client, "main.exe"), b"MZ jogo")
+        write(os.path.join(self.client, "Pasta Com Espaço", "mapa (1)+.dat"), os.urandom(70000))
+        self.keys = {}
+        for k in ("k", "outra"):
+            r = subprocess.run([LISTA, "keygen", os.path.join(self.tmp, k + ".key")], capture_output=True, text=True)
+            write(os.path.join(self.tmp, k + ".txt"), r.stdout.encode())
+        r = subprocess.run([LISTA, "-q", "--sign", os.path.join(self.tmp, "k.key"), self.client, self.good],
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def verify(self, target, keys, windows):
+        if windows:
+            if not target.startswith("http"):
+                target = winenv.win_path(target)
+            rc, out, err = run_wine(LISTA_EXE, "verify", target, "--keys", winenv.win_path(keys))
+            return rc, out + err
+        r = subprocess.run([LISTA, "verify", target, "--keys", keys], capture_output=True, text=True, timeout=120)
+        return r.returncode, r.stdout + r.stderr
+
+    def test_the_demo_site_over_nginx(self):
         demo = os.path.join(ROOT, "demo")
-        with open(os.path.join(demo, "keys.txt")) as f:
-            line = f.read()
-        with open(os.path.join(demo, "site", "update", "lista.txt"), "rb") as f:
-            manifest = f.read()
-        with open(os.path.join(demo, "site", "update", "lista.txt.sig"), "rb") as f:
-            self.assertTrue(verify_on_linux(line, manifest, f.read()))
+        with nginx.Nginx(os.path.join(demo, "site"), os.path.join(self.tmp, "nginx")) as site:
+            for windows in (False, True):
+                rc, out = self.verify(site.url, os.path.join(demo, "keys.txt"), windows)
+                self.assertEqual(rc, 0, out)
+                self.assertIn("verified", out)
+            self.assertIn("/update/files/Data/texturas.pak", site.paths())
+
+    def test_every_fault_is_named(self):
+        files = lambda site, *name: os.path.join(self.tmp, "sites", site, "update", "files", *name)  # noqa: E731
+        sub = "Pasta Com Espaço/mapa (1)+.dat"
+
+        def resign(site):
+            r = subprocess.run([LISTA, "-q", "--rotate", "--sign", os.path.join(self.tmp, "outra.key"), self.client,
+                                os.path.join(self.tmp, "sites", site)], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 0, r.stderr)
+
+        rows = [  # site, what is done to it, exit status, words of the report
+            ("good", lambda s: None, 0, "all as the manifest lists them"),
+            ("altered", lambda s: write(files(s, "main.exe"), b"MZ jogx"), 1, "main.exe: differs from the manifest"),
+            ("missing", lambda s: os.unlink(files(s, *sub.split("/"))), 1, sub + ": is missing"),
+            ("short", lambda s: write(files(s, "main.exe"), b"MZ"), 1, "main.exe: has 2 bytes"),
+            ("other-key", resign, 1, "which the given key lines do not hold"),
+            ("edited", lambda s: write(os.path.join(self.tmp, "sites", s, "update", "lista.txt"),
+                                       read(os.path.join(self.good, "update", "lista.txt")).replace(b"MZ", b"MZ")
+                                       + b"extra.bin|" + b"0" * 32 + b"|1\n"), 1, "does not sign this manifest"),
+        ]
+        for name, alter, _, _ in rows:
+            if name != "good":
+                shutil.copytree(self.good, os.path.join(self.tmp, "sites", name))
+                alter(name)
+        keys = os.path.join(self.tmp, "k.txt")
+        subprocess.run(["chmod", "-R", "a+rX", self.tmp], check=True)  # nginx serves as nobody
+        with nginx.Nginx(os.path.join(self.tmp, "sites"), os.path.join(self.tmp, "nginx")) as server:
+            for name, _, status, words in rows:
+                for how in ("folder", "nginx", "nginx, lista.exe"):
+                    with self.subTest(site=name, how=how):
+                        target = server.url + "/" + name if "nginx" in how else os.path.join(self.tmp, "sites", name)
+                        rc, out = self.verify(target, keys, "exe" in how)
+                        self.assertEqual(rc, status, out)
+                        self.assertIn(words, out)
+        # No site there at all: a network failure, not a verdict.
+        rc, out = self.verify(server.url, keys, False)
+        self.assertEqual(rc, 2, out)
 
 
 class LauncherKeys(unittest.TestCase):

@@ -55,28 +55,6 @@ bool Create(const fs::path &path, File &f, std::string &why) {
     return f.fd >= 0 || Failed(why);
 }
 
-long long ReadSome(File &f, void *buf, size_t n, std::string &why) {
-    int got = _read(f.fd, buf, (unsigned)n);
-    if (got < 0) Failed(why);
-    return got;
-}
-
-bool WriteAll(File &f, const void *buf, size_t n, std::string &why) {
-    for (const char *p = (const char *)buf; n;) {
-        int put = _write(f.fd, p, (unsigned)n);
-        if (put <= 0) return Failed(why);
-        p += put;
-        n -= (size_t)put;
-    }
-    return true;
-}
-
-bool Close(File &f, std::string &why) {
-    int fd = f.fd;
-    f.fd = -1;
-    return fd < 0 || _close(fd) == 0 || Failed(why);
-}
-
 bool Link(const fs::path &existing, const fs::path &link, std::string &why) {
     return CreateHardLinkW(link.c_str(), existing.c_str(), nullptr) || WinFailed(why);
 }
@@ -124,31 +102,6 @@ bool Create(const fs::path &path, File &f, std::string &why) {
     return f.fd >= 0 || Failed(why);
 }
 
-long long ReadSome(File &f, void *buf, size_t n, std::string &why) {
-    ssize_t got;
-    do got = read(f.fd, buf, n);
-    while (got < 0 && errno == EINTR);
-    if (got < 0) Failed(why);
-    return got;
-}
-
-bool WriteAll(File &f, const void *buf, size_t n, std::string &why) {
-    for (const char *p = (const char *)buf; n;) {
-        ssize_t put = write(f.fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return Failed(why);
-        p += put;
-        n -= (size_t)put;
-    }
-    return true;
-}
-
-bool Close(File &f, std::string &why) {
-    int fd = f.fd;
-    f.fd = -1;
-    return fd < 0 || close(fd) == 0 || Failed(why);
-}
-
 bool Link(const fs::path &existing, const fs::path &name, std::string &why) {
     return link(existing.c_str(), name.c_str()) == 0 || Failed(why);
 }
@@ -184,6 +137,43 @@ bool OthersCanRead(const fs::path &path) {
     return stat(path.c_str(), &st) == 0 && (st.st_mode & 044);
 }
 #endif
+
+// The C library's descriptors on both systems (MSVCRT's on Windows, which
+// sets errno from the system's error as POSIX does).
+#ifdef _WIN32
+static long long RawRead(int fd, void *buf, size_t n) { return _read(fd, buf, (unsigned)n); }
+static long long RawWrite(int fd, const void *buf, size_t n) { return _write(fd, buf, (unsigned)n); }
+static int RawClose(int fd) { return _close(fd); }
+#else
+static long long RawRead(int fd, void *buf, size_t n) { return read(fd, buf, n); }
+static long long RawWrite(int fd, const void *buf, size_t n) { return write(fd, buf, n); }
+static int RawClose(int fd) { return close(fd); }
+#endif
+
+long long ReadSome(File &f, void *buf, size_t n, std::string &why) {
+    long long got;
+    do got = RawRead(f.fd, buf, n);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) Failed(why);
+    return got;
+}
+
+bool WriteAll(File &f, const void *buf, size_t n, std::string &why) {
+    for (const char *p = (const char *)buf; n;) {
+        long long put = RawWrite(f.fd, p, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return Failed(why);
+        p += put;
+        n -= (size_t)put;
+    }
+    return true;
+}
+
+bool Close(File &f, std::string &why) {
+    int fd = f.fd;
+    f.fd = -1;
+    return fd < 0 || RawClose(fd) == 0 || Failed(why);
+}
 
 bool ReadSmall(const fs::path &path, size_t cap, std::string &text, std::string &why) {
     File f;

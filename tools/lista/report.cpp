@@ -7,18 +7,22 @@
 int Problems = 0, Refusals = 0, IoErrors = 0;
 bool Quiet = false;
 
-std::string Shown(const std::string &name) {
+std::string Escaped(const std::string &name, bool (*escape)(unsigned char), const char *format) {
     std::string out;
     for (unsigned char c : name) {
-        if (c < 32 || c == 127) {
+        if (escape(c)) {
             char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02x", c);
+            snprintf(hex, sizeof hex, format, c);
             out += hex;
         } else {
             out += (char)c;
         }
     }
     return out;
+}
+
+std::string Shown(const std::string &name) {
+    return Escaped(name, [](unsigned char c) { return c < 32 || c == 127; }, "\\x%02x");
 }
 
 static void Say(const char *kind, const std::string &name, const std::string &what) {

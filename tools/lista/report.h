@@ -29,6 +29,8 @@ int Status(bool allowSkips);
 
 // A name as one line of a report: control characters as \xNN.
 std::string Shown(const std::string &name);
+// name with each byte for which escape holds written by format ("%%%02X").
+std::string Escaped(const std::string &name, bool (*escape)(unsigned char), const char *format);
 
 // A path as UTF-8 ('/' between folders on Windows too).
 std::string Utf8(const std::filesystem::path &p);

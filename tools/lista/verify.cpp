@@ -29,12 +29,19 @@ struct Listed {
     uintmax_t size = 0;
 };
 
+// A path as the launcher puts it into an address: bytes that would change the
+// address's meaning as %XX.
+std::string FileAddress(const std::string &name) {
+    return Escaped(name, [](unsigned char c) { return c == ' ' || c >= 0x7F || c < 0x20 || c == '%' || c == '#' || c == '?'; },
+                   "%%%02X");
+}
+
 // The document at rel ("update/lista.txt") as Fetch gives it: the HTTP status
 // (a folder answers 200 or 404 as a web server serving it would), 0 and why
 // when it cannot be had.
 int Get(const Source &s, const std::string &rel, const std::function<bool(const char *, size_t)> &sink,
         std::string &why) {
-    if (s.http) return Fetch(s.base + "/" + rel, sink, why);
+    if (s.http) return Fetch(s.base + "/" + FileAddress(rel), sink, why);
     fs::path path = s.root / fs::u8path(rel);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) return 404;
@@ -59,20 +66,6 @@ int GetText(const Source &s, const std::string &rel, size_t cap, std::string &te
 }
 
 // A name as the launcher puts it into the file's address.
-std::string Escaped(const std::string &name) {
-    std::string out;
-    for (unsigned char c : name) {
-        if (c == ' ' || c >= 0x7F || c < 0x20 || c == '%' || c == '#' || c == '?') {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out;
-}
-
 bool Hex32(const std::string &s) {
     if (s.size() != 32) return false;
     for (char c : s)
@@ -165,7 +158,7 @@ void Files(const Source &s, const std::vector<Listed> &files, uintmax_t &bytes) 
         Md5 h;
         uintmax_t size = 0;
         std::string why;
-        int status = Get(s, "update/files/" + Escaped(e.name), [&](const char *p, size_t n) {
+        int status = Get(s, "update/files/" + e.name, [&](const char *p, size_t n) {
             h.Update(p, n);
             size += n;
             return true;
