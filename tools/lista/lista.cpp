@@ -193,7 +193,7 @@ std::string Manifest(const std::vector<Entry> &entries) {
 }
 
 // Ends a run that changes nothing: the staged files and new folders go.
-int Refuse(bool opened, const Options &o) {
+int Refuse(bool opened, const Options &o) {  // opened: OpenSite was called
     if (opened) CloseSite(true);
     int status = Status(o.allowSkips);
     int n = Problems + Refusals + IoErrors;
@@ -205,7 +205,7 @@ int Publish(Options &o) {
     int early = Settle(o);
     if (early >= 0) return early;
     bool opened = !o.check;
-    if (opened && !OpenSite(o.site)) return Refuse(false, o);
+    if (opened && !OpenSite(o.site)) return Refuse(true, o);
     if (!o.keyfile.empty() && !o.site.empty() && !ChooseSerial(o.signer, o.site)) {
         Refusals++;
         return Refuse(opened, o);

@@ -148,7 +148,6 @@ bool OpenSite(const fs::path &site) {
     }
     if (!LockSite(site, why)) {
         IoError(Utf8(site), "cannot lock the site: " + why);
-        CloseSite(true);
         return false;
     }
     Locked = true;

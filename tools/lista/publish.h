@@ -31,7 +31,8 @@ extern const char *const TmpSuffix;  // ".lista-tmp": staged
 extern const char *const OldSuffix;  // ".lista-old": the file it replaces, until the release is in
 
 // Locks the site (creating the folder when missing) and finishes or undoes a
-// run that was stopped half-way. False after an I/O error.
+// run that was stopped half-way. False after an I/O error; CloseSite(true)
+// then removes what it made.
 bool OpenSite(const fs::path &site);
 // Lets go of the site; with failed, first removes everything staged and
 // every folder this run created.
