@@ -625,6 +625,15 @@ class Signing(unittest.TestCase):
                 for n in names:
                     top = os.path.join(self.client, n.split("/")[0])
                     shutil.rmtree(top) if os.path.isdir(top) else os.unlink(top)
+        # A second release from lista.exe: the changed file replaced in place,
+        # the one gone pruned, nothing of lista's own left.
+        write(os.path.join(self.client, "main.exe"), b"MZ jogo 2")
+        shutil.rmtree(os.path.join(self.client, "Data Files"))
+        rc, _, err = run_wine(LISTA_EXE, "--prune", winenv.win_path(self.client), winenv.win_path(self.site))
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(read(os.path.join(self.site, "update", "files", "main.exe")), b"MZ jogo 2")
+        self.assertEqual(sorted(os.listdir(os.path.join(self.site, "update", "files"))), ["main.exe"])
+        self.assertEqual((consistent(self.site), debris(self.site)), ([], []))
 
     def test_a_new_key_needs_rotate(self):
         self.keygen("a.key")
