@@ -50,6 +50,10 @@ def consistent(site, new=None):
     return bad
 
 
+BIG = bytes(range(256)) * 4096 + b"!"  # just over 1 MiB: a file that gets a chunk map
+BIG_MAP = hashlib.md5(BIG).hexdigest() + ".map"
+
+
 def debris(site):
     return [os.path.join(d, f) for d, _, fs in os.walk(site) for f in fs if ".lista-" in f]
 
@@ -168,6 +172,10 @@ class Lista(unittest.TestCase):
              "data/c.bin: cannot be read: Permission denied"),
             ("a read-only site", lambda: (self.put("c.bin"), os.chmod(os.path.join(self.site, "update"), 0o555)),
              [], True, 2, "Permission denied"),
+            # (before the full disk, whose small file system stays mounted)
+            ("a folder on the site where a chunk map goes",
+             lambda: (self.put("g.pak", data=BIG), os.makedirs(os.path.join(self.site, "update", "maps", BIG_MAP))),
+             ["--map-min", "1M"], False, 1, "update/maps/" + BIG_MAP + ": is a folder on the site"),
             ("a full disk", full_disk, [], False, 2, "No space left on device"),
             ("an empty client, skips allowed", lambda: shutil.rmtree(self.client) or os.makedirs(self.client),
              ["--allow-skips"], False, 1, "no files to list"),
@@ -290,6 +298,87 @@ class Lista(unittest.TestCase):
         for args in (["--bogus", self.client, self.site], [self.client], [os.path.join(self.tmp, "nada"), self.site],
                      ["--no-copy", self.client, self.site], ["-x", "../fora", self.client, self.site]):
             self.assertEqual(subprocess.run([LISTA, *args], capture_output=True).returncode, 2, args)
+
+
+def read_map(data):
+    """A chunk map as the README defines it: (size, md5, [(length, chunk md5)]);
+    asserts the parts that only say the map is whole."""
+    assert data[:4] == b"VMAP" and int.from_bytes(data[4:8], "little") == 1, data[:8]
+    count = int.from_bytes(data[32:36], "little")
+    assert len(data) == 52 + 20 * count, (len(data), count)
+    assert hashlib.md5(data[52:]).digest() == data[36:52], "the records' MD5"
+    chunks = [(int.from_bytes(data[52 + 20 * i:56 + 20 * i], "little"), data[56 + 20 * i:72 + 20 * i].hex())
+              for i in range(count)]
+    return int.from_bytes(data[8:16], "little"), data[16:32].hex(), chunks
+
+
+class ChunkMaps(unittest.TestCase):
+    """The chunk maps lista writes beside large files (update/maps/<md5>.map)."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="lista-maps-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.client, self.site = os.path.join(self.tmp, "client"), os.path.join(self.tmp, "site")
+        self.maps = os.path.join(self.site, "update", "maps")
+
+    def lista(self, *args):
+        r = subprocess.run([LISTA, *args, self.client, self.site], capture_output=True, text=True, timeout=120)
+        return r
+
+    def put(self, name, data):
+        write(os.path.join(self.client, *name.split("/")), data)
+        return data
+
+    def check_map(self, data):
+        """The site's map of data holds data's chunks, in order, each about 64 KiB."""
+        size, md5, chunks = read_map(read(os.path.join(self.maps, hashlib.md5(data).hexdigest() + ".map")))
+        self.assertEqual((size, md5), (len(data), hashlib.md5(data).hexdigest()))
+        at = 0
+        for i, (length, chunk) in enumerate(chunks):
+            self.assertEqual(chunk, hashlib.md5(data[at:at + length]).hexdigest(), "chunk %d" % i)
+            if i + 1 < len(chunks):
+                self.assertTrue(16 << 10 <= length <= 256 << 10, length)
+            at += length
+        self.assertEqual(at, len(data))
+        self.assertTrue(32 << 10 < len(data) / len(chunks) < 128 << 10, len(data) / len(chunks))
+
+    def test_each_large_file_gets_the_map_of_its_bytes(self):
+        big = self.put("Data/grande.pak", os.urandom(3 << 20))
+        edge = self.put("Data/limite.pak", os.urandom(2 << 20))
+        self.put("pequeno.bin", os.urandom((2 << 20) - 1))
+        r = self.lista("--map-min", "2M")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("2 chunk maps written", r.stderr)
+        self.assertEqual(sorted(os.listdir(self.maps)),
+                         sorted(hashlib.md5(d).hexdigest() + ".map" for d in (big, edge)))
+        for data in (big, edge):
+            self.check_map(data)
+        # Nothing changed: no map is written again.
+        stamps = {n: os.stat(os.path.join(self.maps, n)).st_mtime_ns for n in os.listdir(self.maps)}
+        r = self.lista("--map-min", "2M")
+        self.assertIn("already serves", r.stderr)
+        self.assertEqual({n: os.stat(os.path.join(self.maps, n)).st_mtime_ns for n in os.listdir(self.maps)}, stamps)
+        # A file changed in place (its size kept, so lista expects the one it
+        # serves) and one grown: each gets the map of its new bytes; the old
+        # maps stay for launchers still on the old release, until --prune.
+        edge2 = self.put("Data/limite.pak", edge[:1000] + b"x" + edge[1001:])
+        big2 = self.put("Data/grande.pak", big + b"mais")
+        self.assertEqual(self.lista("--map-min", "2M").returncode, 0)
+        for data in (edge2, big2):
+            self.check_map(data)
+        self.assertEqual(len(os.listdir(self.maps)), 4)
+        r = self.lista("--map-min", "2M", "--prune")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(self.maps)),
+                         sorted(hashlib.md5(d).hexdigest() + ".map" for d in (big2, edge2)))
+        # With maps off, a new file gets none; a threshold launchers never
+        # ask for is refused.
+        self.put("Data/outro.pak", os.urandom(3 << 20))
+        self.assertEqual(self.lista("--map-min", "0").returncode, 0)
+        self.assertEqual(len(os.listdir(self.maps)), 2)
+        r = self.lista("--map-min", "512K")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("1 MiB", r.stderr)
 
 
 LISTA_HOOKS = os.path.join(ROOT, "native", "lista-hooks")
@@ -663,12 +752,13 @@ class Verify(unittest.TestCase):
         self.client, self.good = os.path.join(self.tmp, "client"), os.path.join(self.tmp, "sites", "good")
         write(os.path.join(self.client, "main.exe"), b"MZ jogo")
         write(os.path.join(self.client, "Pasta Com Espaço", "mapa (1)+.dat"), os.urandom(70000))
+        write(os.path.join(self.client, "Data", "grande.pak"), BIG)
         self.keys = {}
         for k in ("k", "outra"):
             r = subprocess.run([LISTA, "keygen", os.path.join(self.tmp, k + ".key")], capture_output=True, text=True)
             write(os.path.join(self.tmp, k + ".txt"), r.stdout.encode())
-        r = subprocess.run([LISTA, "-q", "--sign", os.path.join(self.tmp, "k.key"), self.client, self.good],
-                           capture_output=True, text=True)
+        r = subprocess.run([LISTA, "-q", "--map-min", "1M", "--sign", os.path.join(self.tmp, "k.key"), self.client,
+                            self.good], capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
 
     def verify(self, target, keys, windows):
@@ -698,8 +788,28 @@ class Verify(unittest.TestCase):
                                 os.path.join(self.tmp, "sites", site)], capture_output=True, text=True)
             self.assertEqual(r.returncode, 0, r.stderr)
 
+        def chunk_map(site, alter):
+            path = os.path.join(self.tmp, "sites", site, "update", "maps", BIG_MAP)
+            write(path, alter(bytearray(read(path))))
+
+        def wrong_chunks(m):  # a whole map, of the right file, whose first chunk is not the file's
+            m[56] ^= 1
+            m[36:52] = hashlib.md5(m[52:]).digest()
+            return m
+
+        other = bytearray(BIG)
+        other[0] ^= 1
+        write(os.path.join(self.tmp, "other", "grande.pak"), bytes(other))
+        subprocess.run([LISTA, "-q", "--map-min", "1M", os.path.join(self.tmp, "other"), os.path.join(self.tmp, "o")],
+                       check=True)
+        other_map = read(os.path.join(self.tmp, "o", "update", "maps", hashlib.md5(other).hexdigest() + ".map"))
         rows = [  # site, what is done to it, exit status, words of the report
             ("good", lambda s: None, 0, "all as the manifest lists them"),
+            ("damaged-map", lambda s: chunk_map(s, lambda m: m[:60] + bytes([m[60] ^ 1]) + m[61:]), 1,
+             BIG_MAP + ": is a damaged chunk map"),
+            ("other-map", lambda s: chunk_map(s, lambda m: other_map), 1, BIG_MAP + ": is the chunk map of another file"),
+            ("wrong-chunks", lambda s: chunk_map(s, wrong_chunks), 1,
+             BIG_MAP + ": does not hold the chunks of Data/grande.pak"),
             ("altered", lambda s: write(files(s, "main.exe"), b"MZ jogx"), 1, "main.exe: differs from the manifest"),
             ("missing", lambda s: os.unlink(files(s, *sub.split("/"))), 1, sub + ": is missing"),
             ("short", lambda s: write(files(s, "main.exe"), b"MZ"), 1, "main.exe: has 2 bytes"),

@@ -20,3 +20,8 @@ const unsigned long long RoomySerial = 999999999999999999ULL;
 
 // The signature file as launchers read it: at most this many bytes.
 const size_t MaxSignature = 511;
+
+// Files from MapMinDefault bytes on get a chunk map unless --map-min says
+// otherwise; launchers never ask for the map of a file under MapMinLeast.
+const uint64_t MapMinDefault = 4 << 20;
+const uint64_t MapMinLeast = 1 << 20;

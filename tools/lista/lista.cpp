@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "limits.h"
+#include "maps.h"
 #include "publish.h"
 #include "report.h"
 #include "rules.h"
@@ -29,6 +30,7 @@ struct Options {
     bool check = false, allowSkips = false, prune = false;
     std::string keyfile;      // --sign
     bool unsignedOk = false;  // --unsigned: publish without a signature on a signed site
+    uint64_t mapMin = MapMinDefault;  // --map-min; 0: no chunk maps
     Signer signer;
     fs::path client, site;
     std::string clientArg, siteArg;
@@ -38,7 +40,7 @@ void Usage(FILE *f) {
     fprintf(f,
             "Usage: lista [options] CLIENT SITE\n"
             "       lista --check [options] CLIENT [SITE]\n"
-            "       lista verify SITE-OR-URL [--keys KEYFILE]\n"
+            "       lista verify SITE-OR-URL [--keys KEYFILE] [--map-min SIZE]\n"
             "       lista keygen KEYFILE\n"
             "\n"
             "Publishes a release of a Velmora site from the game client folder CLIENT: writes\n"
@@ -60,7 +62,12 @@ void Usage(FILE *f) {
             "                         and publish the rest (never an empty release, nor one\n"
             "                         past the launcher's limits)\n"
             "      --prune            after publishing, delete from SITE/update/files the files\n"
-            "                         this release no longer lists\n"
+            "                         this release no longer lists, and from SITE/update/maps\n"
+            "                         their chunk maps\n"
+            "      --map-min SIZE     write a chunk map for each file of SIZE bytes or more\n"
+            "                         (K, M or G for KiB, MiB, GiB; at least 1M; default 4M;\n"
+            "                         0 writes none): launchers with an older copy of the file\n"
+            "                         then fetch only the parts that changed\n"
             "      --sign KEYFILE     also write SITE/update/lista.txt.sig, signed with the\n"
             "                         private key of 'lista keygen KEYFILE'\n"
             "      --serial N         the release serial to sign (default: the time in seconds,\n"
@@ -77,7 +84,9 @@ void Usage(FILE *f) {
             "\n"
             "verify checks a published site, a folder or an http:// or https:// address, as\n"
             "launchers see it: the manifest within their limits, every file with its size\n"
-            "and MD5, the signature against the key lines of KEYFILE (a VELMORA_KEYS file).\n"
+            "and MD5, the signature against the key lines of KEYFILE (a VELMORA_KEYS file),\n"
+            "and each file's chunk map against its chunks (a file of --map-min bytes or more\n"
+            "without one is warned about).\n"
             "\n"
             "keygen makes a new ECDSA P-256 key pair: the private key goes to KEYFILE\n"
             "(a new file, readable by you only), the public key line to standard output.\n"
@@ -94,7 +103,7 @@ int Parse(const std::vector<std::string> &args, Options &o) {
     std::vector<std::string> pos;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string &a = args[i];
-        bool valued = a == "-x" || a == "--exclude" || a == "--sign" || a == "--serial";
+        bool valued = a == "-x" || a == "--exclude" || a == "--sign" || a == "--serial" || a == "--map-min";
         if (valued && i + 1 == args.size()) {
             fprintf(stderr, "lista: %s needs a value\n", a.c_str());
             return ExitIo;
@@ -132,6 +141,8 @@ int Parse(const std::vector<std::string> &args, Options &o) {
                 fprintf(stderr, "lista: --serial takes a number of up to 19 digits\n");
                 return ExitIo;
             }
+        } else if (a == "--map-min") {
+            if (!ParseMapMin(args[++i], o.mapMin)) return ExitIo;
         } else if (a == "--force") {
             o.signer.force = true;
         } else if (a == "--rotate") {
@@ -226,7 +237,7 @@ int Publish(Options &o) {
     if (opened && !ReadServed(o.site, served)) return Refuse(opened, o);
     bool copy = opened && !IoErrors && !Refusals && (!Problems || o.allowSkips);
     size_t copied = 0;
-    if (!ReadClient(entries, copy ? o.site / "update" / "files" : fs::path(), served, copied))
+    if (!ReadClient(entries, copy ? o.site / "update" / "files" : fs::path(), served, copy ? o.mapMin : 0, copied))
         return Refuse(opened, o);
     std::string manifest = Manifest(entries);
     if (manifest.size() > MaxManifest)
@@ -259,6 +270,8 @@ int Publish(Options &o) {
     }
 
     fs::path update = o.site / "update";
+    size_t maps = 0;
+    if (!StageMaps(entries, o.site, o.mapMin, maps)) return Refuse(opened, o);
     if ((copied || manifest != served.text || !served.exists) &&
         !StageText(update / "lista.txt", OrderManifest, manifest))
         return Refuse(opened, o);
@@ -277,11 +290,17 @@ int Publish(Options &o) {
         for (const Entry &e : entries) keep.insert(e.name);
         size_t failed = 0, gone = Prune(update / "files", keep, failed);
         Note("pruned %zu file%s no longer listed", gone, gone == 1 ? "" : "s");
-        if (failed) status = ExitPruned;
+        // The maps of files no longer listed go with them.
+        std::set<std::string> mapped;
+        for (const Entry &e : entries) mapped.insert(e.md5 + ".map");
+        size_t mapsFailed = 0;
+        if (fs::is_directory(update / "maps", ec)) Prune(update / "maps", mapped, mapsFailed);
+        if (failed || mapsFailed) status = ExitPruned;
     }
     CloseSite(false);
-    Note("%zu files, %.1f MiB, manifest %zu bytes; %zu file%s copied%s", entries.size(), total / 1048576.0,
-         manifest.size(), copied, copied == 1 ? "" : "s", changed ? "" : "; the site already serves this release");
+    Note("%zu files, %.1f MiB, manifest %zu bytes; %zu file%s copied, %zu chunk map%s written%s", entries.size(),
+         total / 1048576.0, manifest.size(), copied, copied == 1 ? "" : "s", maps, maps == 1 ? "" : "s",
+         changed ? "" : "; the site already serves this release");
     return status;
 }
 

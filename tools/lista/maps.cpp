@@ -1,14 +1,16 @@
 #include "maps.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 
 #include "crypto.h"
+#include "files.h"
+#include "limits.h"
+#include "publish.h"
+#include "report.h"
 #include "update/chunker.h"
 #include "update/chunkmap.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -18,60 +20,170 @@ int Md5Of(const void *data, size_t n, unsigned char out[16]) {
     return Md5Bytes(h.HexDigest().c_str(), out);
 }
 
-long ReadStream(void *src, unsigned char *to, size_t n) {
-    std::ifstream &in = *(std::ifstream *)src;
-    in.read((char *)to, (std::streamsize)n);
-    return in.bad() ? -1 : (long)in.gcount();
-}
+// Pieces waiting for the map's thread, at most: the read never runs further
+// ahead than this.
+const size_t QueueMax = 8 << 20;
 
 }  // namespace
 
-fs::path MapPath(const fs::path &site, const std::string &md5) { return site / "update" / "maps" / (md5 + ".map"); }
+MapMaker::MapMaker() : worker_(&MapMaker::Run, this) {}
 
-bool MakeMap(const fs::path &path, const std::string &name, const std::string &md5, uint64_t size, std::string &map) {
-    unsigned char fileMd5[16];
-    std::ifstream in(path, std::ios::binary);
-    if (!in || !Md5Bytes(md5.c_str(), fileMd5)) {
-        fprintf(stderr, "lista: %s: cannot be read for its chunk map\n", name.c_str());
-        return false;
+MapMaker::~MapMaker() {
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        ended_ = true;
     }
-    static unsigned char buf[2 * ChunkMax];
-    ChunkScan s;
-    ScanStart(&s, buf, sizeof buf, ReadStream, &in);
-    map.assign(MapHeadLen, '\0');
-    const unsigned char *data;
-    uint32_t len, count = 0;
-    uint64_t at, total = 0;
-    int got;
-    while ((got = NextChunk(&s, &data, &len, &at)) == 1) {
-        unsigned char rec[MapRecLen], md5c[16];
-        if (!Md5Of(data, len, md5c)) return false;
-        PutChunk(rec, len, md5c);
-        map.append((const char *)rec, MapRecLen);
-        count++;
-        total += len;
-    }
-    if (got < 0 || total != size) {
-        fprintf(stderr, "lista: %s: %s while its chunk map was made\n", name.c_str(),
-                got < 0 ? "a read failed" : "changed");
-        return false;
-    }
-    return PutMapHead((unsigned char *)&map[0], size, fileMd5, count, Md5Of) != 0;
+    cv_.notify_all();
+    if (worker_.joinable()) worker_.join();
 }
+
+void MapMaker::Feed(const void *data, size_t n) {
+    std::unique_lock<std::mutex> g(mu_);
+    cv_.wait(g, [&] { return queued_ < QueueMax; });
+    pieces_.emplace_back((const char *)data, n);
+    queued_ += n;
+    cv_.notify_all();
+}
+
+long MapMaker::Pull(void *self, unsigned char *to, size_t n) {
+    MapMaker &m = *(MapMaker *)self;
+    std::unique_lock<std::mutex> g(m.mu_);
+    m.cv_.wait(g, [&] { return !m.pieces_.empty() || m.ended_; });
+    if (m.pieces_.empty()) return 0;
+    std::string &p = m.pieces_.front();
+    size_t take = std::min(n, p.size());
+    memcpy(to, p.data(), take);
+    p.erase(0, take);
+    if (p.empty()) m.pieces_.pop_front();
+    m.queued_ -= take;
+    m.cv_.notify_all();
+    return (long)take;
+}
+
+void MapMaker::Run() {
+    std::vector<unsigned char> buf(2 * ChunkMax);
+    ChunkScan s;
+    ScanStart(&s, buf.data(), buf.size(), Pull, this);
+    const unsigned char *data;
+    uint32_t len;
+    uint64_t at;
+    while (NextChunk(&s, &data, &len, &at) == 1) {
+        unsigned char rec[MapRecLen], md5[16];
+        if (!Md5Of(data, len, md5)) failed_ = true;
+        PutChunk(rec, len, md5);
+        records_.append((const char *)rec, MapRecLen);
+        count_++;
+        total_ += len;
+    }
+}
+
+bool MapMaker::Finish(const std::string &md5, std::string &map) {
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        ended_ = true;
+    }
+    cv_.notify_all();
+    worker_.join();
+    unsigned char fileMd5[16];
+    map.assign(MapHeadLen, '\0');
+    map += records_;
+    return !failed_ && Md5Bytes(md5.c_str(), fileMd5) &&
+           PutMapHead((unsigned char *)&map[0], total_, fileMd5, count_, Md5Of);
+}
+
+bool ParseMapMin(const std::string &text, uint64_t &out) {
+    size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    std::string unit = text.substr(digits);
+    int shift = unit.empty() ? 0 : unit == "K" || unit == "k" ? 10 : unit == "M" || unit == "m" ? 20
+                                 : unit == "G" || unit == "g" ? 30 : -1;
+    if (digits == 0 || shift < 0 || digits > 9) {
+        fprintf(stderr, "lista: --map-min takes a size such as 4M, 1048576 or 0\n");
+        return false;
+    }
+    out = std::stoull(text.substr(0, digits)) << shift;
+    if (out && out < MapMinLeast) {
+        fprintf(stderr, "lista: --map-min %s: launchers never ask for the chunk map of a file under 1 MiB\n",
+                text.c_str());
+        return false;
+    }
+    return true;
+}
+
+fs::path MapPath(const fs::path &site, const std::string &md5) { return site / "update" / "maps" / (md5 + ".map"); }
 
 std::string MapProblem(const std::string &map, const std::string &md5, uint64_t size) {
     MapView v;
     unsigned char want[16];
     switch (ReadMap((const unsigned char *)map.data(), map.size(), &v, Md5Of)) {
     case MapOk: break;
-    case MapNotMap: return "not a chunk map";
-    case MapOtherVersion: return "a chunk map of another version";
-    case MapBadCount: return "a chunk map of the wrong length";
-    case MapDamaged: return "a damaged chunk map (its chunks do not have their MD5)";
-    case MapBadChunks: return "a chunk map whose chunks do not make the file's size";
+    case MapNotMap: return "is not a chunk map";
+    case MapOtherVersion: return "is a chunk map of another version";
+    case MapBadCount: return "is a chunk map of the wrong length";
+    case MapDamaged: return "is a damaged chunk map (its chunks are not the ones it was written with)";
+    case MapBadChunks: return "is a chunk map whose chunks do not add up to its file";
     case MapNoHash: return "cannot be hashed";
     }
     if (!Md5Bytes(md5.c_str(), want) || memcmp(v.md5, want, 16) || v.size != size)
-        return "the chunk map of another file";
+        return "is the chunk map of another file";
     return "";
+}
+
+namespace {
+
+// The map of the file at e.path made by a read of its own, which must give
+// e's MD5 and size: the client may have changed since it was hashed.
+bool MakeMap(Entry &e) {
+    std::string why;
+    File in;
+    if (!OpenRead(e.path, in, why)) {
+        IoError(e.name, "cannot be read for its chunk map: " + why);
+        return false;
+    }
+    static char buf[1 << 18];
+    MapMaker maker;
+    Md5 whole;
+    uint64_t size = 0;
+    long long n;
+    while ((n = ReadSome(in, buf, sizeof buf, why)) > 0) {
+        whole.Update(buf, (size_t)n);
+        maker.Feed(buf, (size_t)n);
+        size += (uint64_t)n;
+    }
+    std::string ignored;
+    Close(in, ignored);
+    if (n < 0) {
+        IoError(e.name, "cannot be read for its chunk map: " + why);
+        return false;
+    }
+    if (whole.HexDigest() != e.md5 || size != e.size) {
+        Problem(e.name, "changed while lista was reading it; run lista again");
+        return false;
+    }
+    if (!maker.Finish(e.md5, e.map)) {
+        IoError(e.name, "its chunk map cannot be hashed");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool StageMaps(std::vector<Entry> &entries, const fs::path &site, uint64_t mapMin, size_t &made) {
+    made = 0;
+    for (Entry &e : entries) {
+        if (!mapMin || e.md5.empty() || e.size < mapMin) continue;
+        fs::path path = MapPath(site, e.md5);
+        std::string text, why;
+        std::error_code ec;
+        if (fs::is_regular_file(fs::symlink_status(path, ec)) &&
+            ReadSmall(path, MapHeadLen + (size_t)MapChunkMax * MapRecLen + 1, text, why) &&
+            MapProblem(text, e.md5, e.size).empty())
+            continue;  // named by its file's bytes: the map it holds is the one
+        if (e.map.empty() && !MakeMap(e)) return false;
+        if (!StageText(path, OrderAside, e.map)) return false;
+        e.map.clear();
+        e.map.shrink_to_fit();
+        made++;
+    }
+    return true;
 }

@@ -1,23 +1,65 @@
-// Chunk maps of the files lista publishes ("update/maps/<md5>.map"; the format
-// is update/chunkmap.h's), from which launchers with an older copy of a
-// large file fetch only the chunks they lack.
+// Chunk maps of the files lista publishes ("update/maps/<md5>.map", in the
+// format of update/chunkmap.h): with one, a launcher that has an older copy of
+// a large file fetches only the chunks it lacks. A map is named by its file's
+// MD5, so it never changes once written; each release writes the maps its
+// files lack, in the same all-or-nothing publish as the files.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
-// Files from this size on get a map unless told otherwise (--map-min).
-const uint64_t MapMinDefault = 4 << 20;
+#include "walk.h"
 
-// The map's path in the site for the file of MD5 md5 (lowercase hex).
-std::filesystem::path MapPath(const std::filesystem::path &site, const std::string &md5);
+namespace fs = std::filesystem;
 
-// The map of the file at path, whose MD5 is md5 and size size as listed, into
-// map. False, with a line on stderr naming name, when the file cannot be read
-// or no longer has that size.
-bool MakeMap(const std::filesystem::path &path, const std::string &name, const std::string &md5, uint64_t size,
-             std::string &map);
+// The map of a file from the pieces of its one read, made on a thread of its
+// own: cutting and hashing the chunks costs the read, which hashes and copies
+// the file, no time while a second core is free.
+class MapMaker {
+public:
+    MapMaker();
+    ~MapMaker();
+    MapMaker(const MapMaker &) = delete;
+    MapMaker &operator=(const MapMaker &) = delete;
+    void Feed(const void *data, size_t n);  // the file's next bytes
+    // The map of the bytes fed, for a file of MD5 md5 (lowercase hex), into
+    // map. False when hashing failed.
+    bool Finish(const std::string &md5, std::string &map);
+
+private:
+    static long Pull(void *self, unsigned char *to, size_t n);
+    void Run();
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<std::string> pieces_;
+    size_t queued_ = 0;
+    bool ended_ = false;
+    std::string records_;
+    uint32_t count_ = 0;
+    uint64_t total_ = 0;
+    bool failed_ = false;
+    std::thread worker_;
+};
+
+// The size of --map-min into out: bytes, or KiB, MiB or GiB with K, M or G
+// behind; 0 or at least MapMinLeast. False after a message.
+bool ParseMapMin(const std::string &text, uint64_t &out);
+
+// The map's path in the site for the file of MD5 md5.
+fs::path MapPath(const fs::path &site, const std::string &md5);
 
 // What is wrong with the bytes of a map that should be that of the file
 // md5/size: "" when nothing is.
 std::string MapProblem(const std::string &map, const std::string &md5, uint64_t size);
+
+// Stages the map of every entry of mapMin bytes or more whose map the site
+// lacks (or holds damaged): the one made in its read (e.map), or one made now
+// from a new read that must give the listed MD5. made counts them. False
+// after a message when staging must stop.
+bool StageMaps(std::vector<Entry> &entries, const fs::path &site, uint64_t mapMin, size_t &made);

@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "crypto.h"
 #include "files.h"
 #include "limits.h"
+#include "maps.h"
 #include "report.h"
 
 namespace {
@@ -37,8 +39,9 @@ const char KeyMark[] = "velmora-private-key ";
 enum Read { ReadOk, ReadBad, WriteBad };
 
 // Reads e once: hashes it and, when tmp is given, copies it there, so the
-// copy holds exactly the bytes hashed; the size is the bytes read, too.
-Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr) {
+// copy holds exactly the bytes hashed; the size is the bytes read, too. With
+// mapped, its chunk map is made from the same bytes (into e.map).
+Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, bool mapped = false) {
     std::string why;
     File in, out;
     if (!OpenRead(e.path, in, why)) {
@@ -51,6 +54,7 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr) {
         result = WriteBad;
     }
     Md5 h;
+    std::unique_ptr<MapMaker> map(mapped ? new MapMaker : nullptr);
     uintmax_t size = 0;
     long long n = 0;
     while (result == ReadOk && (n = ReadSome(in, Buf, sizeof Buf, why)) > 0) {
@@ -60,6 +64,7 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr) {
             break;
         }
         h.Update(Buf, (size_t)n);
+        if (map) map->Feed(Buf, (size_t)n);
         if (out.fd >= 0 && !WriteAll(out, Buf, (size_t)n, why)) {
             IoError(Utf8(tmp), "cannot be written: " + why);
             result = WriteBad;
@@ -80,6 +85,7 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr) {
     pr.Step(0, true);
     e.md5 = h.HexDigest();
     e.size = size;
+    if (map && !map->Finish(e.md5, e.map)) e.map.clear();  // made again when needed
     if (size > MaxSize) {
         Problem(e.name, "has 4 GiB or more; the launcher counts a file's size in 32 bits");
         return ReadBad;
@@ -100,7 +106,8 @@ std::string FileMd5(const fs::path &path) {
     return n < 0 ? "" : h.HexDigest();
 }
 
-bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served &served, size_t &copied) {
+bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served &served, uint64_t mapMin,
+                size_t &copied) {
     Progress pr;
     for (const Entry &e : entries) pr.bytes += e.size;
     pr.files = entries.size();
@@ -119,10 +126,15 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
         auto listed = served.files.find(e.name);
         std::string size = std::to_string(e.size);
         std::error_code ec;
-        if (listed != served.files.end() && listed->second.size() == 33 + size.size() &&
-            listed->second.compare(32, std::string::npos, "|" + size) == 0 &&
-            fs::is_regular_file(fs::symlink_status(dst, ec)) && fs::file_size(dst, ec) == e.size) {
-            if (HashCopy(e, fs::path(), pr) != ReadOk) continue;
+        bool same = listed != served.files.end() && listed->second.size() == 33 + size.size() &&
+                    listed->second.compare(32, std::string::npos, "|" + size) == 0;
+        // A large file gets its chunk map in the same read, unless it is most
+        // likely the one the site serves with its map (a file that turns out
+        // changed has its map made by a read of its own: StageMaps).
+        bool mapped = mapMin && e.size >= mapMin &&
+                      !(same && fs::exists(MapPath(files.parent_path().parent_path(), listed->second.substr(0, 32)), ec));
+        if (same && fs::is_regular_file(fs::symlink_status(dst, ec)) && fs::file_size(dst, ec) == e.size) {
+            if (HashCopy(e, fs::path(), pr, mapped) != ReadOk) continue;
             if (listed->second == e.md5 + "|" + std::to_string(e.size) &&
                 (fs::last_write_time(dst, ec) <= served.time || FileMd5(dst) == e.md5))
                 continue;
@@ -135,7 +147,7 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
             HashCopy(e, fs::path(), pr);
             continue;
         }
-        Read r = HashCopy(e, tmp, pr);
+        Read r = HashCopy(e, tmp, pr, mapped);
         if (r == WriteBad) return false;
         copied += r == ReadOk;
     }

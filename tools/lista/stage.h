@@ -10,10 +10,12 @@
 // Hashes every entry (setting md5 and size from the bytes read). With files
 // set (the site's update/files), stages a copy of each file whose bytes the
 // site does not serve as served lists them; an unchanged file is read once
-// and not copied. Problems are reported; false when staging must stop (the
-// site's disk full or unwritable, or a folder in the way). copied counts the
-// files staged.
-bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served &served, size_t &copied);
+// and not copied. A file of mapMin bytes or more (0: none) that the site may
+// lack the chunk map of gets it made in the same read (e.map). Problems are
+// reported; false when staging must stop (the site's disk full or
+// unwritable, or a folder in the way). copied counts the files staged.
+bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served &served, uint64_t mapMin,
+                size_t &copied);
 
 // The MD5 of a file, or "" when it cannot be read.
 std::string FileMd5(const fs::path &path);

@@ -4,15 +4,18 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 #include "crypto.h"
 #include "fetch.h"
 #include "files.h"
 #include "limits.h"
+#include "maps.h"
 #include "publish.h"
 #include "report.h"
 #include "rules.h"
 #include "sign.h"
+#include "update/chunkmap.h"
 
 namespace fs = std::filesystem;
 
@@ -152,18 +155,42 @@ void Signature(const Source &s, const std::string &manifest, const std::vector<s
                                     "launchers built with them refuse the release");
 }
 
-void Files(const Source &s, const std::vector<Listed> &files, uintmax_t &bytes) {
+// The chunk map of a listed file, when it has one and launchers may ask for
+// it: "" (and *found false) when there is none.
+std::string MapOf(const Source &s, const Listed &e, uint64_t mapMin, bool &found) {
+    found = false;
+    if (e.size < MapMinLeast) return "";
+    std::string map, why, rel = "update/maps/" + e.md5 + ".map";
+    int status = GetText(s, rel, MapHeadLen + (size_t)MapChunkMax * MapRecLen, map, why);
+    if (status == 0) IoError(rel, "cannot be fetched: " + why);
+    else if (status == 404 && mapMin && e.size >= mapMin)
+        Warn(e.name, "has no chunk map (" + rel + "): launchers with an older copy fetch it whole");
+    else if (status != 200 && status != 404) Problem(rel, "the site answers HTTP " + std::to_string(status));
+    else if (status == 200) {
+        std::string problem = MapProblem(map, e.md5, e.size);
+        if (problem.empty()) found = true;
+        else Problem(rel, problem + "; launchers fetch " + e.name + " whole");
+    }
+    return found ? map : "";
+}
+
+void Files(const Source &s, const std::vector<Listed> &files, uint64_t mapMin, uintmax_t &bytes) {
     bytes = 0;
     for (const Listed &e : files) {
+        bool mapped;
+        std::string map = MapOf(s, e, mapMin, mapped);
+        // A map is checked against the chunks of the bytes the site serves.
+        std::unique_ptr<MapMaker> maker(mapped ? new MapMaker : nullptr);
         Md5 h;
         uintmax_t size = 0;
         std::string why;
         int status = Get(s, "update/files/" + e.name, [&](const char *p, size_t n) {
             h.Update(p, n);
+            if (maker) maker->Feed(p, n);
             size += n;
             return true;
         }, why);
-        std::string md5 = h.HexDigest();
+        std::string md5 = h.HexDigest(), made;
         bytes += size;
         if (status == 0) IoError(e.name, "cannot be fetched: " + why);
         else if (status == 404) Problem(e.name, "is missing from the site");
@@ -171,6 +198,9 @@ void Files(const Source &s, const std::vector<Listed> &files, uintmax_t &bytes) 
         else if (size != e.size)
             Problem(e.name, "has " + std::to_string(size) + " bytes; the manifest lists " + std::to_string(e.size));
         else if (md5 != e.md5) Problem(e.name, "differs from the manifest (MD5 " + md5 + ", listed " + e.md5 + ")");
+        else if (maker && (!maker->Finish(e.md5, made) || made != map))
+            Problem("update/maps/" + e.md5 + ".map", "does not hold the chunks of " + e.name +
+                                                         "; launchers would fetch more of it than they need");
     }
 }
 
@@ -193,8 +223,12 @@ void Leftovers(const fs::path &root) {
 int Verify(const std::vector<std::string> &args) {
     std::vector<std::string> pos;
     std::string keyfile;
+    uint64_t mapMin = MapMinDefault;
     for (size_t i = 0; i < args.size(); i++) {
         if (args[i] == "--keys" && i + 1 < args.size()) keyfile = args[++i];
+        else if (args[i] == "--map-min" && i + 1 < args.size()) {
+            if (!ParseMapMin(args[++i], mapMin)) return ExitIo;
+        }
         else if (args[i] == "-q" || args[i] == "--quiet") Quiet = true;
         else if (args[i].size() > 1 && args[i][0] == '-') {
             fprintf(stderr, "lista: verify: unknown option %s (see lista --help)\n", args[i].c_str());
@@ -202,7 +236,7 @@ int Verify(const std::vector<std::string> &args) {
         } else pos.push_back(args[i]);
     }
     if (pos.size() != 1) {
-        fprintf(stderr, "lista: usage: lista verify SITE-OR-URL [--keys KEYFILE]\n");
+        fprintf(stderr, "lista: usage: lista verify SITE-OR-URL [--keys KEYFILE] [--map-min SIZE]\n");
         return ExitIo;
     }
     Source s;
@@ -242,7 +276,7 @@ int Verify(const std::vector<std::string> &args) {
     Signature(s, manifest, keys, !keyfile.empty());
     if (!s.http) Leftovers(s.root);
     uintmax_t bytes = 0;
-    Files(s, files, bytes);
+    Files(s, files, mapMin, bytes);
     int problems = Problems + Refusals + IoErrors;
     if (problems)
         fprintf(stderr, "lista: %s: %d problem%s\n", pos[0].c_str(), problems, problems == 1 ? "" : "s");

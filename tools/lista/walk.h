@@ -13,6 +13,7 @@ struct Entry {
     fs::path path;     // where its bytes are read: a link reads its target
     uintmax_t size = 0;
     std::string md5;   // set once the file is read
+    std::string map;   // its chunk map, when one was made in that read
 };
 
 // True when path is folder or lies somewhere below it, however either is
