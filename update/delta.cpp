@@ -8,7 +8,13 @@
 #include <algorithm>
 
 #include "app/state.h"
+#include "net/http.h"
+#include "net/retry.h"
 #include "update/chunker.h"
+#include "update/download.h"
+#include "update/md5.h"
+#include "update/partial.h"
+#include "update/update.h"
 
 // ---- The run's tables -----------------------------------------------------------
 
@@ -280,4 +286,178 @@ int NextMissing(uint64_t at, uint64_t *from, uint64_t *to) {
     for (; i < Map.count && From[i] == HeldNowhere; i++) {}
     *to = i == Map.count ? Map.size : Start[i];
     return 1;
+}
+
+// ---- The build -------------------------------------------------------------------
+
+static long long Skip;  // bytes of the run's total this delta takes from the local copy
+
+static void GiveBack() {
+    TakeHeld(-Skip);
+    Skip = 0;
+}
+
+static uint32_t ChunkAt(uint64_t at) {
+    uint32_t i = (uint32_t)(std::upper_bound(Start, Start + Map.count, at) - Start);
+    return i ? i - 1 : 0;
+}
+
+// Writes the bytes from .. to of the new file, all of them held by the local
+// file src, at the end of f: runs of chunks that lie one after the other in
+// src too are read in one go. 0 when a read or a write fails.
+static int CopyHeld(HANDLE src, HANDLE f, uint64_t from, uint64_t to) {
+    for (uint32_t i = ChunkAt(from); from < to; i++) {
+        uint64_t at = From[i] + (from - Start[i]), end = Start[i] + ChunkLenAt(&Map, i);
+        while (end < to && From[i + 1] == From[i] + ChunkLenAt(&Map, i)) {
+            i++;
+            end = Start[i] + ChunkLenAt(&Map, i);
+        }
+        if (end > to) end = to;
+        LARGE_INTEGER seek;
+        seek.QuadPart = (LONGLONG)at;
+        if (!SetFilePointerEx(src, seek, 0, FILE_BEGIN)) return 0;
+        for (uint64_t left = end - from; left;) {
+            DWORD want = left < ScanLen ? (DWORD)left : (DWORD)ScanLen, n, w;
+            if (!ReadFile(src, Scan, want, &n, 0) || n != want || !WriteFile(f, Scan, n, &w, 0) || w != n) return 0;
+            left -= n;
+        }
+        from = end;
+    }
+    return 1;
+}
+
+// What one range request came to.
+enum {
+    RangeDone,     // the span is in f
+    RangeWhole,    // the server sent the whole file instead (a 200): f holds what came of it
+    RangeLost,     // an answer, then the connection was lost or went silent: f holds what came
+    RangeBusy,     // no answer yet, or a busy server: it may answer later
+    RangeRefused,  // no answer, for good
+    RangeWrong,    // another span, version or status: no delta from this site
+    RangeDisk,     // a write failed
+};
+
+// Asks for the bytes from *pos up to to of e's file and appends what comes to
+// f, moving *pos and *counted (the bytes that count for the progress) on.
+static int AskRange(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
+                    uint64_t *pos, uint64_t to, const wchar_t *text, unsigned long long *counted) {
+    wchar_t head[HeadLen];
+    RangeHead(head, *pos, to - 1, p);
+    HttpReq r;
+    if (!HttpOpen(url, &r, head)) return Transient(r.error) ? RangeBusy : RangeRefused;
+    DWORD code = HttpCode(&r);
+    unsigned long long before = *counted;
+    int got, result;
+    if (code == 200) {
+        // A server that ignores ranges (or no longer serves the version of
+        // the partial): its answer is the whole file, which is taken as it
+        // comes, counted whole.
+        Cut(f, 0);
+        GiveBack();
+        *counted = 0;
+        ShowFetch(text, 0);
+        StoreVersion(&r, e, temp, p);
+        got = SaveBody(&r, f, text, counted);
+        if (got == 1 && HttpLength(&r) < 0 && *counted < e->size) got = 0;
+        *pos = *counted;
+        result = got < 0 ? RangeDisk : RangeWhole;
+    } else if (code == 206 && HttpLength(&r) == (long long)(to - *pos) && Continues(&r, p, e->size, *pos, to - 1)) {
+        // The first answer names the version the record keeps: from then on
+        // every range must come from it (If-Range), and so may a later run.
+        if (!p->md5[0]) StoreVersion(&r, e, temp, p);
+        got = SaveBody(&r, f, text, counted);
+        *pos += *counted - before;
+        result = got < 0 ? RangeDisk : got == 1 && *pos == to ? RangeDone : RangeLost;
+    } else {
+        result = RetryCode(code) ? RangeBusy : RangeWrong;
+    }
+    HttpClose(&r);
+    return result;
+}
+
+// Builds the file from pos (the partial's end) in f: the run's loop of
+// copies and ranges. GotFile when f holds all of it, GotNoDelta when the
+// delta must give way (a wrong answer, a local read that failed, a whole
+// file that came cut), or the failure that ends the run.
+static int Build(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, HANDLE src, Partial *p,
+                 uint64_t pos, const wchar_t *name, int index, int need, unsigned long long *counted) {
+    wchar_t text[StatusLen];
+    int retry = 0;
+    FetchText(text, name, index, need, 0);
+    ShowFetch(text, *counted);
+    while (pos < e->size) {
+        uint64_t from, to;
+        if (!NextMissing(pos, &from, &to)) from = to = e->size;
+        if (pos < from) {
+            if (!CopyHeld(src, f, pos, from)) return GotNoDelta;
+            pos = from;
+            continue;
+        }
+        uint64_t start = pos;
+        switch (AskRange(e, url, temp, f, p, &pos, to, text, counted)) {
+        case RangeDone: continue;
+        case RangeWhole: return pos == e->size ? GotFile : GotNoDelta;
+        case RangeWrong: return GotNoDelta;
+        case RangeDisk: return GotBad;
+        case RangeRefused: return GotNoAnswer;
+        }
+        // A try that brought data starts the count of failures again.
+        if (pos > start) retry = 0;
+        if (retry == RetryMax) return GotNoAnswer;
+        RetryWait(++retry);
+        FetchText(text, name, index, need, retry);
+    }
+    return GotFile;
+}
+
+int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp, const wchar_t *name,
+          int index, int need, unsigned long long *size) {
+    // No copy, or one that cannot hold half of the new file: no map is asked for.
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!Block || e->size < DeltaMin || !GetFileAttributesExW(path, GetFileExInfoStandard, &a) ||
+        (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        ((uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow) * 2 < e->size)
+        return GotNoDelta;
+    Partial p;
+    unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
+    if (have == e->size) return GotNoDelta;  // whole already: Download checks it
+    // The map is fetched only up to the most the chunker can make of the
+    // file: anything longer is no map of ours.
+    wchar_t mapUrl[UrlMax];
+    int n = -1;
+    size_t cap = RawLen((uint32_t)(e->size / ChunkMin + 1));
+    if (cap > RawLen(Cap)) cap = RawLen(Cap);
+    if (!MapUrl(mapUrl, UrlMax, e->md5) || (n = HttpGet(mapUrl, (char *)Raw, (int)cap)) < 0 ||
+        !TakeMap(Raw, (size_t)n, e->size, e->md5))
+        return GotNoDelta;
+    // A copy that holds less than half of the new file is too different:
+    // its many ranges would cost more than they save.
+    int64_t held = IndexLocal(path);
+    if (held < 0 || (uint64_t)held * 2 < e->size) return GotNoDelta;
+    uint64_t fetch = 0, from, to;
+    for (uint64_t at = have; NextMissing(at, &from, &to); at = to) fetch += to - from;
+    Skip = (long long)(e->size - have - fetch);
+    TakeHeld(Skip);
+
+    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
+    if (f == INVALID_HANDLE_VALUE) {
+        GiveBack();
+        return GotNoTemp;
+    }
+    HANDLE src = OpenLocal(path);
+    Cut(f, have);
+    unsigned long long counted = have;
+    int got = src == INVALID_HANDLE_VALUE ? GotNoDelta : Build(e, url, temp, f, src, &p, have, name, index, need, &counted);
+    if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
+    CloseHandle(f);
+    if (got == GotFile && Md5Matches(temp, e->md5)) {
+        *size = counted + Skip;
+        Skip = 0;
+        return GotFile;
+    }
+    GiveBack();
+    // What came before a lost or silent range stays for the next run when it
+    // can be resumed; anything else is started over by the whole download.
+    if (got != GotNoAnswer || !p.md5[0]) DropPartial(temp);
+    return got == GotFile ? GotNoDelta : got;
 }

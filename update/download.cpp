@@ -17,7 +17,6 @@ enum {
     // small beside the data (32 KiB ones halve the throughput under Wine)
     // and still give a moving progress bar on slow lines.
     XferLen = 131072,
-    HeadLen = 64 + ValidatorLen,  // the Range and If-Range lines
 };
 
 static char Xfer[XferLen];
@@ -80,11 +79,10 @@ static void Ascii(HttpReq *r, DWORD query, char *out) {
     }
 }
 
-// The server's version of the file in a 200, recorded with the entry so that
-// a later try can resume it. A weak ETag does not promise the same bytes, so
-// only Last-Modified can stand in for it; with neither, p->md5 is left empty
-// and nothing of this try will be resumed.
-static void StoreVersion(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
+// A weak ETag does not promise the same bytes, so only Last-Modified can
+// stand in for it; with neither, p->md5 is left empty and nothing of this try
+// will be resumed.
+void StoreVersion(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
     memset(p, 0, sizeof *p);
     Ascii(r, HTTP_QUERY_ETAG, p->etag);
     if (p->etag[0] == 'W' && p->etag[1] == '/') p->etag[0] = 0;
@@ -114,15 +112,13 @@ static int ContentRange(const wchar_t *s, unsigned long long v[3]) {
     return 1;
 }
 
-// A 206 may be appended only when it is the rest of the very bytes the
-// partial holds: it starts where they end, the whole is the entry's size,
-// and the server names the same version of the file (when it names one).
-static int Continues(HttpReq *r, const Partial *p, unsigned long long have) {
+int Continues(HttpReq *r, const Partial *p, unsigned long long size, unsigned long long from,
+              unsigned long long last) {
     wchar_t range[96];
     unsigned long long v[3];
     char seen[ValidatorLen];
     if (!HttpField(r, HTTP_QUERY_CONTENT_RANGE, range, 96) || !ContentRange(range, v)) return 0;
-    if (v[0] != have || v[2] != p->size || v[1] < v[0] || v[1] >= v[2]) return 0;
+    if (v[0] != from || v[2] != size || v[1] < v[0] || v[1] >= v[2] || (last != ~0ULL && v[1] != last)) return 0;
     Ascii(r, HTTP_QUERY_ETAG, seen);
     if (p->etag[0] && seen[0] && strcmp(seen, p->etag)) return 0;
     Ascii(r, HTTP_QUERY_LAST_MODIFIED, seen);
@@ -130,22 +126,29 @@ static int Continues(HttpReq *r, const Partial *p, unsigned long long have) {
     return 1;
 }
 
-// The request lines that ask for the rest of a partial of have bytes.
-static void RangeHead(wchar_t *head, unsigned long long have, const Partial *p) {
-    wchar_t digits[24];
-    int n = 0;
-    do digits[n++] = (wchar_t)(L'0' + have % 10); while (have /= 10);
+void RangeHead(wchar_t *head, unsigned long long from, unsigned long long to, const Partial *p) {
+    unsigned long long v[2] = {from, to};
     lstrcpyW(head, L"Range: bytes=");
     int at = lstrlenW(head);
-    while (n) head[at++] = digits[--n];
-    lstrcpyW(head + at, L"-\r\nIf-Range: ");
-    at = lstrlenW(head);
-    for (const char *v = p->etag[0] ? p->etag : p->modified; *v; v++) head[at++] = (wchar_t)*v;
+    for (int i = 0; i < 2; i++) {
+        if (i) head[at++] = L'-';
+        if (i && to == ~0ULL) break;
+        wchar_t digits[24];
+        int n = 0;
+        do digits[n++] = (wchar_t)(L'0' + v[i] % 10); while (v[i] /= 10);
+        while (n) head[at++] = digits[--n];
+    }
+    head[at] = 0;
+    const char *version = p->etag[0] ? p->etag : p->modified;
+    if (p->md5[0] && *version) {
+        lstrcpyW(head + at, L"\r\nIf-Range: ");
+        at = lstrlenW(head);
+        for (; *version; version++) head[at++] = (wchar_t)*version;
+    }
     lstrcpyW(head + at, L"\r\n");
 }
 
-// Moves f to at and cuts whatever lies behind.
-static void Cut(HANDLE f, unsigned long long at) {
+void Cut(HANDLE f, unsigned long long at) {
     LARGE_INTEGER to;
     to.QuadPart = (LONGLONG)at;
     SetFilePointerEx(f, to, 0, FILE_BEGIN);
@@ -157,7 +160,7 @@ static void Cut(HANDLE f, unsigned long long at) {
 static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
                const wchar_t *text, unsigned long long *have) {
     wchar_t head[HeadLen];
-    if (*have) RangeHead(head, *have, p);
+    if (*have) RangeHead(head, *have, ~0ULL, p);
     HttpReq r;
     if (!HttpOpen(url, &r, *have ? head : 0)) return Transient(r.error) ? TryNoAnswer : TryRefused;
     DWORD code = HttpCode(&r);
@@ -174,7 +177,7 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
         got = SaveBody(&r, f, text, have);
         // No length announced: only the manifest's size tells a cut body.
         if (got == 1 && HttpLength(&r) < 0 && *have < e->size) got = 0;
-    } else if (code == 206 && *have && Continues(&r, p, *have)) {
+    } else if (code == 206 && *have && Continues(&r, p, p->size, *have, ~0ULL)) {
         got = SaveBody(&r, f, text, have);
         if (got == 1 && *have < p->size) got = 0;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {

@@ -6,12 +6,14 @@
 
 #include "net/http.h"
 #include "update/manifest.h"
+#include "update/partial.h"
 
 enum Got {
     GotFile = 0,  // temp holds the whole file, its MD5 the entry's
     GotNoAnswer,  // the site gave no answer to the last try
     GotBad,       // the answers did not bring the file
     GotNoTemp,    // temp cannot be written (nothing was asked)
+    GotNoDelta,   // no delta could bring the file: it is to be fetched whole
 };
 
 // Brings the file of entry e from url into temp (its "X.novo"). A partial
@@ -36,6 +38,25 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
 // said it would (or, with no length announced, when it ended), 0 when the
 // connection was lost before, -1 when a write failed (a full disk).
 int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have);
+
+// ---- Shared with the delta downloads (update/delta.cpp) ------------------------
+
+enum { HeadLen = 96 + ValidatorLen };  // the Range and If-Range lines, two offsets of 20 digits at most
+
+// Records in p, and as temp's record, the version of the file that the
+// answer r names (its strong ETag, its Last-Modified) with the entry, so that
+// a later try can resume what came; p->md5 stays empty when r names none.
+void StoreVersion(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p);
+// 1 when the 206 r brings bytes from .. last (last ~0: to any end) of a file
+// of size bytes, of the version recorded in p (when r and p name one): only
+// such an answer may be written at from.
+int Continues(HttpReq *r, const Partial *p, unsigned long long size, unsigned long long from,
+              unsigned long long last);
+// The request lines that ask for bytes from .. to (to ~0: to the end), with
+// If-Range naming the version recorded in p when p holds one.
+void RangeHead(wchar_t *head, unsigned long long from, unsigned long long to, const Partial *p);
+// Moves f to at and cuts whatever lies behind.
+void Cut(HANDLE f, unsigned long long at);
 
 // "Baixando NAME (INDEX de NEED)..." into out (StatusLen units), with
 // " nova tentativa RETRY de 3" behind it from the first retry on. A name too

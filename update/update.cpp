@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/delta.h"
 #include "update/download.h"
 #include "update/hashrec.h"
 #include "update/manifest.h"
@@ -83,6 +84,8 @@ static void MakeFolders(const wchar_t *path) {
 
 void ShowFetch(const wchar_t *text, unsigned long long have) { Publish(text, Permille(Done + have)); }
 
+void TakeHeld(long long held) { Total -= (unsigned long long)held; }
+
 // Downloads, verifies and places one entry; returns the failure text or 0.
 static const wchar_t *Fetch(ManifestEntry *e) {
     wchar_t path[PathLen], temp[PathLen], url[UrlLen];
@@ -93,7 +96,11 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     const wchar_t *name = path + lstrlenW(Dir) + 1;
     MakeFolders(path);
     unsigned long long size = 0;
-    switch (Download(e, url, temp, name, ++Index, Need, &size)) {
+    // A file the player has in another version is built from what it shares
+    // with the new one, when the site has its chunk map.
+    int got = Delta(e, url, path, temp, name, ++Index, Need, &size);
+    if (got == GotNoDelta) got = Download(e, url, temp, name, Index, Need, &size);
+    switch (got) {
     // The temporary file comes before any request: when it cannot be made (a
     // folder or a busy file under its name, a file where a folder must be),
     // no download could ever be placed, and retrying would not help the player.
@@ -154,6 +161,7 @@ void UpdateFiles() {
     DropStrayPartials(E, n);
 
     // Comparison pass, silent: the window keeps its busy band.
+    unsigned long long largest = 0;  // of the files to fetch
     for (int i = 0; i < n; i++) {
         wchar_t path[PathLen], temp[PathLen];
         int at = LocalPath(Dir, E[i].name, path, PathLen);
@@ -163,6 +171,7 @@ void UpdateFiles() {
         } else {
             Need++;
             Total += E[i].size;
+            if (E[i].size > largest) largest = E[i].size;
             NotePending(E[i].name);
         }
         // A partial download stays only for a file still to fetch, with a
@@ -173,6 +182,9 @@ void UpdateFiles() {
     // The names of the files to fetch are on disk before their first byte:
     // a run ended by a close or a kill leaves its partials noted too.
     if (Need) SaveRecord();
+    // The tables of delta downloads, for the largest file that may need one;
+    // without them every file is fetched whole.
+    if (largest >= DeltaMin) DeltaReserve(largest);
 
     // The run stops at the first failure: files already placed stay, the
     // failing one's temporary file stays only as a partial the next run can
@@ -180,6 +192,7 @@ void UpdateFiles() {
     const wchar_t *fail = 0;
     for (int i = 0; i < n && !fail; i++)
         if (E[i].name[0]) fail = Fetch(&E[i]);
+    DeltaRelease();
     SaveRecord();
     Publish(fail ? fail : Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
 }

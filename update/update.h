@@ -12,3 +12,8 @@ void UpdateFiles();
 // Publishes text with the run's progress: the bytes of the files already
 // placed and have bytes of the one being fetched.
 void ShowFetch(const wchar_t *text, unsigned long long have);
+
+// A delta download takes held bytes of the file from the player's own copy:
+// the run's total to fetch, which the progress counts against, shrinks by
+// them (and grows back by -held when the delta is given up).
+void TakeHeld(long long held);
