@@ -1,9 +1,11 @@
 // Delta downloads: which chunks of a new version a local file holds, and where.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/netrun.h"
 #include "support/testutil.h"
 #include "update/chunker.h"
 #include "update/chunkmap.h"
@@ -176,6 +178,155 @@ TEST(DeltaPlan, AnotherGamesFileHoldsNothing) {
     EXPECT_EQ(spans[0].from, 0u);
     EXPECT_EQ(spans[0].to, Size);
     DeltaRelease();
+}
+
+// ---- Delta downloads in update runs ------------------------------------------------
+
+// The header and a record's offsets, as the format is documented.
+const size_t CountAt = 32, DigestAt = 36;
+
+// The map with its records' MD5 worked out again: damaged on purpose, yet whole.
+std::string Resealed(std::string map) {
+    unsigned char sum[16];
+    Md5Raw(map.data() + MapHeadLen, map.size() - MapHeadLen, sum);
+    return map.replace(DigestAt, 16, (const char *)sum, 16);
+}
+
+class Deltas : public NetRun {
+protected:
+    // The player has Old; the site lists the new version with the map given
+    // ("" for none).
+    const std::string now = Rewrite(Old, 2 * MiB, 64 * 1024, 11);
+    size_t mark = 0;
+
+    void Publish(const std::string &map) {
+        manifest.clear();
+        List("a.pak", now);
+        std::wstring maps = site + L"\\update\\maps\\" + Wide(Md5Of(now)) + L".map";
+        DeleteFileW(maps.c_str());
+        if (!map.empty()) ASSERT_TRUE(WriteBytes(maps, map));
+    }
+    Publications Run() {
+        mark = server.Heads().size();
+        ResetState();
+        return NetRun::Run();
+    }
+    // The Range of each request for the file in the last run ("" = whole),
+    // and how many asked for a map.
+    std::vector<std::string> Asked(int *maps) {
+        std::vector<std::string> out, heads = server.Heads();
+        *maps = 0;
+        for (size_t i = mark; i < heads.size(); i++) {
+            if (heads[i].rfind("GET /update/maps/", 0) == 0) ++*maps;
+            if (heads[i].rfind("GET /update/files/a.pak ", 0) != 0) continue;
+            size_t at = heads[i].find("\r\nRange: ");
+            out.push_back(at == std::string::npos ? "" : heads[i].substr(at + 9, heads[i].find("\r\n", at + 2) - at - 9));
+        }
+        return out;
+    }
+};
+
+// First offset of a "bytes=A-B" range.
+uint64_t FirstOf(const std::string &range) { return std::stoull(range.substr(6)); }
+
+// Each row: the map the site has, how the file is answered, and the player's
+// copy; what the launcher asks for (map requests, then each request for the
+// file: "range" for a span, "" for the whole file). Every run places the new
+// file exactly, tells a progress that never passes 1000, and leaves nothing.
+struct DeltaCase {
+    const char *what;
+    std::string map;
+    Rule answer;
+    int maps;
+    std::vector<std::string> asked;
+    std::string local = Old;
+};
+
+TEST_F(Deltas, WhatTheLauncherAsksFor) {
+    const std::string good = MapOf(now);
+    std::string damaged = good, other = MapOf(Old), longer = good, version = good, lying = good;
+    damaged[MapHeadLen + 30] ^= 1;
+    longer.replace(8, 1, 1, (char)(longer[8] + 1));  // claims one byte more than the file
+    version[4] = 2;
+    // Its first two chunks swapped, both of them held by the player: the
+    // launcher puts bytes where the new file does not have them.
+    lying = Resealed(lying.substr(0, MapHeadLen) + good.substr(MapHeadLen + MapRecLen, MapRecLen) +
+                     good.substr(MapHeadLen, MapRecLen) + good.substr(MapHeadLen + 2 * MapRecLen));
+    // Chunks of 4 KiB: more than the chunker ever makes of the file.
+    std::string many(MapHeadLen, '\0');
+    for (size_t at = 0; at < now.size(); at += 4096) {
+        unsigned char rec[MapRecLen], md5[16];
+        Md5Raw(now.data() + at, 4096, md5);
+        PutChunk(rec, 4096, md5);
+        many.append((const char *)rec, MapRecLen);
+    }
+    many.replace(0, CountAt, good, 0, CountAt);
+    uint32_t n = (uint32_t)(now.size() / 4096);
+    many.replace(CountAt, 4, (const char *)&n, 4);
+    many = Resealed(many);
+    const std::string range = "range";
+    DeltaCase cases[] = {
+        {"a good map", good, Rule(), 1, {range}},
+        {"no map", "", Rule(), 1, {""}},
+        {"a damaged map", damaged, Rule(), 1, {""}},
+        {"the map of another file", other, Rule(), 1, {""}},
+        {"a map claiming more bytes than the file", Resealed(longer), Rule(), 1, {""}},
+        {"a map of another version", version, Rule(), 1, {""}},
+        {"a map of more chunks than the file can have", many, Rule(), 1, {""}},
+        {"a map that places old bytes", lying, Rule(), 1, {range, ""}},
+        {"a range answered with another span", good, Rule().Skew(1), 1, {range, ""}},
+        {"a range answered whole", good, Rule().NoRanges(), 1, {range}},
+        {"a range cut, then served", good, Rule::CutAt(20000).Times(1), 1, {range, range}},
+        {"a busy server, then served", good, Rule::Status(503).Times(1), 1, {range, range}},
+        {"a copy of another game", good, Rule(), 1, {""}, Noise(Size, 99)},
+        {"a copy of less than half the size", good, Rule(), 0, {""}, Old.substr(0, Size / 2 - 1)},
+    };
+    for (const DeltaCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileW(Game("a.pak.novo").c_str());
+        DeleteFileW(Game("a.pak.retomar").c_str());
+        Have("a.pak", c.local);
+        Publish(c.map);
+        server.Forget();
+        server.On("/update/files/a.pak", c.answer);
+        Publications pubs = Run();
+        int maps;
+        std::vector<std::string> asked = Asked(&maps);
+        EXPECT_EQ(maps, c.maps);
+        ASSERT_EQ(asked.size(), c.asked.size()) << Utf8(pubs.back().first);
+        for (size_t i = 0; i < asked.size(); i++)
+            EXPECT_EQ(asked[i].empty(), c.asked[i].empty()) << "request " << i + 1 << ": " << asked[i];
+        EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+        EXPECT_TRUE(In("a.pak") == now);
+        EXPECT_FALSE(Exists(Game("a.pak.novo")));
+        EXPECT_FALSE(Exists(Game("a.pak.retomar")));
+        int most = 0;
+        for (const auto &p : pubs) most = std::max(most, p.second);
+        EXPECT_LE(most, 1000);
+        // A range asked again goes on from where the cut one stopped.
+        if (asked.size() == 2 && !asked[1].empty()) EXPECT_GE(FirstOf(asked[1]), FirstOf(asked[0]));
+    }
+}
+
+// The progress counts what comes from the site: the 64 KiB fetched of the
+// 4 MiB file take the bar to its end.
+TEST_F(Deltas, TheProgressCountsTheBytesFetched) {
+    Have("a.pak", Old);
+    Publish(MapOf(now));
+    Publications pubs = Run();
+    int most = 0;
+    for (const auto &p : pubs)
+        if (p.first.find(L"Baixando a.pak") == 0) most = std::max(most, p.second);
+    EXPECT_GE(most, 950);
+    EXPECT_LE(most, 1000);
+    int maps;
+    std::vector<std::string> asked = Asked(&maps);
+    ASSERT_EQ(asked.size(), 1u);
+    size_t dash = asked[0].find('-');
+    uint64_t from = FirstOf(asked[0]), to = std::stoull(asked[0].substr(dash + 1)) + 1;
+    EXPECT_LE(from, 2 * MiB);
+    EXPECT_GE(to, 2 * MiB + 65536);
+    EXPECT_LE(to - from, 65536 + Slack);
 }
 
 }  // namespace
