@@ -288,6 +288,88 @@ int NextMissing(uint64_t at, uint64_t *from, uint64_t *to) {
     return 1;
 }
 
+// ---- The whole file's MD5, worked out as the file is written ---------------------
+// A thread reads the new file back behind the writer (from the system's cache)
+// and hashes it: the check of the whole file then costs the build no pass of
+// its own, and on two cores the hashing and the copying overlap.
+
+struct Follower {
+    HANDLE thread, more;     // more: set when the writer has gone further or ended
+    const wchar_t *temp;
+    volatile LONG64 written; // bytes of the file in place so far
+    volatile LONG end;       // 1 once the writer is done, 2 when what it wrote went (a 200 restarts)
+    unsigned char md5[16];
+    int ok;                  // md5 is that of the first written bytes of the file
+};
+static Follower Tail;
+
+static DWORD WINAPI Follow(void *) {
+    UCHAR obj[HashObjMax];
+    DWORD objLen = 0, got = 0;
+    BCRYPT_HASH_HANDLE h = 0;
+    HANDLE f = CreateFileW(Tail.temp, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    int ok = f != INVALID_HANDLE_VALUE &&
+             BCryptGetProperty(Md5Alg, BCRYPT_OBJECT_LENGTH, (PUCHAR)&objLen, sizeof objLen, &got, 0) == 0 &&
+             objLen <= HashObjMax && BCryptCreateHash(Md5Alg, &h, obj, objLen, 0, 0, 0) == 0;
+    unsigned char *buf = Scan + ScanLen;
+    uint64_t at = 0;
+    while (ok) {
+        LONG end = Tail.end;  // before written: at its end, written is final
+        uint64_t written = (uint64_t)Tail.written;
+        if (end == 2) ok = 0;
+        else if (at < written) {
+            DWORD want = written - at < ScanLen ? (DWORD)(written - at) : (DWORD)ScanLen, n;
+            ok = ReadFile(f, buf, want, &n, 0) && n == want && BCryptHashData(h, buf, n, 0) == 0;
+            at += n;
+        } else if (end) break;
+        else WaitForSingleObject(Tail.more, 100);
+    }
+    Tail.ok = ok && BCryptFinishHash(h, Tail.md5, 16, 0) == 0;
+    if (h) BCryptDestroyHash(h);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    return 0;
+}
+
+// The writer has the file's first at bytes in place.
+static void Wrote(uint64_t at) {
+    InterlockedExchange64(&Tail.written, (LONG64)at);
+    if (Tail.more) SetEvent(Tail.more);
+}
+
+static void StartFollow(const wchar_t *temp, uint64_t have) {
+    Tail.temp = temp;
+    Tail.written = (LONG64)have;
+    Tail.end = 0;
+    Tail.ok = 0;
+    Tail.more = CreateEventW(0, FALSE, FALSE, 0);
+    Tail.thread = Tail.more ? CreateThread(0, 0, Follow, 0, 0, 0) : 0;
+}
+
+// Ends the follower: with given 1, the file is whole and Tail.ok says
+// whether md5 is its MD5; with 2 what it followed is gone.
+static void EndFollow(LONG given) {
+    InterlockedExchange(&Tail.end, given);
+    if (Tail.more) SetEvent(Tail.more);
+    if (Tail.thread) {
+        WaitForSingleObject(Tail.thread, INFINITE);
+        CloseHandle(Tail.thread);
+    } else {
+        Tail.ok = 0;
+    }
+    if (Tail.more) CloseHandle(Tail.more);
+    Tail.thread = Tail.more = 0;
+}
+
+// 1 when the file at temp, which the writer has finished, has the MD5 md5:
+// as the follower found it, or by a read of its own when it could not.
+static int WholeMatches(const wchar_t *temp, const char *md5) {
+    unsigned char want[16];
+    EndFollow(1);
+    if (!Tail.ok) return Md5Matches(temp, md5);
+    return Md5Bytes(md5, want) && !memcmp(want, Tail.md5, 16);
+}
+
 // ---- The build -------------------------------------------------------------------
 
 static long long Skip;  // bytes of the run's total this delta takes from the local copy
@@ -320,6 +402,7 @@ static int CopyHeld(HANDLE src, HANDLE f, uint64_t from, uint64_t to) {
             DWORD want = left < ScanLen ? (DWORD)left : (DWORD)ScanLen, n, w;
             if (!ReadFile(src, Scan, want, &n, 0) || n != want || !WriteFile(f, Scan, n, &w, 0) || w != n) return 0;
             left -= n;
+            Wrote(end - left);
         }
         from = end;
     }
@@ -352,6 +435,7 @@ static int AskRange(const ManifestEntry *e, const wchar_t *url, const wchar_t *t
         // A server that ignores ranges (or no longer serves the version of
         // the partial): its answer is the whole file, which is taken as it
         // comes, counted whole.
+        EndFollow(2);
         Cut(f, 0);
         GiveBack();
         *counted = 0;
@@ -394,7 +478,9 @@ static int Build(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp
             continue;
         }
         uint64_t start = pos;
-        switch (AskRange(e, url, temp, f, p, &pos, to, text, counted)) {
+        int t = AskRange(e, url, temp, f, p, &pos, to, text, counted);
+        if (t != RangeWhole) Wrote(pos);
+        switch (t) {
         case RangeDone: continue;
         case RangeWhole: return pos == e->size ? GotFile : GotNoDelta;
         case RangeWrong: return GotNoDelta;
@@ -439,18 +525,21 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
     Skip = (long long)(e->size - have - fetch);
     TakeHeld(Skip);
 
-    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
+    // Shared for reading only: the follower reads it back as it grows.
+    HANDLE f = CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, 0, OPEN_ALWAYS, 0, 0);
     if (f == INVALID_HANDLE_VALUE) {
         GiveBack();
         return GotNoTemp;
     }
     HANDLE src = OpenLocal(path);
     Cut(f, have);
+    StartFollow(temp, have);
     unsigned long long counted = have;
     int got = src == INVALID_HANDLE_VALUE ? GotNoDelta : Build(e, url, temp, f, src, &p, have, name, index, need, &counted);
     if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
     CloseHandle(f);
-    if (got == GotFile && Md5Matches(temp, e->md5)) {
+    if (got != GotFile) EndFollow(2);
+    if (got == GotFile && WholeMatches(temp, e->md5)) {
         *size = counted + Skip;
         Skip = 0;
         return GotFile;
