@@ -34,6 +34,7 @@ PROBE = os.path.join(BUILD, "x64", "testprograms", "probe.exe")
 GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
 RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
+PAK = "Data/texturas.pak"  # the large archive, which the player has in the release before
 
 
 
@@ -56,7 +57,8 @@ def local(name):
 
 def prepare(port):
     """A game folder with the launcher, an INI pointing at the local site, and a
-    client that is partly current, partly out of date, partly missing."""
+    client that is partly current, partly out of date (the large archive of
+    the release before), partly missing."""
     shutil.rmtree(GAME_DIR, ignore_errors=True)
     os.makedirs(GAME_DIR)
     shutil.copy2(LAUNCHER, GAME_DIR)
@@ -68,6 +70,8 @@ def prepare(port):
     os.makedirs(os.path.dirname(local("Pasta Com Espaço/leia-me.txt")), exist_ok=True)
     with open(local("Pasta Com Espaço/leia-me.txt"), "w") as f:
         f.write("versão antiga\n")
+    os.makedirs(os.path.dirname(local(PAK)), exist_ok=True)
+    shutil.copy2(os.path.join(DEMO, "texturas-1.pak"), local(PAK))
 
 
 def wine(env, *args, timeout=60):
@@ -161,7 +165,7 @@ def demo(server, entries):
                     done = all(md5(local(n)) == m for n, m in entries)
                     if done:
                         break
-                    if not shot_mid and os.path.exists(local("Data/texturas.pak.novo")):
+                    if not shot_mid and os.path.exists(local(PAK + ".novo")):
                         time.sleep(1.0)
                         shot_mid = bool(screenshot(env, "2-baixando.png"))
                     time.sleep(0.1)
@@ -197,6 +201,16 @@ def demo(server, entries):
     else:
         ok = False
         print("demo: the game was not started")
+    pak = [r for r in server.log() if r["path"] == "/update/files/" + PAK]
+    maps = [r for r in server.log() if r["path"].startswith("/update/maps/")]
+    size = os.path.getsize(local(PAK)) if os.path.exists(local(PAK)) else 0
+    fetched = sum(r["body"] for r in pak + maps)
+    print("demo: %s, %.1f MiB, updated from the release before by a delta: %.2f MiB fetched (%.1f %%), "
+          "its chunk map and %d range%s" % (PAK, size / 1048576.0, fetched / 1048576.0, 100.0 * fetched / max(size, 1),
+                                            len(pak), "" if len(pak) == 1 else "s"))
+    if not maps or any(r["status"] != 206 for r in pak):
+        ok = False
+        print("demo: %s was not updated by a delta" % PAK)
     print("demo: launcher exit code %s; nginx served %d requests, %d bytes of files"
           % (launcher.returncode, len(server.log()), sum(r["body"] for r in server.log()
                                                           if r["path"].startswith("/update/files/"))))

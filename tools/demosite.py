@@ -2,9 +2,13 @@
 """Builds the demo site: build/demo/site, served by 'make demo'.
 
 The demo client (demo/client, the stand-in game as main.exe, and a generated
-Data/texturas.pak) goes through lista, which writes update/lista.txt and
-update/files/ and signs the manifest with the demo key, and 'lista verify'
-checks the result; the static pages of demo/site are copied beside them.
+Data/texturas.pak) goes through lista, which writes update/lista.txt,
+update/files/ and the chunk map of the large archive, and signs the manifest
+with the demo key, and 'lista verify' checks the result; the static pages of
+demo/site are copied beside them. The site is published twice, as an operator
+publishes releases: the second release changes a few places of
+Data/texturas.pak and adds to its end, and its first version is kept as
+build/demo/texturas-1.pak, the copy the demo's player has.
 
   demosite.py        the site
   demosite.py key    only the demo key: build/demo/demo.key and its public
@@ -24,17 +28,29 @@ LISTA = os.path.join(BUILD, "native", "lista")
 GAME = os.path.join(BUILD, "x64", "game", "main.exe")
 KEY = os.path.join(BUILD, "demo", "demo.key")
 KEYS = os.path.join(BUILD, "demo", "keys.txt")
+OLD_PAK = os.path.join(BUILD, "demo", "texturas-1.pak")
 PAK_SIZE = 24 << 20  # big enough that the progress bar is seen moving
 
 
-def pak():
-    """Deterministic filler: the same bytes on every build."""
+def filler(seed, size):
+    """Deterministic bytes: the same on every build."""
     out = bytearray()
-    block = b"velmora"
-    while len(out) < PAK_SIZE:
+    block = seed
+    while len(out) < size:
         block = hashlib.sha512(block).digest()
-        out += block * 64
-    return bytes(out[:PAK_SIZE])
+        out += block
+    return bytes(out[:size])
+
+
+def pak(release):
+    """Data/texturas.pak of release 1, or of release 2: three places
+    rewritten and 1 MiB added at the end, as a patch changes an archive."""
+    data = filler(b"velmora", PAK_SIZE)
+    if release == 2:
+        for n, at in enumerate((3 << 20, 11 << 20, 17 << 20)):
+            data = data[:at] + filler(b"patch %d" % n, 64 << 10) + data[at + (64 << 10):]
+        data += filler(b"nova area", 1 << 20)
+    return data
 
 
 def demo_key():
@@ -61,13 +77,17 @@ def main():
     shutil.rmtree(CLIENT, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "client"), CLIENT)
     shutil.copy2(GAME, os.path.join(CLIENT, "main.exe"))
-    with open(os.path.join(CLIENT, "Data", "texturas.pak"), "wb") as f:
-        f.write(pak())
     shutil.rmtree(SITE, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "site"), SITE)
-    r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
-    if r.returncode:
-        return r.returncode
+    for release in (1, 2):
+        with open(os.path.join(CLIENT, "Data", "texturas.pak"), "wb") as f:
+            f.write(pak(release))
+        if release == 1:
+            shutil.copyfile(os.path.join(CLIENT, "Data", "texturas.pak"), OLD_PAK)
+        # Each release gets a serial above the last (lista's default).
+        r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
+        if r.returncode:
+            return r.returncode
     # What players will get, checked as a launcher with the demo key sees it.
     r = subprocess.run([LISTA, "verify", "--quiet", "--keys", KEYS, SITE])
     if r.returncode:
