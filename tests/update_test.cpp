@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/options.h"
 #include "app/state.h"
 #include "net/http.h"
 #include "net/netthread.h"
@@ -335,6 +336,24 @@ TEST_F(Update, UnsafeAndDeviceNamesAreNeverFetched) {
     EXPECT_FALSE(Exists(outside));
     EXPECT_FALSE(Exists(Game("dados")));
     ExpectSettled(pubs, Updated);
+}
+
+// Players and operators copy the site's address from a browser, with its
+// trailing slash: every request would then ask for "//update/...", which
+// many servers answer with 404.
+TEST_F(Update, ASiteAddressWithTrailingSlashesAsksForPlainPaths) {
+    List("dados/a.bin", "novo");
+    lstrcpyW(Ini, (game + L"\\" INI_NAME).c_str());
+    for (const char *tail : {"/", "///"}) {
+        SCOPED_TRACE(tail);
+        DeleteFileW(Game("dados/a.bin").c_str());
+        ASSERT_TRUE(WriteBytes(Ini, "[Launcher]\r\nSite=" + Utf8(server.Base()) + tail + "\r\n"));
+        LoadOptions();
+        server.Forget();
+        ResetState();
+        ExpectSettled(Run(), Updated);
+        EXPECT_EQ(server.Paths(), (std::vector<std::string>{"/api/launcher", "/update/lista.txt", "/update/files/dados/a.bin"}));
+    }
 }
 
 // Reaching the server in the platform's code page, names outside ASCII could
