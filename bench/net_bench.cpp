@@ -58,12 +58,12 @@ int main() {
         HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
         if (f == INVALID_HANDLE_VALUE) return 1;
         unsigned long long n = 0;
-        int whole = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...", &n);
+        int whole = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...", &n, ~0ull);
         CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;
         printf("seconds=%.6f\nbytes=%llu\n", t, n);
-        return whole == 1 ? 0 : 1;
+        return whole == BodyWhole ? 0 : 1;
     }
     if ((!lstrcmpW(argv[1], L"compare") || !lstrcmpW(argv[1], L"update")) && argc > 3) {
         lstrcpynW(Dir, argv[2], PathLen);

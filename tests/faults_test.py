@@ -3,7 +3,9 @@ launchers bring a folder published by lista.exe up to date and start the game,
 the launcher built with the demo key installs only what its key signed;
 then the launcher is killed hard at chosen moments, closed in the middle of a
 download, and run on a full disk (a small tmpfs mapped as drive V:, which root
-mounts). After every run each listed file is wholly old or wholly new and a
+mounts); update_test's Disk tests read what the player is told on that disk
+and in a folder without write rights (a read-only tmpfs as drive W:). After
+every run each listed file is wholly old or wholly new and a
 launcher stands under its own name; each scenario ends with a run to its end,
 which leaves no ".novo", ".retomar" nor ".old" and starts the game in its folder by Enter.
 Prints "fault matrix: N of M scenarios held", also into
@@ -21,7 +23,7 @@ from launcher import BUILD, EXE, ROOT, STANDIN, Game, Site, launcher, read, sess
 
 FAULTS = os.path.join(BUILD, "faults")
 SUMMARY = os.path.join(FAULTS, "summary.txt")
-DRIVE = "v:"
+DRIVE, LOCKED_DRIVE = "v:", "w:"
 DISK_SIZE = 8 << 20
 # The launcher reads a download in pieces of 128 KiB, each filled before it is
 # written: a stalled answer shows in the temporary file at a multiple of it.
@@ -204,18 +206,45 @@ def full_disk(env, disk):
     g.check_clean()
 
 
-class Disk:
-    """A small tmpfs mapped as drive V: of the prefix."""
+def on_full_disk(env):
+    with Disk(env["WINEPREFIX"]) as disk:
+        full_disk(env, disk)
 
-    def __init__(self, prefix):
-        self.mount = os.path.join(FAULTS, "disk")
-        self.link = os.path.join(prefix, "dosdevices", DRIVE)
+
+def disk_refusals(env):
+    """update_test's Disk tests, both builds: a download that fills the disk,
+    and a folder the launcher may not write, each with its own text."""
+    folders = dict(env, VELMORA_FULL_DISK=DRIVE.upper() + "\\refusals", VELMORA_READ_ONLY=LOCKED_DRIVE.upper() + "\\game")
+    with Disk(env["WINEPREFIX"]), Disk(env["WINEPREFIX"], "locked", LOCKED_DRIVE, {"game/a.bin": b"a antigo"}):
+        for arch in ("x64", "x86"):
+            log = os.path.join(FAULTS, "disk-tests-%s.log" % arch)
+            if os.path.exists(log):
+                os.unlink(log)
+            exe = os.path.join(ROOT, arch, "tests", "update_test.exe")
+            rc = winenv.run(folders, exe, "--gtest_filter=Disk.*", timeout=300, log=log)
+            text = (read(log) or b"").decode("utf-8", "replace")
+            if rc != 0 or "[  PASSED  ] 1 test" not in text:
+                raise AssertionError("%s update_test Disk.*:\n%s" % (arch, text[-4000:]))
+
+
+class Disk:
+    """A small tmpfs mapped as a drive of the prefix (V: by default); with
+    files, mounted read-only once they are written."""
+
+    def __init__(self, prefix, name="disk", drive=DRIVE, files=None):
+        self.mount = os.path.join(FAULTS, name)
+        self.link = os.path.join(prefix, "dosdevices", drive)
+        self.files = files
 
     def __enter__(self):
         os.makedirs(self.mount, exist_ok=True)
         if os.path.ismount(self.mount):
             subprocess.run(["umount", self.mount], check=True)
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % DISK_SIZE, "tmpfs", self.mount], check=True)
+        if self.files:
+            for name, data in self.files.items():
+                write(os.path.join(self.mount, *name.split("/")), data)
+            subprocess.run(["mount", "-o", "remount,ro", self.mount], check=True)
         if os.path.lexists(self.link):
             os.unlink(self.link)
         os.symlink(self.mount, self.link)
@@ -240,7 +269,8 @@ class FaultMatrix(unittest.TestCase):
             ("killed after a download and its verification", killed_after_verify),
             ("killed while a new launcher downloads, then restarted into it", killed_while_launcher_downloads),
             ("closed by the player during a download", closed_during_a_download),
-            ("a full disk", None),
+            ("a full disk", on_full_disk),
+            ("the texts of a full disk and of a folder without write rights", disk_refusals),
         ]
         # VELMORA_FAULTS=word runs only the scenarios whose title holds it.
         only = os.environ.get("VELMORA_FAULTS")
@@ -250,11 +280,7 @@ class FaultMatrix(unittest.TestCase):
             for title, run in scenarios:
                 t0 = time.time()
                 try:
-                    if run is None:
-                        with Disk(env["WINEPREFIX"]) as disk:
-                            full_disk(env, disk)
-                    else:
-                        run(env)
+                    run(env)
                     held.append(title)
                     print("fault matrix: held (%.0f s): %s" % (time.time() - t0, title), flush=True)
                 except Exception:

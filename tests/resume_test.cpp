@@ -133,10 +133,12 @@ TEST_F(Net, RetriesOfAFile) {
         {"503, then served", Rule::Status(503, "ocupado").Times(1), two, Updated, 1, 0},
         {"silent, then served", Rule::Silent().Times(1), two, Updated, 1, 0},
         {"stalled half way, then served", Rule::StallAt(150000).Times(1), {"", "?"}, Updated, 1, 0},
-        {"404", Rule::Status(404, "<html>não achei</html>"), one, Corrupt, 0, 0},
-        {"403", Rule::Status(403, "proibido"), one, Corrupt, 0, 0},
+        // A file that could not be fetched was not damaged: only bytes that
+        // are not the file are corruption.
+        {"404", Rule::Status(404, "<html>não achei</html>"), one, NoFile, 0, 0},
+        {"403", Rule::Status(403, "proibido"), one, NoFile, 0, 0},
         {"four drops in a row", Rule::CutAt(30000), {"", "bytes=30000-", "bytes=60000-", "bytes=90000-"},
-         Corrupt, 3, 120000},
+         NoFile, 3, 120000},
         {"a drop after every 140000 bytes", Rule::CutAt(140000), {"", "bytes=140000-", "bytes=280000-"},
          Updated, 2, 0},
         // As for every file of 4 GiB or more, whose listed size saturates: no
@@ -144,8 +146,8 @@ TEST_F(Net, RetriesOfAFile) {
         // bytes. (After 12 cuts the file is served whole: a launcher that
         // never gives up fails here rather than hang.)
         {"a wrong listed size, a drop after every 140000 bytes", Rule::CutAt(140000).Times(12),
-         {"", "bytes=140000-", "", "bytes=140000-"}, Corrupt, 3, 0, (long long)Size + 1000},
-        {"four 503s in a row", Rule::Status(503, "ocupado"), four, Corrupt, 3, 0},
+         {"", "bytes=140000-", "", "bytes=140000-"}, NoFile, 3, 0, (long long)Size + 1000},
+        {"four 503s in a row", Rule::Status(503, "ocupado"), four, NoFile, 3, 0},
         {"no connection four times", Rule::RedirectTo(down), four, NoFile, 3, 0},
         {"a whole file with the wrong MD5, then the right one", Rule::Body(garbage).Times(1), two, Updated, 0, 0},
         {"the wrong MD5 twice", Rule::Body(garbage), two, Corrupt, 0, 0},
@@ -197,7 +199,7 @@ TEST_F(Net, TheWaitsAndTheStatusLineOfRetries) {
     EXPECT_EQ(shown, (std::vector<std::wstring>{L"Verificando atualizações...", L"Baixando a.bin (1 de 1)...",
                                                  L"Baixando a.bin (1 de 1)... nova tentativa 1 de 3",
                                                  L"Baixando a.bin (1 de 1)... nova tentativa 2 de 3",
-                                                 L"Baixando a.bin (1 de 1)... nova tentativa 3 de 3", Corrupt}));
+                                                 L"Baixando a.bin (1 de 1)... nova tentativa 3 de 3", NoFile}));
 }
 
 // A name as long as a manifest allows still shows the try and the counts.
