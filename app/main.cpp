@@ -33,9 +33,7 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
         return 0;
     }
 
-    wchar_t old[PathLen];
-    wsprintfW(old, L"%s.old", SelfExe);
-    DeleteFileW(old);
+    DropOld();
 
     InitializeCriticalSection(&Lock);
     LoadOptions();

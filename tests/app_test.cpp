@@ -79,7 +79,9 @@ protected:
 };
 
 TEST_F(Exe, ABorderlessCentredWindowTheLeftoverOfAnUpdateGoneAndClosingExitsWithZero) {
+    // Read-only, as a launcher copied from read-only media leaves it.
     ASSERT_TRUE(WriteBytes(exe + L".old", "previous launcher"));
+    ASSERT_TRUE(SetFileAttributesW((exe + L".old").c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE p = Launch(exe);
     ASSERT_TRUE(p);
     HWND w = WindowOf(p);

@@ -82,11 +82,19 @@ public:  // the cases' lambdas reach in
         std::vector<std::string> p = server.Paths();
         return (int)std::count(p.begin() + mark, p.end(), path);
     }
-    // The game file is the player's old one or the new one, never anything else.
+    // The game file is the player's old one or the new one, never anything
+    // else; a new one is never read-only (the game's own tools may write it).
     void ExpectWhole(const std::string &want) {
         std::string in = ReadBytes(Game("a.bin"));
         EXPECT_TRUE(in == Old || in == data) << "a.bin holds " << in.size() << " other bytes";
         EXPECT_TRUE(in == want) << (in == Old ? "a.bin is still the old one" : "a.bin is the new one");
+        if (in == data) EXPECT_FALSE(GetFileAttributesW(Game("a.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
+    }
+    // Marks the partial and its record read-only, as a copy from read-only
+    // media would leave them.
+    void ReadOnlyPartial() {
+        for (const char *f : {"a.bin.novo", "a.bin.retomar"})
+            ASSERT_TRUE(SetFileAttributesW(Game(f).c_str(), FILE_ATTRIBUTE_READONLY));
     }
     // Changes the first from in a.bin's record to to.
     void Spoil(const std::string &from, const std::string &to) {
@@ -271,6 +279,7 @@ TEST_F(Net, ResumeInTheNextRun) {
         {"an ETag holding a CR in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\rX: 1"); }, {""}},
         {"an ETag holding a byte above ASCII in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\xE9"); },
          {""}},
+        {"a read-only partial and record", [](Net *t) { t->ReadOnlyPartial(); }, {"bytes=200000-"}},
     };
     for (const ResumeCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -333,7 +342,9 @@ TEST_F(Net, AWholePartialIsPlacedWithoutAsking) {
         const char *what;
         std::string partial;
         size_t requests;
-    } cases[] = {{"the file", data, 0}, {"other bytes of its size", Noise(Size, 5), 1}};
+        bool readOnly = false;
+    } cases[] = {{"the file", data, 0}, {"other bytes of its size", Noise(Size, 5), 1},
+                 {"the file, read-only", data, 0, true}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
@@ -341,6 +352,7 @@ TEST_F(Net, AWholePartialIsPlacedWithoutAsking) {
         ASSERT_TRUE(WriteBytes(Game("a.bin.novo"), c.partial));
         ASSERT_TRUE(WriteBytes(Game("a.bin.retomar"), "retomar=1\nmd5=" + Md5Of(data) + "\nsize=" +
                                                           std::to_string(Size) + "\netag=\"v1\"\n"));
+        if (c.readOnly) ReadOnlyPartial();
         Publications pubs = Run();
         EXPECT_EQ(Ranges(Asked()), Ranges(std::vector<std::string>(c.requests, "")));
         EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));

@@ -630,6 +630,35 @@ TEST_F(SelfUpdate, TheLaunchersOwnNameInAnyCaseIsReplacedAndRestarts) {
     EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_TIMEOUT) << "it runs on under its \".old\" name";
 }
 
+// Copied from read-only media or marked by an installer, the launcher is
+// read-only, and so is the ".old" its first swap leaves: while that stood,
+// every later swap failed (Windows deletes no read-only file), the player
+// was told to close the game at every start, and nothing behind the
+// launcher in the manifest was ever updated. A read-only game file is
+// replaced all the same. (Wine deletes and replaces read-only files freely:
+// there this holds either way.)
+TEST_F(SelfUpdate, ReadOnlyFilesAreReplacedTwiceInARow) {
+    for (char version : {'2', '3'}) {
+        SCOPED_TRACE(version);
+        std::string next = oldExe + std::string(1000, version);  // runs as the old one does
+        manifest.clear();
+        Have("dados/mapa.bin", "mapa antigo");
+        List("dados/mapa.bin", std::string("mapa ") + version);
+        List("VelmoraLauncher.exe", next);
+        List("zz.bin", std::string("depois do launcher ") + version);
+        for (const std::wstring &f : {exe, Game("dados/mapa.bin")})
+            ASSERT_TRUE(SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_READONLY));
+        ResetState();
+        ExpectSettled(Run(), Restarting);
+        EXPECT_EQ(ReadBytes(exe), next);
+        EXPECT_EQ(In("dados/mapa.bin"), std::string("mapa ") + version);
+        EXPECT_EQ(In("zz.bin"), std::string("depois do launcher ") + version);
+        // The old launcher ends; the new one runs from the launcher's name.
+        Kill(running);
+        ASSERT_TRUE(running = Start(exe, L"", game));
+    }
+}
+
 TEST_F(SelfUpdate, MovingTheRunningLauncherAsideFails) {
     // The launcher held open without delete sharing, or an old ".old" held
     // open that cannot make way.

@@ -7,6 +7,7 @@
 #include "net/retry.h"
 #include "update/md5.h"
 #include "update/partial.h"
+#include "update/place.h"
 #include "update/update.h"
 
 #define TXT_FETCHING L"Baixando %s (%d de %d)..."
@@ -225,6 +226,9 @@ static int Unmade(const wchar_t *temp) {
 int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
              int index, int need, unsigned long long *size) {
     Partial p;
+    // A read-only partial could be neither written to nor replaced; the
+    // file placed from it would stay read-only.
+    Writable(temp);
     unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
     // A launcher stopped between the download's end and its move left it
     // whole: nothing to ask.

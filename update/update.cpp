@@ -9,6 +9,7 @@
 #include "update/manifest.h"
 #include "update/md5.h"
 #include "update/partial.h"
+#include "update/place.h"
 #include "update/selfswap.h"
 #include "update/signature.h"
 
@@ -117,20 +118,19 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     if (got != GotFile) return FailureText(got);
     Done += size;
     int self = lstrcmpiW(path, SelfExe) == 0, held = 0;
-    int placed = self ? ReplaceSelf(temp) : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
+    int placed = self ? ReplaceSelf(temp) : Place(temp, path);
     // The game holding its file (open without sharing, or running: access
     // denied) is what keeps a download out most often: the verified file then
     // waits with its record, and the next start places it without asking
     // again (or the comparison pass drops it, when the entry changes or the
-    // file becomes current). Behind a folder or a read-only file it would wait
-    // for good, and without a record nothing would ever clear it; the
-    // launcher's own file keeps its rules.
+    // file becomes current). Behind a folder it would wait for good, and
+    // without a record nothing would ever clear it; the launcher's own file
+    // keeps its rules.
     if (!placed && !self) {
         DWORD why = GetLastError(), attr = GetFileAttributesW(path);
         Partial p;
         held = (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION || why == ERROR_ACCESS_DENIED) &&
-               attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) &&
-               ReadPartial(temp, &p);
+               attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY) && ReadPartial(temp, &p);
     }
     if (!held) DropPartial(temp);  // the record, and the download when it could not be placed
     if (!placed) return TXT_IN_USE;
