@@ -399,6 +399,23 @@ TEST_F(Net, ThePartialOfAFileNoLongerListedGoes) {
          {}, true, true},
         {"its record is gone: the partial is not the launcher's", "a.bin", false, "",
          [](Net *t) { DeleteFileW(t->Game("a.bin.retomar").c_str()); }, {""}, true, false},
+        // Fetched whole at the next start and current at the one after, a.bin
+        // is no longer to fetch: a partial with a record found beside it
+        // later (a folder restored from a copy taken in mid-download) was not
+        // left by any download of this launcher's, and is not its to delete.
+        {"fetched whole and found current since, then the release drops it", "a.bin", false, "",
+         [](Net *t) {
+             std::string dropping = t->manifest, partial = ReadBytes(t->Game("a.bin.novo")),
+                         record = ReadBytes(t->Game("a.bin.retomar"));
+             t->manifest = "a.bin|" + Md5Of(t->data) + "|" + std::to_string(Size) + "\n";
+             t->Run();
+             t->Run();
+             ASSERT_TRUE(ReadBytes(t->Game("a.bin")) == t->data);
+             ASSERT_TRUE(WriteBytes(t->Game("a.bin.novo"), partial));
+             ASSERT_TRUE(WriteBytes(t->Game("a.bin.retomar"), record));
+             t->manifest = dropping;
+         },
+         {""}, true, true},
     };
     int row = 0;
     for (const StrayCase &c : cases) {

@@ -261,12 +261,13 @@ static Known *Slot(const char *name) {
 }
 
 // Puts what a (from Stat) says of name, with md5, into the record being built.
+// A file found current or just placed is no longer to fetch: one that differs
+// is noted again (NotePending) after its check.
 static void Keep(const char *name, const char *md5, const Known *a) {
     Known *k = Slot(name);
     if (!k) return;
-    unsigned pending = k->flags & Pending;
     *k = *a;
-    k->flags |= pending;
+    k->flags &= ~Pending;
     lstrcpynA(k->name, name, EntryNameLen);
     lstrcpynA(k->md5, md5, Md5Len);
 }
@@ -280,7 +281,7 @@ int CheckFile(const char *name, const wchar_t *path, const char *md5) {
     if (k && k->md5[0] && k->size == now.size && k->time == now.time && k->index == now.index &&
         k->volume == now.volume && ((k->flags & Placed) || now.time + Settle < k->hashed)) {
         lstrcpyA(got, k->md5);
-        now.flags = k->flags;
+        now.flags = k->flags & Placed;
         now.hashed = k->hashed;
     } else {
         // Taken before the first byte is read: a write while the file is
