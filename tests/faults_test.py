@@ -12,6 +12,7 @@ Prints "fault matrix: N of M scenarios held", also into
 build/x64/faults/summary.txt, which 'make test' shows."""
 import os
 import random
+import signal
 import subprocess
 import sys
 import time
@@ -19,7 +20,8 @@ import traceback
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import BUILD, EXE, ROOT, STANDIN, Game, Site, launcher, read, session, wait, winenv, write  # noqa: E402
+from launcher import (BUILD, EXE, GAME_CLASS, PROBE, ROOT, RUN_SECONDS, STANDIN, Game, Site, launcher, read,  # noqa: E402
+                      session, wait, winenv, write)
 
 FAULTS = os.path.join(BUILD, "faults")
 SUMMARY = os.path.join(FAULTS, "summary.txt")
@@ -206,6 +208,83 @@ def full_disk(env, disk):
     g.check_clean()
 
 
+def traced_run(g, url, out):
+    """A run from start to game with strace following the launcher and the
+    session's wineserver, which makes Windows' moves of files: the calls that
+    put bytes on the disk and the renames, in the order they were made, into out."""
+    server = None
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmd = f.read().split(b"\0")
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                env = f.read().split(b"\0")
+        except OSError:
+            continue
+        if os.path.basename(cmd[0]).startswith(b"wineserver") and ("WINEPREFIX=" + g.env["WINEPREFIX"]).encode() in env:
+            server = pid
+    g.assert_(server, "no wineserver of the session")
+    with open(os.path.join(g.game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
+        f.write("[Launcher]\nSite=%s\n" % url)
+    started = g.games_started()
+    tracer = subprocess.Popen(["strace", "-f", "-q", "-y", "-I", "1", "-o", out, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
+                               "-p", server, "--", winenv.loader(g.exe), g.win + "\\" + EXE], env=g.env, cwd=g.game,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        children = "/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)
+        wait(lambda: (read(children) or b"").split(), 10, "strace to start the launcher")
+        pid = int(read(children).split()[0])
+        g.assert_(winenv.run(g.env, PROBE, "play", timeout=RUN_SECONDS) == 0, "Enter did not start the game")
+        wait(lambda: g.games_started() > started, 20, "the game's record")
+        winenv.run(g.env, PROBE, "close", GAME_CLASS)
+        winenv.run(g.env, PROBE, "wait-gone", GAME_CLASS, timeout=70)
+        wait(lambda: "%d +++ exited with 0 +++" % pid in (read(out) or b"").decode(), 20, "the launcher's end")
+    finally:
+        tracer.send_signal(signal.SIGINT)  # detaches from the wineserver
+        tracer.wait(20)
+    return (read(out) or b"").decode("utf-8", "replace").splitlines()
+
+
+def flushed_before_placed(env):
+    """A download reaches the disk before it is moved into place, and the
+    record of verified files that trusts it before it replaces the one
+    before: after a power cut neither may hold zeros where the bytes should
+    be. A file only checked is never flushed, nor is the record of a start
+    that placed nothing."""
+    g = Game(env, FAULTS, "durable")
+    g.publish("dados/a.bin", noise(30, 300000), noise(31, 1000))
+    g.publish("b.bin", b"b nova", b"b antiga")
+    g.publish("c.txt", b"igual", b"igual")
+    g.manifest()
+    out = os.path.join(FAULTS, "durable.strace")
+    with Site(env, g.site) as site:
+        for fetched in (["dados/a.bin", "b.bin"], []):
+            lines = traced_run(g, site.url, out)
+            flushes = [i for i, line in enumerate(lines)
+                       if (" fsync(" in line or " fdatasync(" in line) and (g.game in line or ".rec" in line)]
+            renames = [i for i, line in enumerate(lines) if " rename" in line and "= 0" in line]
+
+            def first(among, text):
+                return next((i for i in among if text in lines[i]), None)
+
+            for name in fetched:
+                temp = g.path(name) + ".novo"
+                moved = first(renames, '"%s", "' % temp)
+                flushed = first(flushes, "<%s>)" % temp)
+                g.assert_(moved is not None, "%s was not moved into place" % name)
+                g.assert_(flushed is not None and flushed < moved, "%s was moved in before it was on the disk" % name)
+            saved = [i for i in renames if '.rec.new", "' in lines[i]]
+            g.assert_(saved, "no record saved")
+            if fetched:
+                before = saved[-2] if len(saved) > 1 else -1
+                g.assert_(first([i for i in flushes if before < i < saved[-1]], '.rec.new>)') is not None,
+                          "the record that trusts the downloads replaced the last before it was on the disk")
+            else:
+                g.assert_(not flushes, "a start that placed nothing flushed: %s" % [lines[i] for i in flushes])
+            g.check_new()
+            g.check_clean()
+
+
 def on_full_disk(env):
     with Disk(env["WINEPREFIX"]) as disk:
         full_disk(env, disk)
@@ -270,6 +349,7 @@ class FaultMatrix(unittest.TestCase):
             ("killed while a new launcher downloads, then restarted into it", killed_while_launcher_downloads),
             ("closed by the player during a download", closed_during_a_download),
             ("a full disk", on_full_disk),
+            ("downloads and the record on the disk before they count", flushed_before_placed),
             ("the texts of a full disk and of a folder without write rights", disk_refusals),
         ]
         # VELMORA_FAULTS=word runs only the scenarios whose title holds it.

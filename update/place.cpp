@@ -1,5 +1,7 @@
 #include "update/place.h"
 
+int Durable = 1;
+
 // The attributes of a read-only file at path, INVALID_FILE_ATTRIBUTES for
 // anything else.
 static DWORD ReadOnly(const wchar_t *path) {
@@ -17,6 +19,17 @@ void Writable(const wchar_t *path) {
 int Erase(const wchar_t *path) {
     Writable(path);
     return DeleteFileW(path);
+}
+
+int Flush(const wchar_t *path) {
+    if (!Durable) return 1;
+    // Shared every way: a virus scanner may be reading the new file.
+    HANDLE f = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                           OPEN_EXISTING, 0, 0);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    int ok = FlushFileBuffers(f);
+    CloseHandle(f);
+    return ok;
 }
 
 int Place(const wchar_t *temp, const wchar_t *path) {

@@ -13,6 +13,15 @@ void Writable(const wchar_t *path);
 // Deletes the file at path, read-only or not; DeleteFileW's result.
 int Erase(const wchar_t *path);
 
+// Puts the bytes of the file at path on the disk, not just in the system's
+// cache: a file moved into place from the cache alone could stand, after a
+// power cut, with its size and time and zeros inside, and the record of
+// verified files would trust it. 1 when done (or Durable is 0).
+int Flush(const wchar_t *path);
+
+// 1 in the launcher; the benchmark that measures what flushing costs sets 0.
+extern int Durable;
+
 // Moves temp onto path, replacing the file there, read-only or not (whose
 // attribute stays when the move fails). 1 on success; 0 otherwise, with the
 // move's error as the last error.

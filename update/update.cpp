@@ -117,6 +117,10 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     if (got == GotFile) got = Download(e, url, temp, name, ++Index, Need, &size);
     if (got != GotFile) return FailureText(got);
     Done += size;
+    // On the disk before it counts (place.h). One that cannot be flushed goes
+    // in all the same, but the record does not take it as verified: the next
+    // start hashes it.
+    int durable = Flush(temp);
     int self = lstrcmpiW(path, SelfExe) == 0, held = 0;
     int placed = self ? ReplaceSelf(temp) : Place(temp, path);
     // The game holding its file (open without sharing, or running: access
@@ -134,7 +138,7 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     }
     if (!held) DropPartial(temp);  // the record, and the download when it could not be placed
     if (!placed) return TXT_IN_USE;
-    Remember(e->name, path, e->md5);
+    if (durable) Remember(e->name, path, e->md5);
     return 0;
 }
 
