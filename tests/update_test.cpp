@@ -638,6 +638,7 @@ TEST_F(SelfUpdate, TheLaunchersOwnNameInAnyCaseIsReplacedAndRestarts) {
 // replaced all the same. (Wine deletes and replaces read-only files freely:
 // there this holds either way.)
 TEST_F(SelfUpdate, ReadOnlyFilesAreReplacedTwiceInARow) {
+    std::string before = oldExe;
     for (char version : {'2', '3'}) {
         SCOPED_TRACE(version);
         std::string next = oldExe + std::string(1000, version);  // runs as the old one does
@@ -651,6 +652,8 @@ TEST_F(SelfUpdate, ReadOnlyFilesAreReplacedTwiceInARow) {
         ResetState();
         ExpectSettled(Run(), Restarting);
         EXPECT_EQ(ReadBytes(exe), next);
+        EXPECT_EQ(ReadBytes(old), before) << "the .old of the swap before did not make way";
+        before = next;
         EXPECT_EQ(In("dados/mapa.bin"), std::string("mapa ") + version);
         EXPECT_EQ(In("zz.bin"), std::string("depois do launcher ") + version);
         // The old launcher ends; the new one runs from the launcher's name.
