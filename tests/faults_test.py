@@ -12,6 +12,7 @@ Prints "fault matrix: N of M scenarios held", also into
 build/x64/faults/summary.txt, which 'make test' shows."""
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -238,7 +239,8 @@ def traced_run(g, url, out):
         wait(lambda: g.games_started() > started, 20, "the game's record")
         winenv.run(g.env, PROBE, "close", GAME_CLASS)
         winenv.run(g.env, PROBE, "wait-gone", GAME_CLASS, timeout=70)
-        wait(lambda: "%d +++ exited with 0 +++" % pid in (read(out) or b"").decode(), 20, "the launcher's end")
+        ended = re.compile(r"^%d +\+\+\+ exited with 0 \+\+\+$" % pid, re.M)
+        wait(lambda: ended.search((read(out) or b"").decode("utf-8", "replace")), 20, "the launcher's end")
     finally:
         tracer.send_signal(signal.SIGINT)  # detaches from the wineserver
         tracer.wait(20)
