@@ -179,7 +179,7 @@ TEST_F(Exe, WithTheMutexHeldAndNoWindowItWaitsForTheOldProcess) {
         } ending{owner, go};
         ASSERT_EQ(WaitForSingleObject(held, 10000), (DWORD)WAIT_OBJECT_0);
         CloseHandle(held);
-        // A killed launcher's window can outlive its process for a moment.
+        // A window left by an earlier launcher would end the new one at once.
         ASSERT_TRUE(WaitFor([] { return !FindWindowW(APP_NAME, 0); }, 10000)) << "a launcher window is left";
         HANDLE p = Launch(exe);
         ASSERT_TRUE(p);
