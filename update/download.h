@@ -45,7 +45,9 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
 // publishing text with it (ShowFetch), never taking *have past most (one
 // byte more is read to tell a longer body, not written). BodyWhole when the
 // body ended where the server said it would (or, with no length announced,
-// when it ended), BodyCut when the connection was lost before.
+// when it ended), BodyCut when the connection was lost before, BodyLong when
+// it went on past most, BodyNoRoom when a write failed for a full disk,
+// BodyNoWrite when one failed otherwise.
 enum { BodyWhole, BodyCut, BodyLong, BodyNoRoom, BodyNoWrite };
 int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have, unsigned long long most);
 
