@@ -21,8 +21,8 @@ import traceback
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import (BUILD, EXE, GAME_CLASS, PROBE, ROOT, RUN_SECONDS, STANDIN, Game, Site, launcher, read,  # noqa: E402
-                      session, wait, winenv, write)
+from launcher import (BUILD, EXE, GAME_CLASS, PROBE, ROOT, RUN_SECONDS, STANDIN, Game, Site,  # noqa: E402
+                      launcher, read, session, wait, winenv, write)
 
 FAULTS = os.path.join(BUILD, "faults")
 SUMMARY = os.path.join(FAULTS, "summary.txt")
@@ -228,8 +228,11 @@ def traced_run(g, url, out):
     with open(os.path.join(g.game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
         f.write("[Launcher]\nSite=%s\n" % url)
     started = g.games_started()
-    tracer = subprocess.Popen(["strace", "-f", "-q", "-y", "-I", "1", "-o", out, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
-                               "-p", server, "--", winenv.loader(g.exe), g.win + "\\" + EXE], env=g.env, cwd=g.game,
+    # -I 1: strace, given a program to run, would otherwise ignore the
+    # interrupt that detaches it from the wineserver.
+    calls = "trace=fsync,fdatasync,rename,renameat,renameat2"
+    tracer = subprocess.Popen(["strace", "-f", "-q", "-y", "-I", "1", "-o", out, "-e", calls, "-p", server, "--",
+                               winenv.loader(g.exe), g.win + "\\" + EXE], env=g.env, cwd=g.game,
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         children = "/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)
@@ -262,24 +265,26 @@ def flushed_before_placed(env):
     with Site(env, g.site) as site:
         for fetched in (["dados/a.bin", "b.bin"], []):
             lines = traced_run(g, site.url, out)
+            # Calls are matched by their start: strace splits one that another
+            # process interrupts into "<unfinished ...>" and "resumed>" lines.
             flushes = [i for i, line in enumerate(lines)
                        if (" fsync(" in line or " fdatasync(" in line) and (g.game in line or ".rec" in line)]
-            renames = [i for i, line in enumerate(lines) if " rename" in line and "= 0" in line]
+            renames = [i for i, line in enumerate(lines) if " rename(" in line or " renameat" in line]
 
             def first(among, text):
                 return next((i for i in among if text in lines[i]), None)
 
             for name in fetched:
                 temp = g.path(name) + ".novo"
-                moved = first(renames, '"%s", "' % temp)
-                flushed = first(flushes, "<%s>)" % temp)
+                moved = first(renames, '"%s", ' % temp)
+                flushed = first(flushes, "<%s>" % temp)
                 g.assert_(moved is not None, "%s was not moved into place" % name)
                 g.assert_(flushed is not None and flushed < moved, "%s was moved in before it was on the disk" % name)
-            saved = [i for i in renames if '.rec.new", "' in lines[i]]
+            saved = [i for i in renames if '.rec.new", ' in lines[i]]
             g.assert_(saved, "no record saved")
             if fetched:
                 before = saved[-2] if len(saved) > 1 else -1
-                g.assert_(first([i for i in flushes if before < i < saved[-1]], '.rec.new>)') is not None,
+                g.assert_(first([i for i in flushes if before < i < saved[-1]], '.rec.new>') is not None,
                           "the record that trusts the downloads replaced the last before it was on the disk")
             else:
                 g.assert_(not flushes, "a start that placed nothing flushed: %s" % [lines[i] for i in flushes])
@@ -295,7 +300,8 @@ def on_full_disk(env):
 def disk_refusals(env):
     """update_test's Disk tests, both builds: a download that fills the disk,
     and a folder the launcher may not write, each with its own text."""
-    folders = dict(env, VELMORA_FULL_DISK=DRIVE.upper() + "\\refusals", VELMORA_READ_ONLY=LOCKED_DRIVE.upper() + "\\game")
+    folders = dict(env, VELMORA_FULL_DISK=DRIVE.upper() + "\\refusals",
+                   VELMORA_READ_ONLY=LOCKED_DRIVE.upper() + "\\game")
     with Disk(env["WINEPREFIX"]), Disk(env["WINEPREFIX"], "locked", LOCKED_DRIVE, {"game/a.bin": b"a antigo"}):
         for arch in ("x64", "x86"):
             log = os.path.join(FAULTS, "disk-tests-%s.log" % arch)
