@@ -173,6 +173,17 @@ static void Cut(HANDLE f, unsigned long long at) {
     SetEndOfFile(f);
 }
 
+// The most bytes the file of e may have. The listed size bounds it, so that
+// a body without end is refused before it fills the disk; but a manifest
+// written by hand may leave the size out (it reads as 0), and a file of 4 GiB
+// or more has its size saturated: neither states a bound. A size of 0 is
+// taken at its word only for the empty file, whose MD5 says it has no bytes.
+static unsigned long long Most(const ManifestEntry *e) {
+    if (e->size == 0xFFFFFFFFu || (e->size == 0 && lstrcmpiA(e->md5, "d41d8cd98f00b204e9800998ecf8427e")))
+        return ~0ull;
+    return e->size;
+}
+
 // One request for the file: the rest of the partial (*have bytes, p its
 // record) or the whole file, streamed into f.
 static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
@@ -192,11 +203,11 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
             ShowFetch(text, 0);
         }
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, have, e->size);
+        got = SaveBody(&r, f, text, have, Most(e));
         // No length announced: only the manifest's size tells a cut body.
         if (got == BodyWhole && HttpLength(&r) < 0 && *have < e->size) got = BodyCut;
     } else if (code == 206 && *have && Continues(&r, p, *have)) {
-        got = SaveBody(&r, f, text, have, e->size);
+        got = SaveBody(&r, f, text, have, Most(e));
         if (got == BodyWhole && *have < p->size) got = BodyCut;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {
         HttpClose(&r);
