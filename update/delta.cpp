@@ -14,6 +14,7 @@
 #include "update/download.h"
 #include "update/md5.h"
 #include "update/partial.h"
+#include "update/place.h"
 #include "update/update.h"
 
 // ---- The run's tables -----------------------------------------------------------
@@ -417,8 +418,20 @@ enum {
     RangeBusy,     // no answer yet, or a busy server: it may answer later
     RangeRefused,  // no answer, for good
     RangeWrong,    // another span, version or status: no delta from this site
-    RangeDisk,     // a write failed
+    RangeLong,     // a whole file longer than its listed size
+    RangeNoRoom,   // a write failed: the disk is full
+    RangeNoWrite,  // a write failed otherwise
 };
+
+static int Written(int body, int whole) {
+    switch (body) {
+    case BodyWhole: return whole ? RangeWhole : RangeDone;
+    case BodyCut: return whole ? RangeWhole : RangeLost;
+    case BodyLong: return whole ? RangeLong : RangeWrong;
+    case BodyNoRoom: return RangeNoRoom;
+    default: return RangeNoWrite;
+    }
+}
 
 // Asks for the bytes from *pos up to to of e's file and appends what comes to
 // f, moving *pos and *counted (the bytes that count for the progress) on.
@@ -441,17 +454,17 @@ static int AskRange(const ManifestEntry *e, const wchar_t *url, const wchar_t *t
         *counted = 0;
         ShowFetch(text, 0);
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, counted);
-        if (got == 1 && HttpLength(&r) < 0 && *counted < e->size) got = 0;
+        got = SaveBody(&r, f, text, counted, Most(e));
         *pos = *counted;
-        result = got < 0 ? RangeDisk : RangeWhole;
+        result = Written(got, 1);
     } else if (code == 206 && HttpLength(&r) == (long long)(to - *pos) && Continues(&r, p, e->size, *pos, to - 1)) {
         // The first answer names the version the record keeps: from then on
         // every range must come from it (If-Range), and so may a later run.
         if (!p->md5[0]) StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, counted);
+        got = SaveBody(&r, f, text, counted, before + (to - *pos));
         *pos += *counted - before;
-        result = got < 0 ? RangeDisk : got == 1 && *pos == to ? RangeDone : RangeLost;
+        result = Written(got, 0);
+        if (result == RangeDone && *pos < to) result = RangeLost;
     } else {
         result = RetryCode(code) ? RangeBusy : RangeWrong;
     }
@@ -484,12 +497,14 @@ static int Build(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp
         case RangeDone: continue;
         case RangeWhole: return pos == e->size ? GotFile : GotNoDelta;
         case RangeWrong: return GotNoDelta;
-        case RangeDisk: return GotBad;
-        case RangeRefused: return GotNoAnswer;
+        case RangeLong: return GotBad;
+        case RangeNoRoom: return GotNoRoom;
+        case RangeNoWrite:
+        case RangeRefused: return GotNoFile;
         }
         // A try that brought data starts the count of failures again.
         if (pos > start) retry = 0;
-        if (retry == RetryMax) return GotNoAnswer;
+        if (retry == RetryMax) return GotNoFile;
         RetryWait(++retry);
         FetchText(text, name, index, need, retry);
     }
@@ -505,6 +520,7 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
         ((uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow) * 2 < e->size)
         return GotNoDelta;
     Partial p;
+    Writable(temp);
     unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
     if (have == e->size) return GotNoDelta;  // whole already: Download checks it
     // The map is fetched only up to the most the chunker can make of the
@@ -529,7 +545,7 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
     HANDLE f = CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, 0, OPEN_ALWAYS, 0, 0);
     if (f == INVALID_HANDLE_VALUE) {
         GiveBack();
-        return GotNoTemp;
+        return Unmade(temp);
     }
     HANDLE src = OpenLocal(path);
     Cut(f, have);
@@ -547,6 +563,6 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
     GiveBack();
     // What came before a lost or silent range stays for the next run when it
     // can be resumed; anything else is started over by the whole download.
-    if (got != GotNoAnswer || !p.md5[0]) DropPartial(temp);
+    if (got != GotNoFile || !p.md5[0]) DropPartial(temp);
     return got == GotFile ? GotNoDelta : got;
 }
