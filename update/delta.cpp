@@ -317,7 +317,8 @@ static DWORD WINAPI Follow(void *) {
     uint64_t at = 0;
     while (ok) {
         LONG end = Tail.end;  // before written: at its end, written is final
-        uint64_t written = (uint64_t)Tail.written;
+        // One read of all 64 bits, also in the 32-bit build.
+        uint64_t written = (uint64_t)InterlockedCompareExchange64(&Tail.written, 0, 0);
         if (end == 2) ok = 0;
         else if (at < written) {
             DWORD want = written - at < ScanLen ? (DWORD)(written - at) : (DWORD)ScanLen, n;
