@@ -75,7 +75,9 @@ int NextChunk(ChunkScan *s, const unsigned char **data, uint32_t *len, uint64_t 
         memmove(s->buf, s->buf + s->at, s->end - s->at);
         s->end -= s->at;
         s->at = 0;
-        while (s->end < s->cap) {
+        // Until a cut can be made: a source that hands over what it has
+        // (another thread's pieces) is cut as soon as there is enough.
+        while (s->end < ChunkMax) {
             long n = s->read(s->src, s->buf + s->end, s->cap - s->end);
             if (n < 0) return -1;
             if (!n) {

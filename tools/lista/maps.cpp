@@ -20,75 +20,118 @@ int Md5Of(const void *data, size_t n, unsigned char out[16]) {
     return Md5Bytes(h.HexDigest().c_str(), out);
 }
 
-// Pieces waiting for the map's thread, at most: the read never runs further
+// Bytes waiting for the map's thread, at most: the read never runs further
 // ahead than this.
 const size_t QueueMax = 8 << 20;
 
 }  // namespace
 
-MapMaker::MapMaker() : worker_(&MapMaker::Run, this) {}
+MapMaker::MapMaker() : ring_(QueueMax), worker_(&MapMaker::Run, this) {}
 
 MapMaker::~MapMaker() {
     {
         std::lock_guard<std::mutex> g(mu_);
-        ended_ = true;
+        quit_ = true;
+        for (File &f : files_) f.ended = true;
     }
     cv_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    worker_.join();
+}
+
+void MapMaker::Begin(std::string *map) {
+    std::lock_guard<std::mutex> g(mu_);
+    map->clear();
+    files_.emplace_back();
+    files_.back().map = map;
+    cv_.notify_all();
 }
 
 void MapMaker::Feed(const void *data, size_t n) {
-    std::unique_lock<std::mutex> g(mu_);
-    cv_.wait(g, [&] { return queued_ < QueueMax; });
-    pieces_.emplace_back((const char *)data, n);
-    queued_ += n;
+    const char *p = (const char *)data;
+    while (n) {
+        std::unique_lock<std::mutex> g(mu_);
+        cv_.wait(g, [&] { return queued_ < QueueMax; });
+        size_t tail = (head_ + queued_) % QueueMax;
+        size_t take = std::min({n, QueueMax - queued_, QueueMax - tail});
+        g.unlock();
+        // Only this thread writes past the queued bytes.
+        memcpy(&ring_[tail], p, take);
+        g.lock();
+        queued_ += take;
+        files_.back().fed += take;
+        p += take;
+        n -= take;
+        cv_.notify_all();
+    }
+}
+
+void MapMaker::End(const std::string &md5) {
+    std::lock_guard<std::mutex> g(mu_);
+    files_.back().ended = true;
+    files_.back().md5 = md5;
     cv_.notify_all();
 }
 
+void MapMaker::Wait() {
+    std::unique_lock<std::mutex> g(mu_);
+    cv_.wait(g, [&] { return files_.empty(); });
+}
+
+// The bytes of the file being cut, as they come; 0 at its end.
 long MapMaker::Pull(void *self, unsigned char *to, size_t n) {
     MapMaker &m = *(MapMaker *)self;
     std::unique_lock<std::mutex> g(m.mu_);
-    m.cv_.wait(g, [&] { return !m.pieces_.empty() || m.ended_; });
-    if (m.pieces_.empty()) return 0;
-    std::string &p = m.pieces_.front();
-    size_t take = std::min(n, p.size());
-    memcpy(to, p.data(), take);
-    p.erase(0, take);
-    if (p.empty()) m.pieces_.pop_front();
+    File &f = m.files_.front();
+    m.cv_.wait(g, [&] { return f.fed > f.taken || f.ended; });
+    size_t take = (size_t)std::min<uint64_t>({n, f.fed - f.taken, QueueMax - m.head_});
+    g.unlock();
+    // Only this thread reads the queued bytes.
+    memcpy(to, &m.ring_[m.head_], take);
+    g.lock();
+    m.head_ = (m.head_ + take) % QueueMax;
     m.queued_ -= take;
+    f.taken += take;
     m.cv_.notify_all();
     return (long)take;
 }
 
 void MapMaker::Run() {
-    std::vector<unsigned char> buf(2 * ChunkMax);
-    ChunkScan s;
-    ScanStart(&s, buf.data(), buf.size(), Pull, this);
-    const unsigned char *data;
-    uint32_t len;
-    uint64_t at;
-    while (NextChunk(&s, &data, &len, &at) == 1) {
-        unsigned char rec[MapRecLen], md5[16];
-        if (!Md5Of(data, len, md5)) failed_ = true;
-        PutChunk(rec, len, md5);
-        records_.append((const char *)rec, MapRecLen);
-        count_++;
-        total_ += len;
-    }
-}
-
-bool MapMaker::Finish(const std::string &md5, std::string &map) {
-    {
+    // A large buffer: each refill moves the uncut tail (up to ChunkMax) to its front.
+    std::vector<unsigned char> buf(16 * ChunkMax);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> g(mu_);
+            cv_.wait(g, [&] { return !files_.empty() || quit_; });
+            if (files_.empty()) return;
+        }
+        std::string records;
+        uint32_t count = 0;
+        uint64_t total = 0;
+        bool failed = false;
+        ChunkScan s;
+        ScanStart(&s, buf.data(), buf.size(), Pull, this);
+        const unsigned char *data;
+        uint32_t len;
+        uint64_t at;
+        while (NextChunk(&s, &data, &len, &at) == 1) {
+            unsigned char rec[MapRecLen], md5[16];
+            if (!Md5Of(data, len, md5)) failed = true;
+            PutChunk(rec, len, md5);
+            records.append((const char *)rec, MapRecLen);
+            count++;
+            total += len;
+        }
         std::lock_guard<std::mutex> g(mu_);
-        ended_ = true;
+        File &f = files_.front();
+        unsigned char fileMd5[16];
+        std::string map(MapHeadLen, '\0');
+        map += records;
+        if (!failed && Md5Bytes(f.md5.c_str(), fileMd5) &&
+            PutMapHead((unsigned char *)&map[0], total, fileMd5, count, Md5Of))
+            f.map->swap(map);
+        files_.pop_front();
+        cv_.notify_all();
     }
-    cv_.notify_all();
-    worker_.join();
-    unsigned char fileMd5[16];
-    map.assign(MapHeadLen, '\0');
-    map += records_;
-    return !failed_ && Md5Bytes(md5.c_str(), fileMd5) &&
-           PutMapHead((unsigned char *)&map[0], total_, fileMd5, count_, Md5Of);
 }
 
 bool ParseMapMin(const std::string &text, uint64_t &out) {
@@ -141,6 +184,7 @@ bool MakeMap(Entry &e) {
     }
     static char buf[1 << 18];
     MapMaker maker;
+    maker.Begin(&e.map);
     Md5 whole;
     uint64_t size = 0;
     long long n;
@@ -155,11 +199,14 @@ bool MakeMap(Entry &e) {
         IoError(e.name, "cannot be read for its chunk map: " + why);
         return false;
     }
-    if (whole.HexDigest() != e.md5 || size != e.size) {
+    std::string md5 = whole.HexDigest();
+    maker.End(md5);
+    maker.Wait();
+    if (md5 != e.md5 || size != e.size) {
         Problem(e.name, "changed while lista was reading it; run lista again");
         return false;
     }
-    if (!maker.Finish(e.md5, e.map)) {
+    if (e.map.empty()) {
         IoError(e.name, "its chunk map cannot be hashed");
         return false;
     }

@@ -17,33 +17,38 @@
 
 namespace fs = std::filesystem;
 
-// The map of a file from the pieces of its one read, made on a thread of its
-// own: cutting and hashing the chunks costs the read, which hashes and copies
-// the file, no time while a second core is free.
+// Chunk maps of files from the pieces of their one read, made on a thread of
+// its own: cutting and hashing the chunks costs the read, which hashes and
+// copies the files, no time while a second core is free. The thread may lag
+// behind the read by up to a few MiB, across files.
 class MapMaker {
 public:
     MapMaker();
     ~MapMaker();
     MapMaker(const MapMaker &) = delete;
     MapMaker &operator=(const MapMaker &) = delete;
-    void Feed(const void *data, size_t n);  // the file's next bytes
-    // The map of the bytes fed, for a file of MD5 md5 (lowercase hex), into
-    // map. False when hashing failed.
-    bool Finish(const std::string &md5, std::string &map);
+    // The next file: its map goes to *map (left empty when hashing fails).
+    void Begin(std::string *map);
+    void Feed(const void *data, size_t n);  // its next bytes
+    void End(const std::string &md5);       // its MD5 (lowercase hex); "" when its read failed
+    void Wait();                            // until every map begun is made
 
 private:
+    struct File {
+        std::string *map = nullptr;
+        uint64_t fed = 0, taken = 0;
+        bool ended = false;
+        std::string md5;
+    };
     static long Pull(void *self, unsigned char *to, size_t n);
     void Run();
 
     std::mutex mu_;
     std::condition_variable cv_;
-    std::deque<std::string> pieces_;
-    size_t queued_ = 0;
-    bool ended_ = false;
-    std::string records_;
-    uint32_t count_ = 0;
-    uint64_t total_ = 0;
-    bool failed_ = false;
+    std::vector<char> ring_;  // the bytes fed and not yet cut, from head_ on
+    size_t head_ = 0, queued_ = 0;
+    std::deque<File> files_;  // begun and not yet made, in order
+    bool quit_ = false;
     std::thread worker_;
 };
 

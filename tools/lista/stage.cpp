@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "crypto.h"
 #include "files.h"
@@ -40,8 +39,8 @@ enum Read { ReadOk, ReadBad, WriteBad };
 
 // Reads e once: hashes it and, when tmp is given, copies it there, so the
 // copy holds exactly the bytes hashed; the size is the bytes read, too. With
-// mapped, its chunk map is made from the same bytes (into e.map).
-Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, bool mapped = false) {
+// maps, its chunk map is made from the same bytes (into e.map).
+Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = nullptr) {
     std::string why;
     File in, out;
     if (!OpenRead(e.path, in, why)) {
@@ -54,7 +53,7 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, bool mapped = false) 
         result = WriteBad;
     }
     Md5 h;
-    std::unique_ptr<MapMaker> map(mapped ? new MapMaker : nullptr);
+    if (maps) maps->Begin(&e.map);
     uintmax_t size = 0;
     long long n = 0;
     while (result == ReadOk && (n = ReadSome(in, Buf, sizeof Buf, why)) > 0) {
@@ -64,7 +63,7 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, bool mapped = false) 
             break;
         }
         h.Update(Buf, (size_t)n);
-        if (map) map->Feed(Buf, (size_t)n);
+        if (maps) maps->Feed(Buf, (size_t)n);
         if (out.fd >= 0 && !WriteAll(out, Buf, (size_t)n, why)) {
             IoError(Utf8(tmp), "cannot be written: " + why);
             result = WriteBad;
@@ -81,11 +80,12 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, bool mapped = false) 
         IoError(Utf8(tmp), "cannot be written: " + why);
         result = WriteBad;
     }
+    std::string md5 = result == ReadOk ? h.HexDigest() : "";
+    if (maps) maps->End(md5);
     if (result != ReadOk) return result;
     pr.Step(0, true);
-    e.md5 = h.HexDigest();
+    e.md5 = md5;
     e.size = size;
-    if (map && !map->Finish(e.md5, e.map)) e.map.clear();  // made again when needed
     if (size > MaxSize) {
         Problem(e.name, "has 4 GiB or more; the launcher counts a file's size in 32 bits");
         return ReadBad;
@@ -113,6 +113,12 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
     pr.files = entries.size();
     copied = 0;
     bool copy = !files.empty();
+    MapMaker maker;
+    // The maps are all made before the entries are read further (StageMaps).
+    struct Done {
+        MapMaker &m;
+        ~Done() { m.Wait(); }
+    } done{maker};
     for (Entry &e : entries) {
         if (!copy) {
             HashCopy(e, fs::path(), pr);
@@ -134,7 +140,7 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
         bool mapped = mapMin && e.size >= mapMin &&
                       !(same && fs::exists(MapPath(files.parent_path().parent_path(), listed->second.substr(0, 32)), ec));
         if (same && fs::is_regular_file(fs::symlink_status(dst, ec)) && fs::file_size(dst, ec) == e.size) {
-            if (HashCopy(e, fs::path(), pr, mapped) != ReadOk) continue;
+            if (HashCopy(e, fs::path(), pr, mapped ? &maker : nullptr) != ReadOk) continue;
             if (listed->second == e.md5 + "|" + std::to_string(e.size) &&
                 (fs::last_write_time(dst, ec) <= served.time || FileMd5(dst) == e.md5))
                 continue;
@@ -147,7 +153,7 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
             HashCopy(e, fs::path(), pr);
             continue;
         }
-        Read r = HashCopy(e, tmp, pr, mapped);
+        Read r = HashCopy(e, tmp, pr, mapped ? &maker : nullptr);
         if (r == WriteBad) return false;
         copied += r == ReadOk;
     }

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
 
 #include "crypto.h"
 #include "fetch.h"
@@ -176,21 +175,26 @@ std::string MapOf(const Source &s, const Listed &e, uint64_t mapMin, bool &found
 
 void Files(const Source &s, const std::vector<Listed> &files, uint64_t mapMin, uintmax_t &bytes) {
     bytes = 0;
+    MapMaker maker;
     for (const Listed &e : files) {
         bool mapped;
-        std::string map = MapOf(s, e, mapMin, mapped);
+        std::string map = MapOf(s, e, mapMin, mapped), made;
         // A map is checked against the chunks of the bytes the site serves.
-        std::unique_ptr<MapMaker> maker(mapped ? new MapMaker : nullptr);
+        if (mapped) maker.Begin(&made);
         Md5 h;
         uintmax_t size = 0;
         std::string why;
         int status = Get(s, "update/files/" + e.name, [&](const char *p, size_t n) {
             h.Update(p, n);
-            if (maker) maker->Feed(p, n);
+            if (mapped) maker.Feed(p, n);
             size += n;
             return true;
         }, why);
-        std::string md5 = h.HexDigest(), made;
+        std::string md5 = h.HexDigest();
+        if (mapped) {
+            maker.End(md5);
+            maker.Wait();
+        }
         bytes += size;
         if (status == 0) IoError(e.name, "cannot be fetched: " + why);
         else if (status == 404) Problem(e.name, "is missing from the site");
@@ -198,7 +202,7 @@ void Files(const Source &s, const std::vector<Listed> &files, uint64_t mapMin, u
         else if (size != e.size)
             Problem(e.name, "has " + std::to_string(size) + " bytes; the manifest lists " + std::to_string(e.size));
         else if (md5 != e.md5) Problem(e.name, "differs from the manifest (MD5 " + md5 + ", listed " + e.md5 + ")");
-        else if (maker && (!maker->Finish(e.md5, made) || made != map))
+        else if (mapped && made != map)
             Problem("update/maps/" + e.md5 + ".map", "does not hold the chunks of " + e.name +
                                                          "; launchers would fetch more of it than they need");
     }
