@@ -557,7 +557,7 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
     CloseHandle(f);
     if (got != GotFile) EndFollow(2);
     if (got == GotFile && WholeMatches(temp, e->md5)) {
-        *size = counted + Skip;
+        *size = counted;
         Skip = 0;
         return GotFile;
     }
