@@ -1,0 +1,38 @@
+// The art's pictures: PNG images decoded by the Windows Imaging Component
+// (every supported Windows has it), and pictures resampled to another size.
+#pragma once
+#include <windows.h>
+
+struct IWICImagingFactory;
+
+// WIC's factory for the calling thread, which it joins to COM's
+// multithreaded apartment; null when WIC cannot be had. EndPictures releases
+// it and leaves COM as the thread had it.
+IWICImagingFactory *BeginPictures();
+void EndPictures(IWICImagingFactory *wic);
+
+// Decodes the PNG in data into a new 32-bit top-down DIB section, its pixels
+// blue, green, red and alpha bytes as the image holds them (255 for alpha
+// when it has none); *bits gets the section's pixels, *w and *h its size.
+// Null when data is no PNG that WIC reads.
+HBITMAP DecodePng(IWICImagingFactory *wic, const void *data, DWORD size, int *w, int *h, BYTE **bits);
+
+// Decodes a PNG of 8-bit grey pixels into out, row after row; the number of
+// pixels, or 0 when data is no such PNG or its pixels would not fit cap.
+DWORD DecodeGrey(IWICImagingFactory *wic, const void *data, DWORD size, BYTE *out, DWORD cap);
+
+// A new 32-bit top-down DIB section of w x h (zeros); null when w or h is not
+// positive or memory is short.
+HBITMAP NewDib(int w, int h, BYTE **bits);
+
+// The largest side Resample takes.
+enum { SideMax = 4608 };
+
+// src (sw x sh 32-bit pixels, rows stride bytes apart) resampled into dst
+// (dw x dh, rows without padding), each of the four bytes of a pixel on its
+// own: made smaller, every pixel of dst is the average of the area of src it
+// covers (a box filter); made larger, the linear blend of its two nearest
+// pixels on each axis. Premultiplied pixels stay premultiplied (no colour
+// byte above its alpha). False, with dst untouched, when a side exceeds
+// SideMax or shrinks to less than a third.
+bool Resample(const BYTE *src, int sw, int sh, int stride, BYTE *dst, int dw, int dh);
