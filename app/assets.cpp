@@ -107,9 +107,13 @@ struct Art {
     int sprites;
 };
 
+// The workspaces of the two threads that load at once (the backgrounds' and
+// the sprites').
+static ResampleSpace Spaces[2];
+
 // A picture of sw x sh (rows of stride bytes) as a new DIB section of dw x
-// dh: copied when the sizes agree, else resampled.
-static HBITMAP Sized(const BYTE *src, int sw, int sh, int stride, int dw, int dh) {
+// dh: copied when the sizes agree, else resampled in space.
+static HBITMAP Sized(ResampleSpace *space, const BYTE *src, int sw, int sh, int stride, int dw, int dh) {
     BYTE *bits;
     HBITMAP bmp = NewDib(dw, dh, &bits);
     if (!bmp) return 0;
@@ -117,7 +121,7 @@ static HBITMAP Sized(const BYTE *src, int sw, int sh, int stride, int dw, int dh
         for (int y = 0; y < sh; y++) CopyMemory(bits + (size_t)y * dw * 4, src + (size_t)y * stride, (size_t)dw * 4);
         return bmp;
     }
-    if (Resample(src, sw, sh, stride, bits, dw, dh)) return bmp;
+    if (Resample(space, src, sw, sh, stride, bits, dw, dh)) return bmp;
     DeleteObject(bmp);
     return 0;
 }
@@ -149,8 +153,8 @@ static void Backgrounds(IWICImagingFactory *wic, const Set &s, int dpi, Art *art
         art->opt = ob;
         return;
     }
-    art->home = Sized(home, w, h, w * 4, dw, dh);
-    art->opt = ob ? Sized(opt, w, h, w * 4, dw, dh) : 0;
+    art->home = Sized(&Spaces[0], home, w, h, w * 4, dw, dh);
+    art->opt = ob ? Sized(&Spaces[0], opt, w, h, w * 4, dw, dh) : 0;
     DeleteObject(hb);
     if (ob) DeleteObject(ob);
 }
@@ -179,7 +183,7 @@ static void Sprites(IWICImagingFactory *wic, const Set &s, const Set &base, int 
             dw = ScaleAt(bw, dpi);
             dh = ScaleAt(bh, dpi);
         }
-        HBITMAP bmp = Sized(atlas + ((size_t)y * aw + x) * 4, w, h, aw * 4, dw, dh);
+        HBITMAP bmp = Sized(&Spaces[1], atlas + ((size_t)y * aw + x) * 4, w, h, aw * 4, dw, dh);
         if (!bmp) continue;
         art->spr[i].width = dw;
         art->spr[i].height = dh;

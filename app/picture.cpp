@@ -95,13 +95,8 @@ DWORD DecodeGrey(IWICImagingFactory *wic, const void *data, DWORD size, BYTE *ou
 
 // ---- Resampling ------------------------------------------------------------------
 
-// A destination pixel's sources along one axis: n source pixels from first on,
-// with weights that add up to One.
 enum { One = 1 << 14, MaxTaps = 4 };
-struct Taps {
-    int first, n;
-    unsigned w[MaxTaps];
-};
+typedef ResampleSpace::Taps Taps;
 
 // Output pixel o of dn from sn source pixels. Smaller: the source pixels its
 // area [o, o + 1) * sn / dn overlaps, each by the length it overlaps. Larger
@@ -138,17 +133,9 @@ static Taps TapsFor(int o, int sn, int dn) {
     return t;
 }
 
-// Each thread that resamples has its own (the art loads on two at once):
-// the taps of the destination's columns, and source rows resampled across,
-// in 1/256 of a byte's unit, a few at a time: each destination row blends at
-// most MaxTaps of them, and the rows it needs only move down.
-static thread_local Taps Cols[SideMax];
-static thread_local unsigned short Across[MaxTaps][SideMax * 4];
-static thread_local int AcrossRow[MaxTaps];
-
-static void ResampleRow(const BYTE *row, int dw, unsigned short *out) {
+static void ResampleRow(const Taps *cols, const BYTE *row, int dw, unsigned short *out) {
     for (int x = 0; x < dw; x++) {
-        const Taps &t = Cols[x];
+        const Taps &t = cols[x];
         const BYTE *p = row + t.first * 4;
         for (int c = 0; c < 4; c++) {
             unsigned sum = 32;
@@ -158,22 +145,24 @@ static void ResampleRow(const BYTE *row, int dw, unsigned short *out) {
     }
 }
 
-bool Resample(const BYTE *src, int sw, int sh, int stride, BYTE *dst, int dw, int dh) {
+bool Resample(ResampleSpace *space, const BYTE *src, int sw, int sh, int stride, BYTE *dst, int dw, int dh) {
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || sw > SideMax || sh > SideMax || dw > SideMax ||
         dh > SideMax || sw > 3 * dw || sh > 3 * dh)
         return false;
-    for (int x = 0; x < dw; x++) Cols[x] = TapsFor(x, sw, dw);
-    for (int k = 0; k < MaxTaps; k++) AcrossRow[k] = -1;
+    for (int x = 0; x < dw; x++) space->cols[x] = TapsFor(x, sw, dw);
+    for (int k = 0; k < MaxTaps; k++) space->acrossRow[k] = -1;
     for (int y = 0; y < dh; y++) {
         Taps t = TapsFor(y, sh, dh);
         const unsigned short *rows[MaxTaps];
         for (int k = 0; k < t.n; k++) {
+            // The rows a destination row needs only move down: a slot is
+            // taken again only by a row four further on.
             int sy = t.first + k, slot = sy % MaxTaps;
-            if (AcrossRow[slot] != sy) {
-                ResampleRow(src + (size_t)sy * stride, dw, Across[slot]);
-                AcrossRow[slot] = sy;
+            if (space->acrossRow[slot] != sy) {
+                ResampleRow(space->cols, src + (size_t)sy * stride, dw, space->across[slot]);
+                space->acrossRow[slot] = sy;
             }
-            rows[k] = Across[slot];
+            rows[k] = space->across[slot];
         }
         BYTE *out = dst + (size_t)y * dw * 4;
         for (int i = 0; i < dw * 4; i++) {

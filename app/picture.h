@@ -28,6 +28,19 @@ HBITMAP NewDib(int w, int h, BYTE **bits);
 // The largest side Resample takes.
 enum { SideMax = 4608 };
 
+// What Resample works in: one for each thread that resamples at the same time.
+// A destination pixel's sources along one axis are n source pixels from first
+// on, with weights that add up to 1 << 14; a destination row blends at most 4
+// source rows, each resampled across once, in 1/256 of a byte's unit.
+struct ResampleSpace {
+    struct Taps {
+        int first, n;
+        unsigned w[4];
+    } cols[SideMax];
+    unsigned short across[4][SideMax * 4];
+    int acrossRow[4];
+};
+
 // src (sw x sh 32-bit pixels, rows stride bytes apart) resampled into dst
 // (dw x dh, rows without padding), each of the four bytes of a pixel on its
 // own: made smaller, every pixel of dst is the average of the area of src it
@@ -35,4 +48,4 @@ enum { SideMax = 4608 };
 // pixels on each axis. Premultiplied pixels stay premultiplied (no colour
 // byte above its alpha). False, with dst untouched, when a side exceeds
 // SideMax or shrinks to less than a third.
-bool Resample(const BYTE *src, int sw, int sh, int stride, BYTE *dst, int dw, int dh);
+bool Resample(ResampleSpace *space, const BYTE *src, int sw, int sh, int stride, BYTE *dst, int dw, int dh);

@@ -43,13 +43,27 @@ template <typename Fn> static Fn Function(HMODULE module, const char *name) {
     return module ? (Fn)(void *)GetProcAddress(module, name) : 0;
 }
 
-static HMODULE User32() { return GetModuleHandleW(L"user32.dll"); }
+// Looked up once, on the first call: plain statics, as C++'s guarded ones
+// would bring in the runtime's thread machinery for nothing (these run on the
+// window thread only).
+static SystemDpiFn OfSystem;
+static WindowDpiFn OfWindow;
+static MonitorDpiFn OfMonitor;
+static bool LookedUp, LookedUpShcore;
+
+static void LookUp() {
+    if (LookedUp) return;
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    OfSystem = Function<SystemDpiFn>(user32, "GetDpiForSystem");
+    OfWindow = Function<WindowDpiFn>(user32, "GetDpiForWindow");
+    LookedUp = true;
+}
 
 int SystemDpi() {
     // Windows 10 tells it without a device context, which would cost the
     // first connection to the display this early in start-up.
-    static SystemDpiFn ofSystem = Function<SystemDpiFn>(User32(), "GetDpiForSystem");
-    if (int dpi = ofSystem ? ValidDpi(ofSystem()) : 0) return dpi;
+    LookUp();
+    if (int dpi = OfSystem ? ValidDpi(OfSystem()) : 0) return dpi;
     HDC screen = GetDC(0);
     int dpi = screen ? ValidDpi(GetDeviceCaps(screen, LOGPIXELSX)) : 0;
     if (screen) ReleaseDC(0, screen);
@@ -57,17 +71,19 @@ int SystemDpi() {
 }
 
 int WindowDpi(HWND wnd) {
-    static WindowDpiFn ofWindow = Function<WindowDpiFn>(User32(), "GetDpiForWindow");
-    if (ofWindow) {
-        int dpi = ValidDpi(ofWindow(wnd));
+    LookUp();
+    if (OfWindow) {
+        int dpi = ValidDpi(OfWindow(wnd));
         return dpi ? dpi : SystemDpi();
     }
     // Windows 8.1 tells a monitor's DPI through shcore, which costs a library
     // load: asked only there (Windows 10 answered above).
-    static HMODULE shcore = LoadLibraryW(L"shcore.dll");
-    static MonitorDpiFn ofMonitor = Function<MonitorDpiFn>(shcore, "GetDpiForMonitor");
+    if (!LookedUpShcore) {
+        OfMonitor = Function<MonitorDpiFn>(LoadLibraryW(L"shcore.dll"), "GetDpiForMonitor");
+        LookedUpShcore = true;
+    }
     UINT x = 0, y = 0;
     HMONITOR monitor = MonitorFromWindow(wnd, MONITOR_DEFAULTTONEAREST);
-    if (ofMonitor && ofMonitor(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y) == S_OK && ValidDpi(x)) return (int)x;
+    if (OfMonitor && OfMonitor(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y) == S_OK && ValidDpi(x)) return (int)x;
     return SystemDpi();
 }

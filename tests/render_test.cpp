@@ -95,6 +95,8 @@ DWORD Mix(DWORD d, COLORREF c, int a) {
     return out;
 }
 
+ResampleSpace space;  // for the tests' own resampling
+
 // The launcher at dpi, its art and fonts loaded for it (only when the scale
 // changes: a load decodes a set).
 void AtScale(int dpi) {
@@ -446,7 +448,7 @@ TEST(Assets, ResamplingAveragesBlendsAndKeepsPremultiplied) {
     };
     for (auto &r : rows) {
         std::vector<BYTE> src = grey(r.from), dst(r.dw * 4, 1);
-        ASSERT_TRUE(Resample(src.data(), (int)r.from.size(), 1, (int)src.size(), dst.data(), r.dw, 1)) << r.what;
+        ASSERT_TRUE(Resample(&space, src.data(), (int)r.from.size(), 1, (int)src.size(), dst.data(), r.dw, 1)) << r.what;
         EXPECT_EQ(dst, grey(r.to)) << r.what;
     }
     // Premultiplied noise, made smaller and larger on both axes.
@@ -458,14 +460,14 @@ TEST(Assets, ResamplingAveragesBlendsAndKeepsPremultiplied) {
     }
     for (SIZE to : {SIZE{50, 37}, SIZE{97, 80}, SIZE{64, 100}}) {
         std::vector<BYTE> dst(to.cx * to.cy * 4);
-        ASSERT_TRUE(Resample(noise.data(), 64, 48, 64 * 4, dst.data(), to.cx, to.cy));
+        ASSERT_TRUE(Resample(&space, noise.data(), 64, 48, 64 * 4, dst.data(), to.cx, to.cy));
         size_t above = 0;
         for (size_t i = 0; i < dst.size(); i += 4)
             above += dst[i] > dst[i + 3] || dst[i + 1] > dst[i + 3] || dst[i + 2] > dst[i + 3];
         EXPECT_EQ(above, 0u) << to.cx << " x " << to.cy;
     }
     std::vector<BYTE> dst(10 * 4, 9);
-    EXPECT_FALSE(Resample(noise.data(), 64, 1, 64 * 4, dst.data(), 10, 1)) << "a sixth of the size";
+    EXPECT_FALSE(Resample(&space, noise.data(), 64, 1, 64 * 4, dst.data(), 10, 1)) << "a sixth of the size";
     EXPECT_EQ(dst, std::vector<BYTE>(10 * 4, 9));
 }
 
@@ -728,7 +730,7 @@ TEST(Sharpness, AtOneHundredAndFiftyPerCentTheFrameIsTheArtsOwnNotTheStretched) 
     FreshFrame(144);
     Dib frame, stretched, art;
     PaintFrame(frame.dc);
-    ASSERT_TRUE(Resample((const BYTE *)small.Row(0), small.w, small.h, small.w * 4, (BYTE *)stretched.Row(0),
+    ASSERT_TRUE(Resample(&space, (const BYTE *)small.Row(0), small.w, small.h, small.w * 4, (BYTE *)stretched.Row(0),
                          stretched.w, stretched.h));
     std::string png = ReadBytes(ART_DIR L"\\home-150.png");
     ASSERT_FALSE(png.empty());
