@@ -17,21 +17,20 @@ static DWORD Le32(const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | (DWORD
 
 // ---- Fonts ---------------------------------------------------------------------------
 
-// A font's bytes are the grey pixels of a PNG: WIC, which the art needs
-// anyway, is the one decompressor every supported Windows has, and the fonts
-// shrink to half. GDI keeps the memory it is given for the life of the
-// process, so each font has a buffer of its own.
+// A font's bytes are the grey pixels of a PNG, the art's compression, which
+// makes them half as large. GDI keeps the memory it is given for the life of
+// the process, so each font has a buffer of its own.
 enum { FontBytesMax = 256 * 1024 };
 static BYTE FontBytes[3][FontBytesMax];
 
-static void RegisterFonts(IWICImagingFactory *wic) {
+static void RegisterFonts() {
     static const int ids[] = {IdFontTitle, IdFontBody, IdFontSemi};
     for (int i = 0; i < 3; i++) {
         DWORD size = 0, added = 0;
         const BYTE *res = Resource(ids[i], &size);
         if (!res || size < 4) continue;
         DWORD length = Le32(res);
-        if (length > FontBytesMax || DecodeGrey(wic, res + 4, size - 4, FontBytes[i], FontBytesMax) < length)
+        if (length > FontBytesMax || DecodeGrey(res + 4, size - 4, FontBytes[i], FontBytesMax) < length)
             continue;
         AddFontMemResourceEx(FontBytes[i], length, 0, &added);
     }
@@ -127,15 +126,15 @@ static HBITMAP Sized(ResampleSpace *space, const BYTE *src, int sw, int sh, int 
 }
 
 // Both backgrounds at dpi, from the home picture and the options patch.
-static void Backgrounds(IWICImagingFactory *wic, const Set &s, int dpi, Art *art) {
+static void Backgrounds(const Set &s, int dpi, Art *art) {
     int w, h, pw, ph;
     BYTE *home, *patch, *opt;
-    HBITMAP hb = s.pictures > 0 ? DecodePng(wic, s.png[0], s.length[0], &w, &h, &home) : 0;
+    HBITMAP hb = s.pictures > 0 ? DecodePng(s.png[0], s.length[0], &w, &h, &home) : 0;
     if (!hb) return;
     AddGreen(home, (size_t)w * h);
     // The options page: a copy of the home picture with the patch added inside it.
     HBITMAP ob = 0;
-    HBITMAP pb = s.pictures > 1 ? DecodePng(wic, s.png[1], s.length[1], &pw, &ph, &patch) : 0;
+    HBITMAP pb = s.pictures > 1 ? DecodePng(s.png[1], s.length[1], &pw, &ph, &patch) : 0;
     if (pb && s.patchX + pw <= w && s.patchY + ph <= h && (ob = NewDib(w, h, &opt))) {
         AddGreen(patch, (size_t)pw * ph);
         CopyMemory(opt, home, (size_t)w * h * 4);
@@ -161,10 +160,10 @@ static void Backgrounds(IWICImagingFactory *wic, const Set &s, int dpi, Art *art
 
 // The sprites at dpi from the set's atlas; sizes other than the set's own
 // come from base, the 100 % set, scaled.
-static void Sprites(IWICImagingFactory *wic, const Set &s, const Set &base, int dpi, Art *art) {
+static void Sprites(const Set &s, const Set &base, int dpi, Art *art) {
     int aw, ah;
     BYTE *atlas;
-    HBITMAP ab = s.pictures > 2 ? DecodePng(wic, s.png[2], s.length[2], &aw, &ah, &atlas) : 0;
+    HBITMAP ab = s.pictures > 2 ? DecodePng(s.png[2], s.length[2], &aw, &ah, &atlas) : 0;
     if (!ab) return;
     AddGreen(atlas, (size_t)aw * ah);
     for (int i = 0; i < s.count && i < SpriteMax; i++) {
@@ -257,12 +256,12 @@ static Job For(int dpi) {
     return j;
 }
 
-static void Pictures(IWICImagingFactory *wic, const Job &j, Art *art, bool backgrounds, bool sprites) {
+static void Pictures(const Job &j, Art *art, bool backgrounds, bool sprites) {
     Set s, b;
     if (!View(j.set, j.size, &s)) return;
     View(j.base, j.baseSize, &b);
-    if (backgrounds) Backgrounds(wic, s, j.dpi, art);
-    if (sprites) Sprites(wic, s, b, j.dpi, art);
+    if (backgrounds) Backgrounds(s, j.dpi, art);
+    if (sprites) Sprites(s, b, j.dpi, art);
 }
 
 // Start-up decodes on two threads, which share the work about evenly: the
@@ -274,18 +273,14 @@ static HANDLE Loaders[2];
 static bool FontsIn;
 
 static DWORD WINAPI LoadBackgrounds(void *) {
-    IWICImagingFactory *wic = BeginPictures();
-    Pictures(wic, Loading, &Loaded, true, false);
-    EndPictures(wic);
+    Pictures(Loading, &Loaded, true, false);
     return 0;
 }
 
 static DWORD WINAPI LoadSprites(void *) {
-    IWICImagingFactory *wic = BeginPictures();
-    if (!FontsIn) RegisterFonts(wic);
+    if (!FontsIn) RegisterFonts();
     FontsIn = true;
-    Pictures(wic, Loading, &Loaded, false, true);
-    EndPictures(wic);
+    Pictures(Loading, &Loaded, false, true);
     return 0;
 }
 
@@ -318,10 +313,8 @@ void LoadAssets() {
 
 int LoadArtSet(const BYTE *set, DWORD size, const BYTE *base, DWORD baseSize) {
     Job j = {Dpi, set, base, size, baseSize};
-    IWICImagingFactory *wic = BeginPictures();
     Art art = Art();
-    Pictures(wic, j, &art, true, true);
-    EndPictures(wic);
+    Pictures(j, &art, true, true);
     Install(&art);
     return art.sprites;
 }

@@ -70,12 +70,9 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
         SetWindowPos(Wnd, 0, at.x, at.y, Scale(WinW), Scale(WinH), SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (Wnd) {
+        SetIcons(Wnd);
         // Without a window nobody would ever end the message loop.
         ShowWindow(Wnd, show);
-        // The first frame before anything else competes for the processor
-        // (the network thread's start, the icons for the title and task bar).
-        UpdateWindow(Wnd);
-        SetIcons(Wnd);
         SetTimer(Wnd, TimerAnim, AnimMs, 0);
         StartNet();
 

@@ -1,58 +1,96 @@
 #include "app/picture.h"
 
-#include <wincodec.h>
+#include <string.h>
+
+#include "app/inflate.h"
 
 // ---- Decoding ------------------------------------------------------------------
+// The art's PNG images are decoded here rather than by the Windows Imaging
+// Component: under Wine its set-up alone (COM, the codec's libraries) costs
+// more than all the decoding at start-up, and the art is only ever our own
+// PNG images: 8 bits a sample, grey, RGB or RGBA, not interlaced.
 
-IWICImagingFactory *BeginPictures() {
-    // The multithreaded apartment: joining it costs nothing, where a
-    // single-threaded one makes a window and a message queue first.
-    if (FAILED(CoInitializeEx(0, COINIT_MULTITHREADED))) return 0;
-    IWICImagingFactory *wic = 0;
-    // The first factory's class: the second's exists only from Windows 8 on.
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory1, 0, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                (void **)&wic))) {
-        CoUninitialize();
-        return 0;
-    }
-    return wic;
-}
+static unsigned Be32(const BYTE *p) { return (unsigned)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
-void EndPictures(IWICImagingFactory *wic) {
-    if (!wic) return;
-    wic->Release();
-    CoUninitialize();
-}
-
-// The first frame of the PNG in data converted to format, and the objects
-// behind it, released together by Close.
+// A PNG's header and compressed data.
 struct Png {
-    IWICStream *stream = 0;
-    IWICBitmapDecoder *decoder = 0;
-    IWICBitmapFrameDecode *frame = 0;
-    IWICFormatConverter *pixels = 0;
-    UINT w = 0, h = 0;
-
-    bool Open(IWICImagingFactory *wic, const void *data, DWORD size, REFWICPixelFormatGUID format) {
-        return wic && SUCCEEDED(wic->CreateStream(&stream)) &&
-               SUCCEEDED(stream->InitializeFromMemory((BYTE *)data, size)) &&
-               SUCCEEDED(wic->CreateDecoder(GUID_ContainerFormatPng, 0, &decoder)) &&
-               SUCCEEDED(decoder->Initialize(stream, WICDecodeMetadataCacheOnDemand)) &&
-               SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(wic->CreateFormatConverter(&pixels)) &&
-               SUCCEEDED(pixels->Initialize(frame, format, WICBitmapDitherTypeNone, 0, 0,
-                                            WICBitmapPaletteTypeCustom)) &&
-               SUCCEEDED(pixels->GetSize(&w, &h)) && w > 0 && h > 0 && w <= 32768 && h <= 32768;
-    }
-    bool Read(BYTE *out, UINT stride) {
-        return SUCCEEDED(pixels->CopyPixels(0, stride, stride * h, out));
-    }
-    ~Png() {
-        if (pixels) pixels->Release();
-        if (frame) frame->Release();
-        if (decoder) decoder->Release();
-        if (stream) stream->Release();
-    }
+    int w, h, channels;
+    const BYTE *data;  // its IDAT data, one stream (the art's images have a single IDAT chunk)
+    size_t size;
 };
+
+static bool Parse(const BYTE *d, size_t n, Png *png) {
+    static const BYTE signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (n < 8 || memcmp(d, signature, 8)) return false;
+    *png = Png();
+    bool header = false;
+    for (size_t at = 8; n - at >= 12;) {
+        size_t len = Be32(d + at);
+        const BYTE *type = d + at + 4, *body = d + at + 8;
+        if (len > n - at - 12) return false;
+        if (!memcmp(type, "IHDR", 4) && len == 13) {
+            static const int channels[7] = {1, 0, 3, 0, 2, 0, 4};  // by colour type: grey, RGB, RGBA
+            png->w = (int)Be32(body);
+            png->h = (int)Be32(body + 4);
+            png->channels = body[9] <= 6 ? channels[body[9]] : 0;
+            // 8 bits a sample, deflate, the standard filters, no interlacing; no grey with alpha.
+            header = body[8] == 8 && body[9] != 4 && body[10] == 0 && body[11] == 0 && body[12] == 0;
+        } else if (!memcmp(type, "IDAT", 4)) {
+            if (png->data) return false;  // a second IDAT: not one of ours
+            png->data = body;
+            png->size = len;
+        } else if (!memcmp(type, "IEND", 4)) {
+            break;
+        }
+        at += len + 12;
+    }
+    return header && png->data && png->channels && png->w > 0 && png->h > 0 && png->w <= 32768 &&
+           png->h <= 32768;
+}
+
+static BYTE Paeth(int a, int b, int c) {
+    int p = a + b - c, pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
+    return (BYTE)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Undoes row's filter (PNG 9.2) in place, prev being the row above undone
+// (zeros for the first); false for an unknown filter.
+static bool Unfilter(BYTE filter, BYTE *row, const BYTE *prev, size_t n, int bpp) {
+    switch (filter) {
+    case 0: return true;
+    case 1:
+        for (size_t i = bpp; i < n; i++) row[i] = (BYTE)(row[i] + row[i - bpp]);
+        return true;
+    case 2:
+        for (size_t i = 0; i < n; i++) row[i] = (BYTE)(row[i] + prev[i]);
+        return true;
+    case 3:
+        for (size_t i = 0; i < n; i++) row[i] = (BYTE)(row[i] + ((i >= (size_t)bpp ? row[i - bpp] : 0) + prev[i]) / 2);
+        return true;
+    case 4:
+        for (size_t i = 0; i < (size_t)bpp && i < n; i++) row[i] = (BYTE)(row[i] + prev[i]);
+        for (size_t i = bpp; i < n; i++) row[i] = (BYTE)(row[i] + Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+        return true;
+    }
+    return false;
+}
+
+// The PNG's rows inflated and unfiltered, each handed to put(row, y) as its
+// samples (grey, or red, green, blue and alpha when it has them).
+template <typename Put> static bool Rows(const Png &png, Put put) {
+    size_t stride = (size_t)png.w * png.channels, size = (stride + 1) * png.h;
+    BYTE *raw = (BYTE *)VirtualAlloc(0, size + stride, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!raw) return false;
+    BYTE *zeros = raw + size;  // the row above the first: the allocation comes zeroed
+    bool ok = Inflate(png.data, png.size, raw, size);
+    for (int y = 0; ok && y < png.h; y++) {
+        BYTE *row = raw + y * (stride + 1);
+        ok = Unfilter(row[0], row + 1, y ? row - stride : zeros, stride, png.channels);
+        if (ok) put(row + 1, y);
+    }
+    VirtualFree(raw, 0, MEM_RELEASE);
+    return ok;
+}
 
 HBITMAP NewDib(int w, int h, BYTE **bits) {
     if (w <= 0 || h <= 0) return 0;
@@ -73,24 +111,37 @@ HBITMAP NewDib(int w, int h, BYTE **bits) {
     return bmp;
 }
 
-HBITMAP DecodePng(IWICImagingFactory *wic, const void *data, DWORD size, int *w, int *h, BYTE **bits) {
+HBITMAP DecodePng(const void *data, DWORD size, int *w, int *h, BYTE **bits) {
     Png png;
-    if (!png.Open(wic, data, size, GUID_WICPixelFormat32bppBGRA)) return 0;
-    HBITMAP bmp = NewDib((int)png.w, (int)png.h, bits);
-    if (bmp && !png.Read(*bits, png.w * 4)) {
+    if (!Parse((const BYTE *)data, size, &png) || png.channels == 1) return 0;
+    HBITMAP bmp = NewDib(png.w, png.h, bits);
+    if (!bmp) return 0;
+    BYTE *out = *bits;
+    bool ok = Rows(png, [&](const BYTE *row, int y) {
+        BYTE *px = out + (size_t)y * png.w * 4;
+        for (int x = 0; x < png.w; x++, px += 4, row += png.channels) {
+            px[0] = row[2];
+            px[1] = row[1];
+            px[2] = row[0];
+            px[3] = png.channels == 4 ? row[3] : 255;
+        }
+    });
+    if (!ok) {
         DeleteObject(bmp);
-        bmp = 0;
+        return 0;
     }
-    *w = (int)png.w;
-    *h = (int)png.h;
+    *w = png.w;
+    *h = png.h;
     return bmp;
 }
 
-DWORD DecodeGrey(IWICImagingFactory *wic, const void *data, DWORD size, BYTE *out, DWORD cap) {
+DWORD DecodeGrey(const void *data, DWORD size, BYTE *out, DWORD cap) {
     Png png;
-    if (!png.Open(wic, data, size, GUID_WICPixelFormat8bppGray)) return 0;
-    unsigned long long n = (unsigned long long)png.w * png.h;
-    return n <= cap && png.Read(out, png.w) ? (DWORD)n : 0;
+    if (!Parse((const BYTE *)data, size, &png) || png.channels != 1 || (unsigned long long)png.w * png.h > cap)
+        return 0;
+    return Rows(png, [&](const BYTE *row, int y) { memcpy(out + (size_t)y * png.w, row, png.w); })
+               ? (DWORD)png.w * png.h
+               : 0;
 }
 
 // ---- Resampling ------------------------------------------------------------------

@@ -1,25 +1,19 @@
-// The art's pictures: PNG images decoded by the Windows Imaging Component
-// (every supported Windows has it), and pictures resampled to another size.
+// The art's pictures: PNG images decoded (the art's kind: 8 bits a sample,
+// grey, RGB or RGBA, one IDAT chunk, not interlaced), and pictures resampled
+// to another size.
 #pragma once
 #include <windows.h>
 
-struct IWICImagingFactory;
-
-// WIC's factory for the calling thread, which it joins to COM's
-// multithreaded apartment; null when WIC cannot be had. EndPictures releases
-// it and leaves COM as the thread had it.
-IWICImagingFactory *BeginPictures();
-void EndPictures(IWICImagingFactory *wic);
-
-// Decodes the PNG in data into a new 32-bit top-down DIB section, its pixels
-// blue, green, red and alpha bytes as the image holds them (255 for alpha
-// when it has none); *bits gets the section's pixels, *w and *h its size.
-// Null when data is no PNG that WIC reads.
-HBITMAP DecodePng(IWICImagingFactory *wic, const void *data, DWORD size, int *w, int *h, BYTE **bits);
+// Decodes the RGB or RGBA PNG in data into a new 32-bit top-down DIB section,
+// its pixels blue, green, red and alpha bytes as the image holds them (255
+// for alpha when it has none); *bits gets the section's pixels, *w and *h its
+// size. Null when data is no such PNG or does not decode whole.
+HBITMAP DecodePng(const void *data, DWORD size, int *w, int *h, BYTE **bits);
 
 // Decodes a PNG of 8-bit grey pixels into out, row after row; the number of
-// pixels, or 0 when data is no such PNG or its pixels would not fit cap.
-DWORD DecodeGrey(IWICImagingFactory *wic, const void *data, DWORD size, BYTE *out, DWORD cap);
+// pixels, or 0 when data is no such PNG, does not decode whole, or its pixels
+// would not fit cap.
+DWORD DecodeGrey(const void *data, DWORD size, BYTE *out, DWORD cap);
 
 // A new 32-bit top-down DIB section of w x h (zeros); null when w or h is not
 // positive or memory is short.

@@ -13,6 +13,8 @@
 // they come first: GoogleTest runs a file's tests in the order written.
 #include <gtest/gtest.h>
 
+#include <wincodec.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -137,6 +139,37 @@ std::string Pixels(Dib &d) {
         for (int x = 0; x < d.w; x++) out.append((const char *)row + x * 4, 3);
     }
     return out;
+}
+
+// A PNG decoded by the Windows Imaging Component, which the launcher does
+// not use (it decodes its own art): 32-bit blue, green, red, alpha rows.
+bool WindowsDecodes(const std::string &png, std::vector<BYTE> *pixels, int *w, int *h) {
+    IWICImagingFactory *wic = nullptr;
+    IWICStream *stream = nullptr;
+    IWICBitmapDecoder *decoder = nullptr;
+    IWICBitmapFrameDecode *frame = nullptr;
+    IWICFormatConverter *bgra = nullptr;
+    UINT uw = 0, uh = 0;
+    CoInitializeEx(0, COINIT_MULTITHREADED);
+    bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory1, 0, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                         (void **)&wic)) &&
+              SUCCEEDED(wic->CreateStream(&stream)) &&
+              SUCCEEDED(stream->InitializeFromMemory((BYTE *)png.data(), (DWORD)png.size())) &&
+              SUCCEEDED(wic->CreateDecoderFromStream(stream, 0, WICDecodeMetadataCacheOnDemand, &decoder)) &&
+              SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(wic->CreateFormatConverter(&bgra)) &&
+              SUCCEEDED(bgra->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, 0, 0,
+                                         WICBitmapPaletteTypeCustom)) &&
+              SUCCEEDED(bgra->GetSize(&uw, &uh));
+    if (ok) {
+        pixels->assign((size_t)uw * uh * 4, 0);
+        ok = SUCCEEDED(bgra->CopyPixels(0, uw * 4, (UINT)pixels->size(), pixels->data()));
+    }
+    for (IUnknown *u : {(IUnknown *)bgra, (IUnknown *)frame, (IUnknown *)decoder, (IUnknown *)stream, (IUnknown *)wic})
+        if (u) u->Release();
+    CoUninitialize();
+    *w = (int)uw;
+    *h = (int)uh;
+    return ok;
 }
 
 // A resource of this program (the launcher's art is linked in).
@@ -424,6 +457,157 @@ TEST(Assets, EveryScaleLoadsArtOfItsSize) {
     }
     DeleteDC(dc);
     FreshFrame();
+}
+
+namespace {
+
+unsigned Crc32(const std::string &data) {
+    unsigned c = 0xFFFFFFFF;
+    for (unsigned char b : data) {
+        c ^= b;
+        for (int k = 0; k < 8; k++) c = c >> 1 ^ (0xEDB88320 & (0 - (c & 1)));
+    }
+    return ~c;
+}
+
+std::string Be32(unsigned v) { return {(char)(v >> 24), (char)(v >> 16), (char)(v >> 8), (char)v}; }
+
+std::string Chunk(const char *type, const std::string &body) {
+    std::string typed = type + body;
+    return Be32((unsigned)body.size()) + typed + Be32(Crc32(typed));
+}
+
+// An RGB PNG of w x h holding the zlib stream z.
+std::string RgbPng(int w, int h, const std::string &z) {
+    return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", Be32(w) + Be32(h) + std::string("\x08\x02\0\0\0", 5)) +
+           Chunk("IDAT", z) + Chunk("IEND", "");
+}
+
+// An RGB PNG of w x h whose IDAT holds its rows (filter 0) in stored blocks
+// of at most block bytes.
+std::string StoredPng(int w, int h, const std::string &rgb, size_t block) {
+    std::string raw;
+    for (int y = 0; y < h; y++) raw += '\0' + rgb.substr((size_t)y * w * 3, (size_t)w * 3);
+    std::string z = "\x78\x01";
+    for (size_t at = 0; at < raw.size(); at += block) {
+        size_t n = std::min(block, raw.size() - at);
+        z += (char)(at + n == raw.size());
+        z += {(char)(n & 255), (char)(n >> 8), (char)(~n & 255), (char)(~n >> 8 & 255)};
+        z += raw.substr(at, n);
+    }
+    unsigned a = 1, b = 0;
+    for (unsigned char c : raw) a = (a + c) % 65521, b = (b + a) % 65521;
+    z += Be32(b << 16 | a);
+    return RgbPng(w, h, z);
+}
+
+// A PNG written by the Windows Imaging Component: w x h of pixels (blue,
+// green, red, alpha), RGBA when alpha, else RGB.
+std::string WindowsEncodes(const std::vector<BYTE> &pixels, int w, int h, bool alpha) {
+    std::string out;
+    IWICImagingFactory *wic = nullptr;
+    IStream *stream = nullptr;
+    IWICBitmapEncoder *encoder = nullptr;
+    IWICBitmapFrameEncode *frame = nullptr;
+    CoInitializeEx(0, COINIT_MULTITHREADED);
+    WICPixelFormatGUID format = alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+    std::vector<BYTE> rows;
+    for (size_t i = 0; i < pixels.size(); i += 4) rows.insert(rows.end(), pixels.begin() + i, pixels.begin() + i + (alpha ? 4 : 3));
+    HGLOBAL mem = 0;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory1, 0, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   (void **)&wic)) &&
+        SUCCEEDED(CreateStreamOnHGlobal(0, TRUE, &stream)) &&
+        SUCCEEDED(wic->CreateEncoder(GUID_ContainerFormatPng, 0, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, 0)) && SUCCEEDED(frame->Initialize(0)) &&
+        SUCCEEDED(frame->SetSize(w, h)) && SUCCEEDED(frame->SetPixelFormat(&format)) && format == (alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR) &&
+        SUCCEEDED(frame->WritePixels(h, w * (alpha ? 4 : 3), (UINT)rows.size(), rows.data())) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && SUCCEEDED(GetHGlobalFromStream(stream, &mem))) {
+        STATSTG st = {};
+        stream->Stat(&st, STATFLAG_NONAME);
+        out.assign((const char *)GlobalLock(mem), (size_t)st.cbSize.QuadPart);
+        GlobalUnlock(mem);
+    }
+    for (IUnknown *u : {(IUnknown *)frame, (IUnknown *)encoder, (IUnknown *)stream, (IUnknown *)wic})
+        if (u) u->Release();
+    CoUninitialize();
+    return out;
+}
+
+}  // namespace
+
+// The launcher decodes its art itself (PNG with its own inflate): every
+// picture of every scale and the fonts, byte for byte as the Windows Imaging
+// Component decodes them; so are PNG images Windows wrote (its own filters
+// and blocks, fixed codes in the small ones) and one of stored blocks. A
+// damaged or cut picture is refused, and never read past.
+TEST(Assets, OurPngDecodingIsByteForByteWindowsOwn) {
+    std::vector<std::pair<std::string, std::string>> pngs;  // what, the PNG
+    for (int id = IdArt; id < IdArt + 5; id++) {
+        std::string set = Resource(id);
+        ASSERT_GT(set.size(), 8u) << id;
+        size_t at = 8 + 8 * ((unsigned char)set[2] | (unsigned char)set[3] << 8);
+        for (const char *part : {"home", "patch", "atlas"}) {
+            DWORD n = *(const DWORD *)(set.data() + at);
+            pngs.push_back({"set " + std::to_string(id) + ", " + part, set.substr(at + 4, n)});
+            at += 4 + n;
+        }
+    }
+    std::vector<BYTE> gradient, noise;
+    for (int i = 0; i < 64 * 40; i++) {
+        gradient.insert(gradient.end(), {(BYTE)(i % 64 * 4), (BYTE)(i / 64 * 6), (BYTE)(i * 7), (BYTE)(i % 64 + 100)});
+        noise.insert(noise.end(), {(BYTE)(i * 2654435761u >> 24), (BYTE)(i * 40503u >> 7), (BYTE)(i * 97), (BYTE)(i * 13)});
+    }
+    pngs.push_back({"written by Windows, RGBA", WindowsEncodes(gradient, 64, 40, true)});
+    pngs.push_back({"written by Windows, RGB", WindowsEncodes(gradient, 64, 40, false)});
+    pngs.push_back({"written by Windows, small", WindowsEncodes(noise, 5, 3, true)});
+    std::string rgb;
+    for (int i = 0; i < 41 * 29 * 3; i++) rgb += (char)(i * 31 + i / 7);
+    pngs.push_back({"stored blocks", StoredPng(41, 29, rgb, 1000)});
+    // 6 x 4, its rows under the five filters in turn, in a block of fixed
+    // codes (zlib's Z_FIXED).
+    pngs.push_back({"fixed codes, every filter",
+                    RgbPng(6, 4, std::string("\x78\x01\x63\x60\x60\x60\xd0\x60\x66\x08\x60\x63\xa8\xe0\x64\x58\xc0"
+                                             "\xc3\x70\x82\x9f\x81\x91\xdd\x88\x41\xdf\x94\x33\xdc\x42\xa8\xde\x5a"
+                                             "\x7a\xb9\x9d\xca\x79\x47\x5d\x26\xbe\x14\x06\xb3\x74\xa1\xb8\x2c\x95"
+                                             "\xb6\x5c\xb3\x75\x05\x1e\xd7\x8a\xa3\x98\x45\xa7\x31\xd8\xce\x94\x4e"
+                                             "\x9d\x63\xd6\x3b\x3f\x70\xeb\xa2\x9c\xbb\x4b\xdb\x01\x50\xca\x15\x49",
+                                             85))});
+    for (auto &[what, png] : pngs) {
+        SCOPED_TRACE(what);
+        ASSERT_FALSE(png.empty());
+        std::vector<BYTE> want;
+        int ww = 0, wh = 0, w = 0, h = 0;
+        ASSERT_TRUE(WindowsDecodes(png, &want, &ww, &wh));
+        BYTE *bits = nullptr;
+        HBITMAP ours = DecodePng(png.data(), (DWORD)png.size(), &w, &h, &bits);
+        ASSERT_TRUE(ours);
+        EXPECT_EQ(w, ww);
+        EXPECT_EQ(h, wh);
+        EXPECT_TRUE(w == ww && h == wh && !memcmp(bits, want.data(), want.size())) << "other pixels";
+        DeleteObject(ours);
+    }
+    for (int id : {IdFontTitle, IdFontBody, IdFontSemi}) {
+        std::string font = Resource(id), png = font.substr(4);
+        std::vector<BYTE> want, ours(1 << 20);
+        int w = 0, h = 0;
+        ASSERT_TRUE(WindowsDecodes(png, &want, &w, &h)) << id;
+        ASSERT_EQ(DecodeGrey(png.data(), (DWORD)png.size(), ours.data(), (DWORD)ours.size()), (DWORD)(w * h)) << id;
+        size_t differ = 0;
+        for (int i = 0; i < w * h; i++) differ += ours[i] != want[(size_t)i * 4];
+        EXPECT_EQ(differ, 0u) << "font " << id;
+    }
+    // Damaged: cut in its data or at its end, a byte of its data changed.
+    const std::string home = pngs[0].second;
+    std::string flipped = home;
+    flipped[home.size() / 2] ^= 0x20;
+    for (const std::string &bad : {home.substr(0, home.size() / 2), home.substr(0, home.size() - 13), flipped}) {
+        int w, h;
+        BYTE *bits;
+        HBITMAP b = DecodePng(bad.data(), (DWORD)bad.size(), &w, &h, &bits);
+        EXPECT_FALSE(b) << "a damaged picture decoded";
+        if (b) DeleteObject(b);
+    }
 }
 
 // The resampling that makes the scales between the sets: smaller, each pixel
@@ -733,20 +917,12 @@ TEST(Sharpness, AtOneHundredAndFiftyPerCentTheFrameIsTheArtsOwnNotTheStretched) 
     ASSERT_TRUE(Resample(&space, (const BYTE *)small.Row(0), small.w, small.h, small.w * 4, (BYTE *)stretched.Row(0),
                          stretched.w, stretched.h));
     std::string png = ReadBytes(ART_DIR L"\\home-150.png");
-    ASSERT_FALSE(png.empty());
-    IWICImagingFactory *wic = BeginPictures();
+    std::vector<BYTE> pixels;
     int w = 0, h = 0;
-    BYTE *bits;
-    HBITMAP pic = DecodePng(wic, png.data(), (DWORD)png.size(), &w, &h, &bits);
-    EndPictures(wic);
-    ASSERT_TRUE(pic);
+    ASSERT_TRUE(WindowsDecodes(png, &pixels, &w, &h));
     ASSERT_EQ(w, frame.w);
     ASSERT_EQ(h, frame.h);
-    HDC src = CreateCompatibleDC(0);
-    SelectObject(src, pic);
-    BitBlt(art.dc, 0, 0, w, h, src, 0, 0, SRCCOPY);
-    DeleteDC(src);
-    DeleteObject(pic);
+    for (int y = 0; y < h; y++) memcpy(art.Row(y), &pixels[(size_t)y * w * 4], (size_t)w * 4);
     // The texts the frame draws over the page: the server's name, the player
     // count, the news placeholder and the status line.
     const RECT texts[] = {S({58, 220, 280, 256}), S({312, 216, 534, 258}), S({44, 306, 320, 336}),

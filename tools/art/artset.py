@@ -1,6 +1,7 @@
 """The art set: everything the launcher draws at one display scale, in one
-resource. The pictures are PNG images, lossless, which Windows decodes with
-its Imaging Component.
+resource. The pictures are PNG images, lossless, of the kind the launcher
+decodes itself (app/picture.cpp): 8 bits a sample, grey, RGB or RGBA, a
+single IDAT chunk, not interlaced.
 
 All numbers little-endian:
 
@@ -29,8 +30,8 @@ The PNG images are written here (filters chosen per row, zlib at its
 strongest) rather than by cairo, which would unpremultiply the sprites and
 store an alpha channel in the opaque backgrounds.
 
-The fonts ride in PNG images too, as grey pixels (fonts): WIC is the one
-decompressor every Windows the launcher runs on has."""
+The fonts ride in PNG images too, as grey pixels (fonts): the launcher
+inflates them as it does the pictures."""
 import struct
 import zlib
 
