@@ -18,21 +18,19 @@ static DWORD Le32(const BYTE *p) { return p[0] | p[1] << 8 | p[2] << 16 | (DWORD
 // ---- Fonts ---------------------------------------------------------------------------
 
 // A font's bytes are the grey pixels of a PNG, the art's compression, which
-// makes them half as large. GDI keeps the memory it is given for the life of
-// the process, so each font has a buffer of its own.
-enum { FontBytesMax = 256 * 1024 };
-static BYTE FontBytes[3][FontBytesMax];
+// makes them half as large. GDI copies the font it is given.
+enum { FontBytesMax = 1 << 20 };
 
 static void RegisterFonts() {
     static const int ids[] = {IdFontTitle, IdFontBody, IdFontSemi};
-    for (int i = 0; i < 3; i++) {
+    for (int id : ids) {
         DWORD size = 0, added = 0;
-        const BYTE *res = Resource(ids[i], &size);
+        const BYTE *res = Resource(id, &size);
         if (!res || size < 4) continue;
         DWORD length = Le32(res);
-        if (length > FontBytesMax || DecodeGrey(res + 4, size - 4, FontBytes[i], FontBytesMax) < length)
-            continue;
-        AddFontMemResourceEx(FontBytes[i], length, 0, &added);
+        BYTE *font = length <= FontBytesMax ? (BYTE *)VirtualAlloc(0, FontBytesMax, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE) : 0;
+        if (font && DecodeGrey(res + 4, size - 4, font, FontBytesMax) >= length) AddFontMemResourceEx(font, length, 0, &added);
+        if (font) VirtualFree(font, 0, MEM_RELEASE);
     }
 }
 
@@ -56,11 +54,12 @@ static void MakeFonts() {
 // ---- Art sets ---------------------------------------------------------------------------
 
 // An art set's parts, each checked to lie inside the set.
+enum { Home, Patch, TopSheet, BottomSheet, Parts };
 struct Set {
     int dpi, count, patchX, patchY;
     const BYTE *places;    // count x (x, y, w, h), 16 bits each
-    const BYTE *png[3];    // home background, options patch, atlas
-    DWORD length[3];
+    const BYTE *png[Parts];
+    DWORD length[Parts];
     int pictures;          // how many of them are wholly there
 };
 
@@ -74,7 +73,7 @@ static bool View(const BYTE *d, DWORD size, Set *s) {
     DWORD at = 8 + 8 * (DWORD)s->count;
     if (at > size) return false;
     s->places = d + 8;
-    for (; s->pictures < 3 && size - at >= 4 && Le32(d + at) <= size - at - 4; s->pictures++) {
+    for (; s->pictures < Parts && size - at >= 4 && Le32(d + at) <= size - at - 4; s->pictures++) {
         s->length[s->pictures] = Le32(d + at);
         s->png[s->pictures] = d + at + 4;
         at += 4 + s->length[s->pictures];
@@ -99,20 +98,18 @@ static void AddGreen(BYTE *px, size_t pixels) {
     }
 }
 
-// The art made off the window thread, installed by it.
+// Art made off the window thread, installed by it.
 struct Art {
     HBITMAP home, opt;
+    HBITMAP homeAtSet;  // the home picture at the set's size, which the options page starts from (may be home)
     SpriteEntry spr[SpriteMax];
     int sprites;
 };
 
-// The workspaces of the two threads that load at once (the backgrounds' and
-// the sprites').
-static ResampleSpace Spaces[2];
-
 // A picture of sw x sh (rows of stride bytes) as a new DIB section of dw x
-// dh: copied when the sizes agree, else resampled in space.
-static HBITMAP Sized(ResampleSpace *space, const BYTE *src, int sw, int sh, int stride, int dw, int dh) {
+// dh: copied when the sizes agree, else resampled (in a workspace of its own:
+// two threads load at once).
+static HBITMAP Sized(const BYTE *src, int sw, int sh, int stride, int dw, int dh) {
     BYTE *bits;
     HBITMAP bmp = NewDib(dw, dh, &bits);
     if (!bmp) return 0;
@@ -120,22 +117,42 @@ static HBITMAP Sized(ResampleSpace *space, const BYTE *src, int sw, int sh, int 
         for (int y = 0; y < sh; y++) CopyMemory(bits + (size_t)y * dw * 4, src + (size_t)y * stride, (size_t)dw * 4);
         return bmp;
     }
-    if (Resample(space, src, sw, sh, stride, bits, dw, dh)) return bmp;
+    void *space = VirtualAlloc(0, sizeof(ResampleSpace), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    bool ok = space && Resample((ResampleSpace *)space, src, sw, sh, stride, bits, dw, dh);
+    if (space) VirtualFree(space, 0, MEM_RELEASE);
+    if (ok) return bmp;
     DeleteObject(bmp);
     return 0;
 }
 
-// Both backgrounds at dpi, from the home picture and the options patch.
-static void Backgrounds(const Set &s, int dpi, Art *art) {
-    int w, h, pw, ph;
-    BYTE *home, *patch, *opt;
-    HBITMAP hb = s.pictures > 0 ? DecodePng(s.png[0], s.length[0], &w, &h, &home) : 0;
+static BYTE *BitsOf(HBITMAP bmp, int *w, int *h) {
+    DIBSECTION ds;
+    if (!bmp || GetObjectW(bmp, sizeof ds, &ds) != sizeof ds) return 0;
+    *w = ds.dsBm.bmWidth;
+    *h = ds.dsBm.bmHeight;
+    return (BYTE *)ds.dsBm.bmBits;
+}
+
+// The home page's background at dpi.
+static void HomeBackground(const Set &s, int dpi, Art *art) {
+    int w, h;
+    BYTE *home;
+    HBITMAP hb = s.pictures > Home ? DecodePng(s.png[Home], s.length[Home], &w, &h, &home) : 0;
     if (!hb) return;
     AddGreen(home, (size_t)w * h);
-    // The options page: a copy of the home picture with the patch added inside it.
-    HBITMAP ob = 0;
-    HBITMAP pb = s.pictures > 1 ? DecodePng(s.png[1], s.length[1], &pw, &ph, &patch) : 0;
-    if (pb && s.patchX + pw <= w && s.patchY + ph <= h && (ob = NewDib(w, h, &opt))) {
+    int dw = ScaleAt(WinW, dpi), dh = ScaleAt(WinH, dpi);
+    art->home = w == dw && h == dh ? hb : Sized(home, w, h, w * 4, dw, dh);
+    art->homeAtSet = hb;
+}
+
+// The options page's background at dpi: a copy of the home picture at the
+// set's size with the patch added inside it, scaled as the home one.
+static void OptionsBackground(const Set &s, int dpi, HBITMAP homeAtSet, Art *art) {
+    int w = 0, h = 0, pw, ph;
+    BYTE *home = BitsOf(homeAtSet, &w, &h), *patch, *opt;
+    HBITMAP pb = home && s.pictures > Patch ? DecodePng(s.png[Patch], s.length[Patch], &pw, &ph, &patch) : 0;
+    HBITMAP ob = pb && s.patchX + pw <= w && s.patchY + ph <= h ? NewDib(w, h, &opt) : 0;
+    if (ob) {
         AddGreen(patch, (size_t)pw * ph);
         CopyMemory(opt, home, (size_t)w * h * 4);
         for (int y = 0; y < ph; y++) {
@@ -144,26 +161,22 @@ static void Backgrounds(const Set &s, int dpi, Art *art) {
             for (int i = 0; i < pw * 4; i++)
                 if ((i & 3) != 3) o[i] = (BYTE)(o[i] + d[i]);
         }
+        int dw = ScaleAt(WinW, dpi), dh = ScaleAt(WinH, dpi);
+        art->opt = w == dw && h == dh ? ob : Sized(opt, w, h, w * 4, dw, dh);
+        if (art->opt != ob) DeleteObject(ob);
     }
     if (pb) DeleteObject(pb);
-    int dw = ScaleAt(WinW, dpi), dh = ScaleAt(WinH, dpi);
-    if (w == dw && h == dh) {  // the set's own scale: the pictures as decoded
-        art->home = hb;
-        art->opt = ob;
-        return;
-    }
-    art->home = Sized(&Spaces[0], home, w, h, w * 4, dw, dh);
-    art->opt = ob ? Sized(&Spaces[0], opt, w, h, w * 4, dw, dh) : 0;
-    DeleteObject(hb);
-    if (ob) DeleteObject(ob);
 }
 
-// The sprites at dpi from the set's atlas; sizes other than the set's own
+// The sprites at dpi that lie in one part of the set's atlas (TopSheet or
+// BottomSheet, whose rows follow the top's); sizes other than the set's own
 // come from base, the 100 % set, scaled.
-static void Sprites(const Set &s, const Set &base, int dpi, Art *art) {
-    int aw, ah;
+static void Sprites(const Set &s, const Set &base, int dpi, int part, Art *art) {
+    int aw, ah, top = 0, topW;
     BYTE *atlas;
-    HBITMAP ab = s.pictures > 2 ? DecodePng(s.png[2], s.length[2], &aw, &ah, &atlas) : 0;
+    if (part == BottomSheet && (s.pictures <= TopSheet || !PngSize(s.png[TopSheet], s.length[TopSheet], &topW, &top)))
+        return;
+    HBITMAP ab = s.pictures > part ? DecodePng(s.png[part], s.length[part], &aw, &ah, &atlas) : 0;
     if (!ab) return;
     AddGreen(atlas, (size_t)aw * ah);
     for (int i = 0; i < s.count && i < SpriteMax; i++) {
@@ -171,7 +184,7 @@ static void Sprites(const Set &s, const Set &base, int dpi, Art *art) {
         Place(s, i, &x, &y, &w, &h);
         // A sprite is whole or absent: the painter skips an empty entry, but
         // would draw a wrong one.
-        if (w == 0 || h == 0 || x + w > aw || y + h > ah) continue;
+        if (w == 0 || h == 0 || x + w > aw || y < top || y - top + h > ah) continue;
         if (s.dpi == dpi) {
             dw = w;
             dh = h;
@@ -182,7 +195,7 @@ static void Sprites(const Set &s, const Set &base, int dpi, Art *art) {
             dw = ScaleAt(bw, dpi);
             dh = ScaleAt(bh, dpi);
         }
-        HBITMAP bmp = Sized(&Spaces[1], atlas + ((size_t)y * aw + x) * 4, w, h, aw * 4, dw, dh);
+        HBITMAP bmp = Sized(atlas + ((size_t)(y - top) * aw + x) * 4, w, h, aw * 4, dw, dh);
         if (!bmp) continue;
         art->spr[i].width = dw;
         art->spr[i].height = dh;
@@ -218,104 +231,130 @@ static const BYTE *ChooseSet(int dpi, DWORD *size, const BYTE **base, DWORD *bas
     return best;
 }
 
-// Replaces the art held with art, on the window thread, giving each sprite
-// the memory DC it is drawn from.
-static void Install(Art *art) {
-    if (BgHome) DeleteObject(BgHome);
-    if (BgOpt) DeleteObject(BgOpt);
-    BgHome = art->home;
-    BgOpt = art->opt;
+static void Free(SpriteEntry &e) {
+    if (e.dc) DeleteDC(e.dc);
+    if (e.bitmap) DeleteObject(e.bitmap);
+    e = SpriteEntry();
+}
+
+// Installs art on the window thread, giving each sprite the memory DC it is
+// drawn from. all: in place of all the art held; else only what art has (the
+// options page's art, after the home page's).
+static void Install(Art *art, bool all) {
+    if (all || art->opt) {
+        if (BgOpt) DeleteObject(BgOpt);
+        BgOpt = art->opt;
+    }
+    if (all) {
+        if (BgHome) DeleteObject(BgHome);
+        BgHome = art->home;
+    }
     for (int i = 0; i < SpriteMax; i++) {
-        if (Spr[i].dc) DeleteDC(Spr[i].dc);
-        if (Spr[i].bitmap) DeleteObject(Spr[i].bitmap);
+        if (!all && !art->spr[i].bitmap) continue;
+        Free(Spr[i]);
         Spr[i] = art->spr[i];
-        if (Spr[i].bitmap) {
-            Spr[i].dc = CreateCompatibleDC(0);
-            if (Spr[i].dc) SelectObject(Spr[i].dc, Spr[i].bitmap);
-        }
-        if (!Spr[i].dc && Spr[i].bitmap) {
-            DeleteObject(Spr[i].bitmap);
-            Spr[i] = SpriteEntry();
-        }
+        if (Spr[i].bitmap && (Spr[i].dc = CreateCompatibleDC(0))) SelectObject(Spr[i].dc, Spr[i].bitmap);
+        if (!Spr[i].dc) Free(Spr[i]);
     }
 }
 
 // ---- Loading -----------------------------------------------------------------------------
+// The first frame is always the home page's: start-up decodes its art on two
+// threads, which share the work about evenly (the home background on one, the
+// fonts the first time and the top of the atlas on the other), and the
+// options page's after that frame, on a third, installed before that page is
+// drawn (FinishOptionsArt). Each thread writes only its own fields.
 
 // The set to load for dpi and the 100 % set, as ChooseSet gives them.
 struct Job {
     int dpi;
-    const BYTE *set, *base;
-    DWORD size, baseSize;
+    Set set, base;
 };
 
-static Job For(int dpi) {
-    Job j = {};
-    j.dpi = dpi;
-    j.set = ChooseSet(dpi, &j.size, &j.base, &j.baseSize);
-    return j;
-}
-
-static void Pictures(const Job &j, Art *art, bool backgrounds, bool sprites) {
-    Set s, b;
-    if (!View(j.set, j.size, &s)) return;
-    View(j.base, j.baseSize, &b);
-    if (backgrounds) Backgrounds(s, j.dpi, art);
-    if (sprites) Sprites(s, b, j.dpi, art);
-}
-
-// Start-up decodes on two threads, which share the work about evenly: the
-// backgrounds on one, the fonts (the first time) and the sprites on the
-// other. Each writes only its own fields of Loaded.
-static Art Loaded;
 static Job Loading;
-static HANDLE Loaders[2];
-static bool FontsIn;
+static Art Loaded, Later;  // the home page's art; the options page's
+static HANDLE Loaders[2], Finisher;
+static bool FontsIn, Pending;  // Pending: the options page's art is yet to be installed
 
-static DWORD WINAPI LoadBackgrounds(void *) {
-    Pictures(Loading, &Loaded, true, false);
+static DWORD WINAPI LoadHome(void *) {
+    HomeBackground(Loading.set, Loading.dpi, &Loaded);
     return 0;
 }
 
 static DWORD WINAPI LoadSprites(void *) {
     if (!FontsIn) RegisterFonts();
     FontsIn = true;
-    Pictures(Loading, &Loaded, false, true);
+    Sprites(Loading.set, Loading.base, Loading.dpi, TopSheet, &Loaded);
     return 0;
 }
 
+static DWORD WINAPI LoadOptionsPage(void *home) {
+    OptionsBackground(Loading.set, Loading.dpi, (HBITMAP)home, &Later);
+    Sprites(Loading.set, Loading.base, Loading.dpi, BottomSheet, &Later);
+    return 0;
+}
+
+// Waits for the thread in *t and closes it; with none, runs work here.
+static void Join(HANDLE *t, LPTHREAD_START_ROUTINE work, void *arg) {
+    if (!*t) {
+        work(arg);
+        return;
+    }
+    WaitForSingleObject(*t, INFINITE);
+    CloseHandle(*t);
+    *t = 0;
+}
+
 void StartAssets() {
+    FinishOptionsArt();  // a load before this one ends first
+    DWORD size = 0, baseSize = 0;
+    const BYTE *base, *set = ChooseSet(Dpi, &size, &base, &baseSize);
+    Loading.dpi = Dpi;
+    View(set, size, &Loading.set);
+    View(base, baseSize, &Loading.base);
     Loaded = Art();
-    Loading = For(Dpi);
-    Loaders[0] = CreateThread(0, 0, LoadBackgrounds, 0, 0, 0);
+    Loaders[0] = CreateThread(0, 0, LoadHome, 0, 0, 0);
     Loaders[1] = CreateThread(0, 0, LoadSprites, 0, 0, 0);
 }
 
 void FinishAssets() {
-    LPTHREAD_START_ROUTINE work[2] = {LoadBackgrounds, LoadSprites};
-    for (int i = 0; i < 2; i++) {
-        if (!Loaders[i]) {
-            work[i](0);  // no thread to be had: here, then
-            continue;
-        }
-        WaitForSingleObject(Loaders[i], INFINITE);
-        CloseHandle(Loaders[i]);
-        Loaders[i] = 0;
-    }
+    Join(&Loaders[0], LoadHome, 0);
+    Join(&Loaders[1], LoadSprites, 0);
     MakeFonts();
-    Install(&Loaded);
+    Install(&Loaded, true);
+    Later = Art();
+    Pending = true;
+    Finisher = CreateThread(0, 0, LoadOptionsPage, Loaded.homeAtSet, 0, 0);
+}
+
+void FinishOptionsArt() {
+    if (!Pending) return;
+    Join(&Finisher, LoadOptionsPage, Loaded.homeAtSet);
+    Install(&Later, false);
+    if (Loaded.homeAtSet != Loaded.home) DeleteObject(Loaded.homeAtSet);
+    Loaded.homeAtSet = 0;
+    Pending = false;
 }
 
 void LoadAssets() {
     StartAssets();
     FinishAssets();
+    FinishOptionsArt();
 }
 
 int LoadArtSet(const BYTE *set, DWORD size, const BYTE *base, DWORD baseSize) {
-    Job j = {Dpi, set, base, size, baseSize};
+    FinishOptionsArt();
+    Set s, b;
     Art art = Art();
-    Pictures(j, &art, true, true);
-    Install(&art);
+    View(base, baseSize, &b);
+    if (View(set, size, &s)) {
+        HomeBackground(s, Dpi, &art);
+        OptionsBackground(s, Dpi, art.homeAtSet, &art);
+        Sprites(s, b, Dpi, TopSheet, &art);
+        Sprites(s, b, Dpi, BottomSheet, &art);
+        if (art.homeAtSet != art.home) DeleteObject(art.homeAtSet);
+    }
+    Install(&art, true);
     return art.sprites;
 }
 

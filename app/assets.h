@@ -14,17 +14,22 @@ enum {
     ArtSetsMax = 16,
 };
 
-// Registers the fonts (the first time), makes the six fonts and loads the
-// art for Dpi: StartAssets, then FinishAssets.
+// Registers the fonts (the first time), makes the six fonts and loads all
+// the art for Dpi: StartAssets, FinishAssets, FinishOptionsArt.
 void LoadAssets();
 
-// Start-up in two halves, so that the decoding runs beside the window's
-// creation: StartAssets begins it on a thread of its own for the current
-// Dpi; FinishAssets waits for that thread and installs the result in place
-// of the art and fonts held before: BgHome, BgOpt, Spr and the six fonts at
-// Dpi. Anything missing is skipped without a message.
+// Start-up in parts, so that the decoding runs beside the window's creation
+// and the first frame, always the home page, waits for the home page's art
+// only: StartAssets begins decoding, on threads of their own, for the
+// current Dpi; FinishAssets waits for them and installs the fonts at Dpi and
+// the home page's art (BgHome and its sprites) in place of all the art held
+// before, then begins the options page's art (BgOpt and its sprites) on
+// another thread; FinishOptionsArt waits for that and installs it (at once
+// when it is done or none is pending). Anything missing is skipped without a
+// message.
 void StartAssets();
 void FinishAssets();
+void FinishOptionsArt();
 
 // Loads the art set held in memory (size bytes) for the current Dpi, as
 // LoadAssets does the set it chooses: the set's own pictures when its DPI is

@@ -48,31 +48,54 @@ static bool Parse(const BYTE *d, size_t n, Png *png) {
            png->h <= 32768;
 }
 
-static BYTE Paeth(int a, int b, int c) {
-    int p = a + b - c, pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
-    return (BYTE)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+// The predictor of the left (a), upper (b) and upper left (c) samples that
+// is nearest a + b - c; the distances worked out without forming it.
+static inline int Paeth(int a, int b, int c) {
+    int pa = b - c, pb = a - c, pc = pa + pb;
+    pa = pa < 0 ? -pa : pa;
+    pb = pb < 0 ? -pb : pb;
+    pc = pc < 0 ? -pc : pc;
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
 // Undoes row's filter (PNG 9.2) in place, prev being the row above undone
-// (zeros for the first); false for an unknown filter.
-static bool Unfilter(BYTE filter, BYTE *row, const BYTE *prev, size_t n, int bpp) {
+// (zeros for the first); false for an unknown filter. Each sample depends on
+// the one a pixel left, but a pixel's samples do not on each other: worked a
+// pixel at a time, their chains run side by side.
+template <int Bpp> static bool Unfilter(BYTE filter, BYTE *row, const BYTE *prev, size_t n) {
     switch (filter) {
     case 0: return true;
     case 1:
-        for (size_t i = bpp; i < n; i++) row[i] = (BYTE)(row[i] + row[i - bpp]);
+        for (size_t i = Bpp; i < n; i++) row[i] = (BYTE)(row[i] + row[i - Bpp]);
         return true;
     case 2:
         for (size_t i = 0; i < n; i++) row[i] = (BYTE)(row[i] + prev[i]);
         return true;
     case 3:
-        for (size_t i = 0; i < n; i++) row[i] = (BYTE)(row[i] + ((i >= (size_t)bpp ? row[i - bpp] : 0) + prev[i]) / 2);
+        for (size_t i = 0; i < Bpp; i++) row[i] = (BYTE)(row[i] + prev[i] / 2);
+        for (size_t i = Bpp; i < n; i++) row[i] = (BYTE)(row[i] + (row[i - Bpp] + prev[i]) / 2);
         return true;
-    case 4:
-        for (size_t i = 0; i < (size_t)bpp && i < n; i++) row[i] = (BYTE)(row[i] + prev[i]);
-        for (size_t i = bpp; i < n; i++) row[i] = (BYTE)(row[i] + Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+    case 4: {
+        int a[Bpp], c[Bpp];
+        for (int k = 0; k < Bpp; k++) {
+            a[k] = row[k] = (BYTE)(row[k] + prev[k]);
+            c[k] = prev[k];
+        }
+        for (size_t i = Bpp; i < n; i += Bpp)
+            for (int k = 0; k < Bpp; k++) {
+                int b = prev[i + k];
+                a[k] = row[i + k] = (BYTE)(row[i + k] + Paeth(a[k], b, c[k]));
+                c[k] = b;
+            }
         return true;
     }
+    }
     return false;
+}
+
+static bool Unfilter(BYTE filter, BYTE *row, const BYTE *prev, size_t n, int bpp) {
+    return bpp == 4 ? Unfilter<4>(filter, row, prev, n) : bpp == 3 ? Unfilter<3>(filter, row, prev, n)
+                                                                   : Unfilter<1>(filter, row, prev, n);
 }
 
 // The PNG's rows inflated and unfiltered, each handed to put(row, y) as its
@@ -109,6 +132,14 @@ HBITMAP NewDib(int w, int h, BYTE **bits) {
     }
     *bits = (BYTE *)p;
     return bmp;
+}
+
+bool PngSize(const void *data, DWORD size, int *w, int *h) {
+    Png png;
+    if (!Parse((const BYTE *)data, size, &png) || png.channels == 1) return false;
+    *w = png.w;
+    *h = png.h;
+    return true;
 }
 
 HBITMAP DecodePng(const void *data, DWORD size, int *w, int *h, BYTE **bits) {

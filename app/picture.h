@@ -10,6 +10,10 @@
 // size. Null when data is no such PNG or does not decode whole.
 HBITMAP DecodePng(const void *data, DWORD size, int *w, int *h, BYTE **bits);
 
+// The size of the PNG in data, from its header alone; false when data is
+// no PNG of the kind DecodePng decodes.
+bool PngSize(const void *data, DWORD size, int *w, int *h);
+
 // Decodes a PNG of 8-bit grey pixels into out, row after row; the number of
 // pixels, or 0 when data is no such PNG, does not decode whole, or its pixels
 // would not fit cap.

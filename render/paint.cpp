@@ -1,5 +1,6 @@
 #include "render/paint.h"
 
+#include "app/assets.h"
 #include "app/options.h"
 #include "app/scale.h"
 #include "app/state.h"
@@ -180,6 +181,7 @@ static void Background(HDC dc) {
 }
 
 void PaintFrame(HDC dc) {
+    if (Page != 0) FinishOptionsArt();  // decoded after the first frame, the home page's
     BeginCanvas(dc);
     Background(dc);
     SetBkMode(dc, TRANSPARENT);

@@ -51,7 +51,7 @@ def art(percent):
     opt, (x, y) = home.copy(), s["patch"]
     patch = pixels(s["patch_png"])
     opt[y:y + patch.shape[0], x:x + patch.shape[1], :3] += patch[:, :, :3]
-    atlas = pixels(s["atlas"])
+    atlas = np.concatenate([pixels(part) for part in s["atlas"]])
     sprites = [atlas[py:py + h, px:px + w] for px, py, w, h in s["places"]]
     return s, home, opt, sprites
 

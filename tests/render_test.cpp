@@ -344,7 +344,8 @@ TEST(Assets, MadeSetsLoadOnlyWholeSpritesAndAtMost45) {
     ASSERT_EQ(count, SpriteMax);
     const size_t places = 8, pictures = places + 8 * count;  // where the places and the pictures begin
     auto length = [&](size_t at) { return *(const DWORD *)(set.data() + at); };
-    const size_t patch = pictures + 4 + length(pictures), atlas = patch + 4 + length(patch);
+    const size_t patch = pictures + 4 + length(pictures), atlas = patch + 4 + length(patch),
+                 bottom = atlas + 4 + length(atlas);  // the options page's sprites
     // A copy of the set with place i's field k (x, y, w, h) set to v.
     auto place = [&](int i, int k, int v) {
         std::string c = set;
@@ -366,7 +367,9 @@ TEST(Assets, MadeSetsLoadOnlyWholeSpritesAndAtMost45) {
         int absent;  // a sprite that must be absent, -1 for none
     } cases[] = {
         {"whole", set, true, true, 45, -1},
-        {"cut in the atlas", set.substr(0, set.size() - 100), true, true, 0, -1},
+        {"cut in the options page's sprites", set.substr(0, set.size() - 100), true, true, 25, 4},
+        {"cut after the home page's sprites", set.substr(0, bottom), true, true, 25, 26},
+        {"cut in the home page's sprites", set.substr(0, bottom - 100), true, true, 0, -1},
         {"cut after the patch", set.substr(0, atlas), true, true, 0, -1},
         {"cut in the home picture", set.substr(0, pictures + 100), false, false, 0, -1},
         {"cut in the places", set.substr(0, places + 8 * 10), false, false, 0, -1},
@@ -547,7 +550,7 @@ TEST(Assets, OurPngDecodingIsByteForByteWindowsOwn) {
         std::string set = Resource(id);
         ASSERT_GT(set.size(), 8u) << id;
         size_t at = 8 + 8 * ((unsigned char)set[2] | (unsigned char)set[3] << 8);
-        for (const char *part : {"home", "patch", "atlas"}) {
+        for (const char *part : {"home", "patch", "the home page's sprites", "the options page's sprites"}) {
             DWORD n = *(const DWORD *)(set.data() + at);
             pngs.push_back({"set " + std::to_string(id) + ", " + part, set.substr(at + 4, n)});
             at += 4 + n;

@@ -16,10 +16,17 @@ All numbers little-endian:
                         patch, each byte of the patch added to it (modulo
                         256). The pages differ only in their labels there,
                         so the patch is mostly zeros and costs little
-    u32  length, then a PNG: the atlas of the sprites (RGBA), whose bytes are
-                        the sprites' premultiplied blue, green, red and alpha
-                        as the launcher's DIB sections take them: the PNG
-                        carries them unchanged, it is not meant for viewers
+    u32  length, then a PNG: the atlas's top part (RGBA): the sprites the home
+                        page shows
+    u32  length, then a PNG: the atlas's bottom part (RGBA): the sprites only
+                        the options page shows (a sprite's place counts its
+                        rows from the top part's first). The launcher
+                        decodes the patch and this part after its first
+                        frame, which is always the home page.
+
+The atlas's bytes are the sprites' premultiplied blue, green, red and alpha
+as the launcher's DIB sections take them: the PNG carries them unchanged, it
+is not meant for viewers.
 
 In every picture, blue and red are stored less green (modulo 256, as
 lossless compressors do): where the channels move together, as in the grain,
@@ -125,36 +132,45 @@ def atlas(sprites, width):
 # ---- The set -----------------------------------------------------------------------
 
 
-def build(dpi, home, opt, patch, sprites):
+def build(dpi, home, opt, patch, sprites, later):
     """The art set of one scale. home and opt are (h, w, 4) arrays of the two
     backgrounds, patch the (left, top, right, bottom) outside which they are
-    the same, sprites the 45 (h, w, 4) premultiplied arrays in pack order."""
+    the same, sprites the 45 (h, w, 4) premultiplied arrays in pack order,
+    later the indices of those the options page alone shows."""
     l, t, r, b = patch
     outside = np.ones(home.shape[:2], bool)
     outside[t:b, l:r] = False
     assert (home[outside] == opt[outside]).all(), "the pages differ outside the patch"
-    sheet, places = atlas(sprites, max(s.shape[1] for s in sprites) * 2)
+    width = max(s.shape[1] for s in sprites) * 2
+    first = [i for i in range(len(sprites)) if i not in later]
+    top, top_places = atlas([sprites[i] for i in first], width)
+    bottom, bottom_places = atlas([sprites[i] for i in later], width)
+    places = [None] * len(sprites)
+    for i, p in zip(first, top_places):
+        places[i] = p
+    for i, (x, y, w, h) in zip(later, bottom_places):
+        places[i] = (x, y + top.shape[0], w, h)
     head = struct.pack("<HHHH", dpi, len(sprites), l, t)
     head += b"".join(struct.pack("<HHHH", *p) for p in places)
     out = [head]
     difference = (opt[t:b, l:r].astype(np.int16) - home[t:b, l:r]).astype(np.uint8)
-    for picture in (png(home, False), png(difference, False), png(sheet, True)):
+    for picture in (png(home, False), png(difference, False), png(top, True), png(bottom, True)):
         out.append(struct.pack("<I", len(picture)) + picture)
     return b"".join(out)
 
 
 def parse(data):
-    """The parts of an art set: dpi, patch origin, sprite places and the three
-    PNG images (home, patch, atlas)."""
+    """The parts of an art set: dpi, patch origin, sprite places and the four
+    PNG images (home, patch, the atlas's top and bottom parts)."""
     dpi, count, px, py = struct.unpack_from("<HHHH", data)
     at = 8
     places = [struct.unpack_from("<HHHH", data, at + 8 * i) for i in range(count)]
     at += 8 * count
     pictures = []
-    for _ in range(3):
+    for _ in range(4):
         n = struct.unpack_from("<I", data, at)[0]
         pictures.append(data[at + 4:at + 4 + n])
         at += 4 + n
     assert at == len(data), "bytes after the last picture"
     return {"dpi": dpi, "patch": (px, py), "places": places, "home": pictures[0], "patch_png": pictures[1],
-            "atlas": pictures[2]}
+            "atlas": pictures[2:]}

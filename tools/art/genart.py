@@ -28,6 +28,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 SCALES = [100, 125, 150, 175, 200]
 FONTS = ["ZorunCinzel", "ZorunSans", "ZorunSansSemiBold"]  # made by fonts.py
+# The sprites only the options page shows (save, shortcut, toggles, resolution
+# box, window modes): the launcher decodes them after its first frame.
+OPTIONS_ONLY = list(range(4, 10)) + list(range(26, 30)) + list(range(33, 43))
 
 # Sprite sizes at 100 % in pack order; the launcher places each one at fixed
 # coordinates, and at another scale gives it these sizes scaled (draw.dev).
@@ -149,7 +152,7 @@ def render(job):
     patch = (int(math.floor(l * draw.K)), int(math.floor(t * draw.K)), int(math.ceil(r * draw.K)),
              int(math.ceil(b * draw.K)))
     data = artset.build(96 * percent // 100, draw.pixels(home).copy(), draw.pixels(opt).copy(), patch,
-                        [draw.pixels(s).copy() for s in sprites])
+                        [draw.pixels(s).copy() for s in sprites], OPTIONS_ONLY)
     icon_surfaces = [(size, draw.from_pixels(px)) for size, px in icons]
     sheet = png(contact_sheet(home, opt, sprites, icon_surfaces))
     first = png(mockup.first_frame(home, sprites))
