@@ -39,5 +39,7 @@ void FinishOptionsArt();
 // number of sprites loaded.
 int LoadArtSet(const BYTE *set, DWORD size, const BYTE *base, DWORD baseSize);
 
-// The icons of the window's title and task bar button at Dpi.
+// The icons of the window's title and task bar button at Dpi, in place of
+// the class's, which are the system's scale (the window's own until it moves
+// to a monitor of another scale).
 void SetIcons(HWND wnd);

