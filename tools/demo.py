@@ -127,16 +127,26 @@ def demo(server, entries):
         serial = f.read().split("\n")[2].split()[1]
     print("demo: the launcher trusts the demo key %s; the site's manifest is signed with it, serial %s"
           % (key_id, serial))
+    # The operator's check after an upload: the site over the network, as the
+    # demo launcher will see it.
+    verify = subprocess.run([os.path.join(BUILD, "native", "lista"), "verify", server.url, "--keys", KEYS],
+                            capture_output=True, text=True, timeout=120)
+    print("demo: lista verify %s: %s" % (server.url, verify.stderr.strip().splitlines()[-1] if verify.stderr else ""))
+    if verify.returncode:
+        print(verify.stderr)
+        return 1
     print("demo: out of date or missing: %s" % ", ".join(
         n for n, m in entries if before[n] != m))
 
     ok = True
     with winenv.session(BUILD) as env:
         env["VELMORA_STANDIN_LOG"] = winenv.win_path(record)
-        # The demo plays a player new to this site: a release serial kept by
-        # an earlier run of this prefix (a site signed later, then rebuilt)
-        # would refuse the demo's own release.
-        wine(env, "reg", "delete", r"HKCU\Software\Halvick\Zorun\Config", "/v", "UpdateSerial", "/f")
+        # The demo plays a player new to this site: a release serial kept
+        # under the demo key by an earlier run of this prefix (a site signed
+        # later, then rebuilt) would refuse the demo's own release.
+        with open(KEYS) as f:
+            key = f.read().split()[2]
+        wine(env, "reg", "delete", r"HKCU\Software\Halvick\Zorun\Config", "/v", "UpdateRelease " + key, "/f")
         launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,
                                 log=os.path.join(DEMO, "launcher.log"))
         try:

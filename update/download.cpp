@@ -7,6 +7,7 @@
 #include "net/retry.h"
 #include "update/md5.h"
 #include "update/partial.h"
+#include "update/place.h"
 #include "update/update.h"
 
 #define TXT_FETCHING L"Baixando %s (%d de %d)..."
@@ -31,8 +32,22 @@ enum {
     TryNoAnswer,  // no answer, for a reason that may pass
     TryRefused,   // no answer, for good (a refused redirect, a certificate)
     TryFinal,     // a status that will not change
-    TryDisk,      // a write failed
+    TryLong,      // the body goes on past the file's size
+    TryNoRoom,    // a write failed: the disk is full
+    TryNoWrite,   // a write failed otherwise
 };
+
+static int Full(DWORD e) {
+    return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
+}
+
+int Refusal(DWORD e) {
+    if (Full(e)) return GotNoRoom;
+    // A folder under Program Files without the rights to it, a share or a
+    // medium that is read-only.
+    if (e == ERROR_ACCESS_DENIED || e == ERROR_WRITE_PROTECT) return GotNoRights;
+    return GotNoTemp;
+}
 
 void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry) {
     wchar_t tail[64];
@@ -49,18 +64,24 @@ void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry
     lstrcatW(out, tail);
 }
 
-int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have) {
+int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have, unsigned long long most) {
     long long length = HttpLength(r), got = 0;
     DWORD n, w;
     for (;;) {
-        if (!InternetReadFile(r->req, Xfer, XferLen, &n)) return 0;
+        // A server (or anyone on the way) may send a body without end: it
+        // would fill the disk before any check could reject it.
+        unsigned long long room = most > *have ? most - *have : 0;
+        DWORD ask = (DWORD)(room < XferLen ? room + 1 : (unsigned long long)XferLen);
+        if (!InternetReadFile(r->req, Xfer, ask, &n)) return BodyCut;
         if (!n) break;
-        if (!WriteFile(f, Xfer, n, &w, 0) || w != n) return -1;
+        if (n > room) return BodyLong;
+        if (!WriteFile(f, Xfer, n, &w, 0)) return Full(GetLastError()) ? BodyNoRoom : BodyNoWrite;
+        if (w != n) return BodyNoRoom;
         got += n;
         *have += n;
         ShowFetch(text, *have);
     }
-    return length < 0 || got >= length;
+    return length < 0 || got >= length ? BodyWhole : BodyCut;
 }
 
 // A response header as ASCII into out (ValidatorLen bytes); "" when missing,
@@ -152,6 +173,17 @@ static void Cut(HANDLE f, unsigned long long at) {
     SetEndOfFile(f);
 }
 
+// The most bytes the file of e may have. The listed size bounds it, so that
+// a body without end is refused before it fills the disk; but a manifest
+// written by hand may leave the size out (it reads as 0), and a file of 4 GiB
+// or more has its size saturated: neither states a bound. A size of 0 is
+// taken at its word only for the empty file, whose MD5 says it has no bytes.
+static unsigned long long Most(const ManifestEntry *e) {
+    if (e->size == 0xFFFFFFFFu || (e->size == 0 && lstrcmpiA(e->md5, "d41d8cd98f00b204e9800998ecf8427e")))
+        return ~0ull;
+    return e->size;
+}
+
 // One request for the file: the rest of the partial (*have bytes, p its
 // record) or the whole file, streamed into f.
 static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
@@ -171,12 +203,12 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
             ShowFetch(text, 0);
         }
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, have);
+        got = SaveBody(&r, f, text, have, Most(e));
         // No length announced: only the manifest's size tells a cut body.
-        if (got == 1 && HttpLength(&r) < 0 && *have < e->size) got = 0;
+        if (got == BodyWhole && HttpLength(&r) < 0 && *have < e->size) got = BodyCut;
     } else if (code == 206 && *have && Continues(&r, p, *have)) {
-        got = SaveBody(&r, f, text, have);
-        if (got == 1 && *have < p->size) got = 0;  // a shorter range than asked for
+        got = SaveBody(&r, f, text, have, Most(e));
+        if (got == BodyWhole && *have < p->size) got = BodyCut;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {
         HttpClose(&r);
         return TryRestart;
@@ -185,12 +217,29 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
         return RetryCode(code) ? TryBusy : TryFinal;
     }
     HttpClose(&r);
-    return got == 1 ? TryWhole : got == 0 ? TryLost : TryDisk;
+    switch (got) {
+    case BodyWhole: return TryWhole;
+    case BodyCut: return TryLost;
+    case BodyLong: return TryLong;
+    case BodyNoRoom: return TryNoRoom;
+    default: return TryNoWrite;
+    }
+}
+
+// Why temp could not be made. A folder or a busy file at its name refuses
+// access as a folder without rights does: that is something in the way.
+static int Unmade(const wchar_t *temp) {
+    int why = Refusal(GetLastError());
+    if (why == GotNoRights && GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES) why = GotNoTemp;
+    return why;
 }
 
 int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
              int index, int need, unsigned long long *size) {
     Partial p;
+    // A read-only partial could be neither written to nor replaced; the
+    // file placed from it would stay read-only.
+    Writable(temp);
     unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
     // A launcher stopped between the download's end and its move left it
     // whole: nothing to ask.
@@ -211,7 +260,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         // No sharing: nobody else writes the file while it downloads, or
         // reads it half done.
         HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
-        if (f == INVALID_HANDLE_VALUE) return GotNoTemp;
+        if (f == INVALID_HANDLE_VALUE) return Unmade(temp);
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
@@ -231,9 +280,13 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
             DropPartial(temp);
             have = 0;
             break;
-        case TryDisk:
-            DropPartial(temp);  // the room it takes is the player's
+        case TryLong:
+            DropPartial(temp);
             return GotBad;
+        case TryNoRoom:
+        case TryNoWrite:
+            DropPartial(temp);  // the room it takes is the player's
+            return t == TryNoRoom ? GotNoRoom : GotNoFile;
         }
         // What came stays for the next try, or the next run, when it can be
         // resumed; an empty or unresumable partial goes.
@@ -241,7 +294,9 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
             DropPartial(temp);
             have = 0;
         }
-        if (t == TryFinal || t == TryRefused) return t == TryFinal ? GotBad : GotNoAnswer;
+        // A file the site refuses or cannot be reached for was not fetched:
+        // nothing says it was damaged.
+        if (t == TryFinal || t == TryRefused) return GotNoFile;
         // A link that drops now and then but keeps bringing data is worth
         // staying with: a try that took the download a whole piece past the
         // furthest it had reached starts the count again. Only that: bytes
@@ -251,7 +306,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         // keep the run going for ever. Only failures in a row end the run.
         if (have >= high + XferLen) retry = 0;
         if (have > high) high = have;
-        if (retry == RetryMax) return t == TryNoAnswer ? GotNoAnswer : GotBad;
+        if (retry == RetryMax) return GotNoFile;
         RetryWait(++retry);
     }
 }

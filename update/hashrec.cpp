@@ -10,6 +10,7 @@
 #include "update/md5.h"
 #include "update/names.h"
 #include "update/partial.h"
+#include "update/place.h"
 
 unsigned long long (*RecordClock)();
 
@@ -72,6 +73,7 @@ static struct {
 static unsigned InN, Cursor;
 static unsigned Noted;         // entries of In whose Pending flags count: all of a usable record
 static int Full;               // this run hashes every file
+static int Placing;            // this run placed a file: its record goes to the disk
 static wchar_t Path[PathLen];  // this run's record; empty: none
 
 // ---- What a file is now -------------------------------------------------------
@@ -219,6 +221,7 @@ static int Valid(DWORD n) {
 void LoadRecord() {
     InN = Cursor = Noted = Out.h.count = 0;
     Full = 1;
+    Placing = 0;
     ListedDir[0] = 0;
     if (!RecordPath(Dir, Path, PathLen)) return;
     HANDLE f = CreateFileW(Path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
@@ -261,12 +264,13 @@ static Known *Slot(const char *name) {
 }
 
 // Puts what a (from Stat) says of name, with md5, into the record being built.
+// A file found current or just placed is no longer to fetch: one that differs
+// is noted again (NotePending) after its check.
 static void Keep(const char *name, const char *md5, const Known *a) {
     Known *k = Slot(name);
     if (!k) return;
-    unsigned pending = k->flags & Pending;
     *k = *a;
-    k->flags |= pending;
+    k->flags &= ~Pending;
     lstrcpynA(k->name, name, EntryNameLen);
     lstrcpynA(k->md5, md5, Md5Len);
 }
@@ -280,7 +284,7 @@ int CheckFile(const char *name, const wchar_t *path, const char *md5) {
     if (k && k->md5[0] && k->size == now.size && k->time == now.time && k->index == now.index &&
         k->volume == now.volume && ((k->flags & Placed) || now.time + Settle < k->hashed)) {
         lstrcpyA(got, k->md5);
-        now.flags = k->flags;
+        now.flags = k->flags & Placed;
         now.hashed = k->hashed;
     } else {
         // Taken before the first byte is read: a write while the file is
@@ -303,6 +307,7 @@ void Remember(const char *name, const wchar_t *path, const char *md5) {
     now.flags = Placed;
     now.hashed = Now();
     Keep(name, md5, &now);
+    Placing = 1;
 }
 
 void NotePending(const char *name) {
@@ -364,6 +369,10 @@ void SaveRecord() {
     if (f == INVALID_HANDLE_VALUE) return;
     int ok = WriteFile(f, &Out, body, &w, 0) && w == body && WriteFile(f, sum, SumLen, &ws, 0) &&
              ws == SumLen;
+    // A record that trusts files placed in this run goes to the disk before
+    // it replaces the one before; one of files only checked need not: lost,
+    // it costs one start that hashes every file.
+    if (ok && Placing && Durable) FlushFileBuffers(f);
     CloseHandle(f);
     if (!ok || !MoveFileExW(temp, Path, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(temp);
 }

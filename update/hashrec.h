@@ -45,7 +45,8 @@ void NotePending(const char *name);
 void DropStrayPartials(const ManifestEntry *e, int n);
 
 // Writes the files checked, remembered or noted in this run as the new record
-// (a temporary file beside it, then a move). Fails quietly.
+// (a temporary file beside it, flushed to the disk when the run placed a file,
+// then a move). Fails quietly.
 void SaveRecord();
 
 // The record's path for the game folder dir, in out of cap units; 0 (out
