@@ -46,7 +46,7 @@ add_custom_command(
   COMMAND ${ART_PYTHON} ${CMAKE_SOURCE_DIR}/tools/art/genart.py ${ART}/fonts ${ART} ${ART_SCALES}
   COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/art/art.stamp
   DEPENDS ${ART_SCRIPTS} ${ART_FONTS} ${CMAKE_BINARY_DIR}/art/fonts.stamp
-  COMMENT "Art: backgrounds and sprites at ${ART_SCALES} %, icon, contact sheets (${ART}/contact-*.png)"
+  COMMENT "Art: backgrounds and sprites at each scale, icon, contact sheets (${ART}/contact-*.png)"
   VERBATIM)
 
 add_custom_target(art ALL DEPENDS ${CMAKE_BINARY_DIR}/art/art.stamp)
