@@ -12,6 +12,8 @@
 
 static unsigned Be32(const BYTE *p) { return (unsigned)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
+enum { PixelBytesMax = 64 << 20 };
+
 // A PNG's header and compressed data.
 struct Png {
     int w, h, channels;
@@ -44,8 +46,9 @@ static bool Parse(const BYTE *d, size_t n, Png *png) {
         }
         at += len + 12;
     }
-    return header && png->data && png->channels && png->w > 0 && png->h > 0 && png->w <= 32768 &&
-           png->h <= 32768;
+    // At most 64 MiB of samples: the 32-bit build counts them in 32 bits.
+    return header && png->data && png->channels && png->w > 0 && png->h > 0 &&
+           (unsigned long long)png->w * png->h * png->channels <= PixelBytesMax;
 }
 
 // The predictor of the left (a), upper (b) and upper left (c) samples that
