@@ -12,6 +12,7 @@ int Music = 1;
 int WinMode = 1;
 int ResIdx = 2;  // 1024 x 768
 int DdHover = -1;
+int Dpi = 96;
 
 // Zero group.
 HINTERNET Net;
