@@ -58,7 +58,7 @@ int main() {
         HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
         if (f == INVALID_HANDLE_VALUE) return 1;
         unsigned long long n = 0;
-        int whole = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...", &n);
+        int whole = SaveBody(0, &r, f, &n);
         CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;

@@ -5,9 +5,9 @@
 
 #include "app/state.h"
 #include "net/retry.h"
+#include "update/lanes.h"
 #include "update/md5.h"
 #include "update/partial.h"
-#include "update/update.h"
 
 #define TXT_FETCHING L"Baixando %s (%d de %d)..."
 #define TXT_RETRY L" nova tentativa %d de %d"
@@ -20,7 +20,8 @@ enum {
     HeadLen = 64 + ValidatorLen,  // the Range and If-Range lines
 };
 
-static char Xfer[XferLen];
+// One per lane: a lane reads one answer at a time.
+static char Xfer[LaneMax][XferLen];
 
 // What one try came to.
 enum {
@@ -49,35 +50,19 @@ void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry
     lstrcatW(out, tail);
 }
 
-int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have) {
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have) {
     long long length = HttpLength(r), got = 0;
+    char *buf = Xfer[lane];
     DWORD n, w;
     for (;;) {
-        if (!InternetReadFile(r->req, Xfer, XferLen, &n)) return 0;
+        if (!InternetReadFile(r->req, buf, XferLen, &n)) return 0;
         if (!n) break;
-        if (!WriteFile(f, Xfer, n, &w, 0) || w != n) return -1;
+        if (!WriteFile(f, buf, n, &w, 0) || w != n) return -1;
         got += n;
         *have += n;
-        ShowFetch(text, *have);
+        LaneHave(lane, *have);
     }
     return length < 0 || got >= length;
-}
-
-// A response header as ASCII into out (ValidatorLen bytes); "" when missing,
-// too long, or holding anything but printable ASCII, which no request of
-// ours repeats.
-static void Ascii(HttpReq *r, DWORD query, char *out) {
-    wchar_t v[ValidatorLen];
-    out[0] = 0;
-    if (!HttpField(r, query, v, ValidatorLen)) return;
-    for (int i = 0;; i++) {
-        if (v[i] && (v[i] < 0x20 || v[i] > 0x7E)) {
-            out[0] = 0;
-            return;
-        }
-        out[i] = (char)v[i];
-        if (!v[i]) return;
-    }
 }
 
 // The server's version of the file in a 200, recorded with the entry so that
@@ -86,9 +71,9 @@ static void Ascii(HttpReq *r, DWORD query, char *out) {
 // and nothing of this try will be resumed.
 static void StoreVersion(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
     memset(p, 0, sizeof *p);
-    Ascii(r, HTTP_QUERY_ETAG, p->etag);
+    HttpAscii(r, HTTP_QUERY_ETAG, p->etag);
     if (p->etag[0] == 'W' && p->etag[1] == '/') p->etag[0] = 0;
-    Ascii(r, HTTP_QUERY_LAST_MODIFIED, p->modified);
+    HttpAscii(r, HTTP_QUERY_LAST_MODIFIED, p->modified);
     for (int i = 0; i < 32; i++) p->md5[i] = e->md5[i] >= 'A' && e->md5[i] <= 'Z' ? e->md5[i] + 32 : e->md5[i];
     p->size = e->size;
     if (!(p->etag[0] || p->modified[0]) || !WritePartial(temp, p)) {
@@ -123,9 +108,9 @@ static int Continues(HttpReq *r, const Partial *p, unsigned long long have) {
     char seen[ValidatorLen];
     if (!HttpField(r, HTTP_QUERY_CONTENT_RANGE, range, 96) || !ContentRange(range, v)) return 0;
     if (v[0] != have || v[2] != p->size || v[1] < v[0] || v[1] >= v[2]) return 0;
-    Ascii(r, HTTP_QUERY_ETAG, seen);
+    HttpAscii(r, HTTP_QUERY_ETAG, seen);
     if (p->etag[0] && seen[0] && strcmp(seen, p->etag)) return 0;
-    Ascii(r, HTTP_QUERY_LAST_MODIFIED, seen);
+    HttpAscii(r, HTTP_QUERY_LAST_MODIFIED, seen);
     if (p->modified[0] && seen[0] && strcmp(seen, p->modified)) return 0;
     return 1;
 }
@@ -154,8 +139,8 @@ static void Cut(HANDLE f, unsigned long long at) {
 
 // One request for the file: the rest of the partial (*have bytes, p its
 // record) or the whole file, streamed into f.
-static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
-               const wchar_t *text, unsigned long long *have) {
+static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
+               unsigned long long *have) {
     wchar_t head[HeadLen];
     if (*have) RangeHead(head, *have, p);
     HttpReq r;
@@ -168,14 +153,14 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
         if (*have) {
             Cut(f, 0);
             *have = 0;
-            ShowFetch(text, 0);
+            LaneHave(lane, 0);
         }
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, have);
+        got = SaveBody(lane, &r, f, have);
         // No length announced: only the manifest's size tells a cut body.
         if (got == 1 && HttpLength(&r) < 0 && *have < e->size) got = 0;
     } else if (code == 206 && *have && Continues(&r, p, *have)) {
-        got = SaveBody(&r, f, text, have);
+        got = SaveBody(lane, &r, f, have);
         if (got == 1 && *have < p->size) got = 0;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {
         HttpClose(&r);
@@ -188,7 +173,7 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
     return got == 1 ? TryWhole : got == 0 ? TryLost : TryDisk;
 }
 
-int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
              int index, int need, unsigned long long *size) {
     Partial p;
     unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
@@ -207,7 +192,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
     for (;;) {
         wchar_t text[StatusLen];
         FetchText(text, name, index, need, retry);
-        ShowFetch(text, have);
+        LaneTry(lane, text, have);
         // No sharing: nobody else writes the file while it downloads, or
         // reads it half done.
         HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
@@ -215,7 +200,7 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
-        int t = Try(e, url, temp, f, &p, text, &have);
+        int t = Try(lane, e, url, temp, f, &p, &have);
         CloseHandle(f);
         switch (t) {
         case TryWhole:

@@ -26,16 +26,18 @@ enum Got {
 // or GotNoAnswer otherwise; temp then stays only as a partial the next run
 // can resume (never after a wrong MD5 or a write that failed). On GotFile
 // temp's record (when the site named the file's version) stays until the
-// caller has moved temp into place (DropPartial). name, index and need make
-// the status line; *size receives the file's size.
-int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+// caller has moved temp into place (DropPartial). It runs on lane (its
+// transfer buffer, its share of the progress: update/lanes.h); name, index and
+// need make the status line; *size receives the file's size.
+int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
              int index, int need, unsigned long long *size);
 
-// Streams the body of r onto the end of f, adding each piece to *have and
-// publishing text with it (ShowFetch). 1 when the body ended where the server
-// said it would (or, with no length announced, when it ended), 0 when the
-// connection was lost before, -1 when a write failed (a full disk).
-int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have);
+// Streams the body of r onto the end of f through lane's buffer, adding each
+// piece to *have and telling the lane's progress (LaneHave). 1 when the body
+// ended where the server said it would (or, with no length announced, when it
+// ended), 0 when the connection was lost before, -1 when a write failed (a
+// full disk).
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have);
 
 // "Baixando NAME (INDEX de NEED)..." into out (StatusLen units), with
 // " nova tentativa RETRY de 3" behind it from the first retry on. A name too

@@ -1,0 +1,189 @@
+#include "update/survey.h"
+
+#include <windows.h>
+
+#include <stddef.h>
+#include <string.h>
+
+#include "app/state.h"
+#include "net/utf8.h"
+#include "update/tables.h"
+
+static ManifestEntry *E;
+static int N;
+static int *Names;    // open addressing: entry + 1, 0 = free; Mask + 1 slots
+static int *Folders;  // the same for the first entry of each folder
+static int *FolderList, FolderN;  // those entries, in manifest order
+static unsigned Mask;
+
+// ---- Names as Windows compares them ----------------------------------------------
+
+// The entry's name in UTF-16 with "\" between folders, into w (EntryNameLen
+// units); its length, 0 when it does not convert.
+static int Wide(const char *name, int len, wchar_t *w) {
+    char n[EntryNameLen];
+    if (len <= 0 || len >= EntryNameLen) return 0;
+    memcpy(n, name, (size_t)len);
+    n[len] = 0;
+    if (!Utf8To16(n, w, EntryNameLen)) return 0;
+    int k = 0;
+    for (; w[k]; k++)
+        if (w[k] == L'/') w[k] = L'\\';
+    return k;
+}
+
+// A hash that names differing only in letter case share. Letters outside
+// ASCII fold as the system folds them; where that differs from the file
+// system's own rule, a name is only not found, and looked at by itself.
+static unsigned Hash(const wchar_t *w, int n) {
+    unsigned h = 2166136261u;
+    for (int i = 0; i < n; i++) {
+        wchar_t c = w[i];
+        if (c >= L'a' && c <= L'z') c = (wchar_t)(c - 32);
+        else if (c >= 0x80) c = (wchar_t)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)c);
+        h = (h ^ c) * 16777619u;
+    }
+    return h;
+}
+
+static int Same(const wchar_t *a, int na, const wchar_t *b, int nb) {
+    return na == nb && CompareStringOrdinal(a, na, b, nb, TRUE) == CSTR_EQUAL;
+}
+
+// Where the folder part of w ends: the last "\", or 0 for the top folder.
+static int FolderLen(const wchar_t *w, int n) {
+    while (n > 0 && w[n - 1] != L'\\') n--;
+    return n > 0 ? n - 1 : 0;
+}
+
+// The slot of the table t where the key w (n units) is or would go; which
+// says whether an entry's key is the same: its name, or its folder.
+static int *Slot(int *t, const wchar_t *w, int n, int folder) {
+    wchar_t o[EntryNameLen];
+    for (unsigned s = Hash(w, n) & Mask;; s = (s + 1) & Mask) {
+        if (!t[s]) return &t[s];
+        int k = Wide(E[t[s] - 1].name, lstrlenA(E[t[s] - 1].name), o);
+        if (folder) k = FolderLen(o, k);
+        if (Same(o, k, w, n)) return &t[s];
+    }
+}
+
+int IndexNames(ManifestEntry *e, int n) {
+    E = e;
+    N = 0;
+    FolderN = 0;
+    unsigned slots = 16;
+    while (slots < 2u * (unsigned)n) slots <<= 1;
+    Mask = slots - 1;
+    Names = (int *)Take(slots * sizeof(int));
+    Folders = (int *)Take(slots * sizeof(int));
+    FolderList = (int *)Take((size_t)n * sizeof(int) + 16);
+    if (!Names || !Folders || !FolderList) return 0;
+    N = n;
+    for (int i = 0; i < n; i++) {
+        wchar_t w[EntryNameLen];
+        int k = Wide(e[i].name, lstrlenA(e[i].name), w);
+        if (!k) continue;
+        int *s = Slot(Names, w, k, 0);
+        if (*s) {
+            e[i].flags |= EntryAgain;
+            continue;
+        }
+        *s = i + 1;
+        int f = FolderLen(w, k);
+        s = Slot(Folders, w, f, 1);
+        if (!*s) {
+            *s = i + 1;
+            FolderList[FolderN++] = i;
+        }
+    }
+    return 1;
+}
+
+int EntryNamed(const char *name, int len) {
+    wchar_t w[EntryNameLen];
+    int k = N ? Wide(name, len, w) : 0;
+    if (!k) return -1;
+    int *s = Slot(Names, w, k, 0);
+    return *s ? *s - 1 : -1;
+}
+
+// ---- Listings ----------------------------------------------------------------------
+
+// FILE_ID_BOTH_DIR_INFO records, 8-byte aligned, a piece of a folder at a time.
+static unsigned long long Listing[8192];
+
+static FILE_ID_BOTH_DIR_INFO *At(DWORD at) { return (FILE_ID_BOTH_DIR_INFO *)((BYTE *)Listing + at); }
+
+// Lists the folder of entry first (w: its name, f units of folder).
+static void ListFolder(Facts *facts, const wchar_t *w, int f) {
+    wchar_t path[PathLen], key[EntryNameLen];
+    int d = lstrlenW(Dir);
+    if (d + 1 + f >= PathLen) return;
+    lstrcpyW(path, Dir);
+    if (f) {
+        path[d] = L'\\';
+        memcpy(path + d + 1, w, (size_t)f * sizeof(wchar_t));
+        path[d + 1 + f] = 0;
+    }
+    HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD serial;
+    if (GetVolumeInformationByHandleW(h, 0, 0, &serial, 0, 0, 0, 0)) {
+        memcpy(key, w, (size_t)f * sizeof(wchar_t));
+        int base = f ? f + 1 : 0;
+        if (f) key[f] = L'\\';
+        FILE_INFO_BY_HANDLE_CLASS c = FileIdBothDirectoryRestartInfo;
+        while (GetFileInformationByHandleEx(h, c, Listing, sizeof Listing)) {
+            c = FileIdBothDirectoryInfo;
+            for (DWORD at = 0;; at += At(at)->NextEntryOffset) {
+                FILE_ID_BOTH_DIR_INFO *r = At(at);
+                int n = (int)(r->FileNameLength / sizeof(wchar_t));
+                if (!(r->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && base + n < EntryNameLen) {
+                    memcpy(key + base, r->FileName, (size_t)n * sizeof(wchar_t));
+                    int *s = Slot(Names, key, base + n, 0);
+                    if (*s) {
+                        Facts *x = &facts[*s - 1];
+                        x->size = (unsigned long long)r->EndOfFile.QuadPart;
+                        x->time = (unsigned long long)r->LastWriteTime.QuadPart;
+                        x->index = (unsigned long long)r->FileId.QuadPart;
+                        x->volume = serial;
+                        x->state = FactsThere;
+                    }
+                }
+                if (!r->NextEntryOffset) break;
+            }
+        }
+    }
+    CloseHandle(h);
+}
+
+void Survey(Facts *facts) {
+    for (int j = 0; j < FolderN; j++) {
+        wchar_t w[EntryNameLen];
+        int i = FolderList[j];
+        int k = Wide(E[i].name, lstrlenA(E[i].name), w);
+        ListFolder(facts, w, FolderLen(w, k));
+    }
+}
+
+int Look(const wchar_t *path, Facts *f) {
+    memset(f, 0, sizeof *f);
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                           OPEN_EXISTING, 0, 0);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION i;
+    int ok = GetFileInformationByHandle(h, &i);
+    CloseHandle(h);
+    if (!ok) return 0;
+    f->size = (unsigned long long)a.nFileSizeHigh << 32 | a.nFileSizeLow;
+    f->time = (unsigned long long)a.ftLastWriteTime.dwHighDateTime << 32 | a.ftLastWriteTime.dwLowDateTime;
+    f->index = (unsigned long long)i.nFileIndexHigh << 32 | i.nFileIndexLow;
+    f->volume = i.dwVolumeSerialNumber;
+    f->state = FactsThere;
+    return 1;
+}
