@@ -9,9 +9,6 @@
 #include "update/md5.h"
 #include "update/partial.h"
 
-#define TXT_FETCHING L"Baixando %s (%d de %d)..."
-#define TXT_RETRY L" nova tentativa %d de %d"
-
 enum {
     // Every read through WinINet has a fixed cost; 128 KiB pieces keep it
     // small beside the data (32 KiB ones halve the throughput under Wine)
@@ -34,21 +31,6 @@ enum {
     TryFinal,     // a status that will not change
     TryDisk,      // a write failed
 };
-
-void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry) {
-    wchar_t tail[64];
-    int at = wsprintfW(tail, L" (%d de %d)...", index, need);
-    if (retry) wsprintfW(tail + at, TXT_RETRY, retry, (int)RetryMax);
-    int room = StatusLen - 1 - 9 - lstrlenW(tail);  // 9: "Baixando "
-    int len = lstrlenW(name);
-    lstrcpyW(out, L"Baixando ");
-    if (len > room) {
-        lstrcatW(out, L"...");
-        name += len - (room - 3);
-    }
-    lstrcatW(out, name);
-    lstrcatW(out, tail);
-}
 
 int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have) {
     long long length = HttpLength(r), got = 0;
@@ -174,7 +156,7 @@ static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar
 }
 
 int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
-             int index, int need, unsigned long long *size) {
+             unsigned long long *size) {
     Partial p;
     unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
     // A launcher stopped between the download's end and its move left it
@@ -190,9 +172,7 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
     int retry = 0, again = 0;  // retries spent; 1 once a whole file had the wrong MD5
     unsigned long long high = have;  // the furthest the partial has reached
     for (;;) {
-        wchar_t text[StatusLen];
-        FetchText(text, name, index, need, retry);
-        LaneTry(lane, text, have);
+        LaneTry(lane, name, retry, have);
         // No sharing: nobody else writes the file while it downloads, or
         // reads it half done.
         HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);

@@ -27,10 +27,10 @@ enum Got {
 // can resume (never after a wrong MD5 or a write that failed). On GotFile
 // temp's record (when the site named the file's version) stays until the
 // caller has moved temp into place (DropPartial). It runs on lane (its
-// transfer buffer, its share of the progress: update/lanes.h); name, index and
-// need make the status line; *size receives the file's size.
+// transfer buffer, its share of the status line and the progress:
+// update/lanes.h), the file shown as name; *size receives the file's size.
 int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
-             int index, int need, unsigned long long *size);
+             unsigned long long *size);
 
 // Streams the body of r onto the end of f through lane's buffer, adding each
 // piece to *have and telling the lane's progress (LaneHave). 1 when the body
@@ -38,8 +38,3 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
 // ended), 0 when the connection was lost before, -1 when a write failed (a
 // full disk).
 int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have);
-
-// "Baixando NAME (INDEX de NEED)..." into out (StatusLen units), with
-// " nova tentativa RETRY de 3" behind it from the first retry on. A name too
-// long for the status line loses its beginning to "...", never the counts.
-void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry);

@@ -4,6 +4,9 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "net/retry.h"
+
+#define TXT_RETRY L" nova tentativa %d de %d"
 
 DWORD PublishMs = 50;
 int HashLanes;
@@ -16,7 +19,8 @@ static LaneJob Job;
 static int Count, Next;             // jobs of the pass, and the next to start
 static const wchar_t *Failed;       // the first failure's text
 static unsigned long long Total, Done, Have[LaneMax];
-static int Ordinal;
+static int Need, Ordinal;
+static int Ordinals[LaneMax];       // each lane's file's
 static wchar_t Text[StatusLen];     // the latest try's text
 static int Dirty;                   // something changed since the last publication
 static DWORD Last;                  // when the window was told last
@@ -50,10 +54,11 @@ static void Show(int force) {
     Dirty = 0;
 }
 
-void StartFetches(unsigned long long total) {
+void StartFetches(unsigned long long total, int need) {
     MakeGate();
     EnterCriticalSection(&Gate);
     Total = total;
+    Need = need;
     Done = 0;
     for (int i = 0; i < LaneMax; i++) Have[i] = 0;
     Ordinal = 0;
@@ -63,16 +68,27 @@ void StartFetches(unsigned long long total) {
     LeaveCriticalSection(&Gate);
 }
 
-int NextOrdinal() {
-    EnterCriticalSection(&Gate);
-    int n = ++Ordinal;
-    LeaveCriticalSection(&Gate);
-    return n;
+void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry) {
+    wchar_t tail[64];
+    int at = wsprintfW(tail, L" (%d de %d)...", index, need);
+    if (retry) wsprintfW(tail + at, TXT_RETRY, retry, (int)RetryMax);
+    int room = StatusLen - 1 - 9 - lstrlenW(tail);  // 9: "Baixando "
+    int len = lstrlenW(name);
+    lstrcpyW(out, L"Baixando ");
+    if (len > room) {
+        lstrcatW(out, L"...");
+        name += len - (room - 3);
+    }
+    lstrcatW(out, name);
+    lstrcatW(out, tail);
 }
 
-void LaneTry(int lane, const wchar_t *text, unsigned long long have) {
+// The ordinal is taken with the text shown: the files' first tries appear
+// in the order of their ordinals.
+void LaneTry(int lane, const wchar_t *name, int retry, unsigned long long have) {
     EnterCriticalSection(&Gate);
-    lstrcpynW(Text, text, StatusLen);
+    if (!retry) Ordinals[lane] = ++Ordinal;
+    FetchText(Text, name, Ordinals[lane], Need, retry);
     Have[lane] = have;
     Dirty = 1;
     Show(0);

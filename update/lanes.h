@@ -29,19 +29,23 @@ const wchar_t *RunLanes(int lanes, int n, LaneJob job);
 // total. The window is told at most every PublishMs, however many small files
 // go by; what changed since is told when that time is up.
 
-// Starts the count for the files of a pass, total bytes listed; nothing is
-// shown until the first try.
-void StartFetches(unsigned long long total);
-// The next file's ordinal, 1 .. need: the "i" of "(i de n)".
-int NextOrdinal();
-// Lane's file starts a try with text (the status line from now on); have:
-// its bytes already there (a partial being resumed).
-void LaneTry(int lane, const wchar_t *text, unsigned long long have);
+// Starts the count for the need files of a pass, total bytes listed; nothing
+// is shown until the first try.
+void StartFetches(unsigned long long total, int need);
+// Lane's file, shown as name, starts a try: its first (retry 0) takes the
+// next ordinal, the "i" of "(i de n)". The status line shows it from now on;
+// have: its bytes already there (a partial being resumed).
+void LaneTry(int lane, const wchar_t *name, int retry, unsigned long long have);
 // Lane's file has have bytes.
 void LaneHave(int lane, unsigned long long have);
 // Lane's file is placed (size bytes) or given up (size 0): the lane's bytes
 // count no longer as under way.
 void LaneDone(int lane, unsigned long long size);
+
+// "Baixando NAME (INDEX de NEED)..." into out (StatusLen units), with
+// " nova tentativa RETRY de 3" behind it from the first retry on. A name too
+// long for the status line loses its beginning to "...", never the counts.
+void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry);
 
 extern DWORD PublishMs;  // 50; tests that check each publication set 0
 

@@ -141,7 +141,7 @@ static const wchar_t *Fetch(int lane, int i) {
     const wchar_t *name = path + lstrlenW(Dir) + 1;
     MakeFolders(path);
     unsigned long long size = 0;
-    int got = Download(lane, e, url, temp, name, NextOrdinal(), Need, &size);
+    int got = Download(lane, e, url, temp, name, &size);
     // The temporary file comes before any request: when it cannot be made (a
     // folder or a busy file under its name, a file where a folder must be),
     // no download could ever be placed, and retrying would not help the player.
@@ -232,7 +232,7 @@ static const wchar_t *Run() {
     // The run stops at the first failure: files already placed stay, those
     // under way finish, the failing one's temporary file stays only as a
     // partial the next run can resume, later ones are not attempted.
-    StartFetches(total);
+    StartFetches(total, Need);
     const wchar_t *fail = RunLanes(Lanes, N, FetchOther);
     if (!fail && self >= 0) fail = Fetch(0, self);
     SaveRecord();
@@ -240,7 +240,7 @@ static const wchar_t *Run() {
 }
 
 void UpdateFiles() {
-    StartFetches(0);
+    StartFetches(0, 0);
     Publish(TXT_CHECKING, -1);
     const wchar_t *end = Run();
     FreeTables();
