@@ -127,6 +127,14 @@ def demo(server, entries):
         serial = f.read().split("\n")[2].split()[1]
     print("demo: the launcher trusts the demo key %s; the site's manifest is signed with it, serial %s"
           % (key_id, serial))
+    # The operator's check after an upload: the site over the network, as the
+    # demo launcher will see it.
+    verify = subprocess.run([os.path.join(BUILD, "native", "lista"), "verify", server.url, "--keys", KEYS],
+                            capture_output=True, text=True, timeout=120)
+    print("demo: lista verify %s: %s" % (server.url, verify.stderr.strip().splitlines()[-1] if verify.stderr else ""))
+    if verify.returncode:
+        print(verify.stderr)
+        return 1
     print("demo: out of date or missing: %s" % ", ".join(
         n for n, m in entries if before[n] != m))
 

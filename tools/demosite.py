@@ -3,8 +3,8 @@
 
 The demo client (demo/client, the stand-in game as main.exe, and a generated
 Data/texturas.pak) goes through lista, which writes update/lista.txt and
-update/files/ and signs the manifest with the demo key; the static pages of
-demo/site are copied beside them.
+update/files/ and signs the manifest with the demo key, and 'lista verify'
+checks the result; the static pages of demo/site are copied beside them.
 
   demosite.py        the site
   demosite.py key    only the demo key: build/demo/demo.key and its public
@@ -66,6 +66,10 @@ def main():
     shutil.rmtree(SITE, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "site"), SITE)
     r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
+    if r.returncode:
+        return r.returncode
+    # What players will get, checked as a launcher with the demo key sees it.
+    r = subprocess.run([LISTA, "verify", "--quiet", "--keys", KEYS, SITE])
     if r.returncode:
         return r.returncode
     print("demo site: %s" % SITE)

@@ -1,5 +1,10 @@
 #include "sign.h"
 
+#include "files.h"
+#include "limits.h"
+#include "report.h"
+#include "walk.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -161,37 +166,64 @@ bool Serial(const std::string &s, unsigned long long &v) {
 
 }  // namespace
 
+// Makes the missing folders above path, owner-only where the system has
+// access bits: an operator's first key often goes into a folder of its own.
+bool MakeKeyFolder(const fs::path &path) {
+    fs::path dir = path.parent_path();
+    std::error_code ec;
+    if (dir.empty() || fs::exists(dir, ec)) return true;
+    std::vector<fs::path> missing;
+    for (fs::path p = dir; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p.parent_path() == p) break;
+    }
+    for (auto p = missing.rbegin(); p != missing.rend(); ++p) {
+        if (!fs::create_directory(*p, ec) && ec) {
+            fprintf(stderr, "lista: cannot create the folder %s: %s\n", Shown(*p).c_str(), Reason(ec).c_str());
+            return false;
+        }
+        fs::permissions(*p, fs::perms::owner_all, ec);
+    }
+    return true;
+}
+
 int KeyGen(const std::vector<std::string> &args) {
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
         fprintf(stderr, "lista: usage: lista keygen KEYFILE\n");
-        return 2;
+        return ExitIo;
     }
     fs::path path = fs::u8path(args[0]);
     std::error_code ec;
     if (fs::exists(fs::symlink_status(path, ec))) {
         fprintf(stderr, "lista: %s: exists already; it is never overwritten\n", args[0].c_str());
-        return 1;
+        return ExitRefused;
     }
     EcKey k;
     std::string id;
-    if (!NewKey(k) || !KeyId(k.xy, id)) return 2;
+    if (!MakeKeyFolder(path) || !NewKey(k) || !KeyId(k.xy, id)) return ExitIo;
     std::string text = "velmora-private-key 1\nkey " + id + "\npublic " + Hex(k.xy) + "\nprivate " + Hex(k.d) + "\n";
-    if (!WritePrivate(path, text)) return fs::exists(fs::symlink_status(path, ec)) ? 1 : 2;
+    if (!WritePrivate(path, text)) return fs::exists(fs::symlink_status(path, ec)) ? ExitRefused : ExitIo;
+    // The public line is the other half of the pair: a key whose line was
+    // lost (a full disk, a closed output) would be found only at the build.
     printf("velmora-key 1 %s %s\n", id.c_str(), Hex(k.xy).c_str());
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        int err = errno;
+        fs::remove(path, ec);
+        fprintf(stderr, "lista: cannot write the public key line: %s; %s not kept\n", Reason(err).c_str(),
+                args[0].c_str());
+        return ExitIo;
+    }
     fprintf(stderr,
             "lista: private key %s written. Keep it off the web server and out of the client folder;\n"
             "lista: build the launcher with the line above in its VELMORA_KEYS file.\n",
             args[0].c_str());
-    return 0;
+    return ExitDone;
 }
 
 bool LoadSigner(const fs::path &keyfile, const std::vector<fs::path> &published, Signer &s) {
     std::error_code ec;
-    fs::path key = fs::weakly_canonical(keyfile, ec);
     for (const fs::path &folder : published) {
-        fs::path top = fs::weakly_canonical(folder, ec);
-        auto rel = key.lexically_relative(top);
-        if (!top.empty() && !rel.empty() && *rel.begin() != "..") {
+        if (!folder.empty() && fs::exists(folder, ec) && Inside(keyfile, folder)) {
             fprintf(stderr, "lista: the key file %s lies in %s, which gets published; keep it elsewhere\n",
                     Shown(keyfile).c_str(), Shown(folder).c_str());
             return false;
@@ -218,45 +250,68 @@ bool LoadSigner(const fs::path &keyfile, const std::vector<fs::path> &published,
                 Shown(keyfile).c_str());
         return false;
     }
+    if (OthersCanRead(keyfile))
+        fprintf(stderr, "lista: warning: the key file %s can be read by other users; make it yours alone "
+                        "(chmod 600)\n", Shown(keyfile).c_str());
     s.id = id;
     return true;
 }
 
 bool ChooseSerial(Signer &s, const fs::path &site) {
     fs::path path = site / "update" / "lista.txt.sig";
-    std::string text, value;
-    unsigned long long current = 0;
     std::error_code ec;
+    SigFile sig;
     if (fs::exists(path, ec)) {
-        std::vector<std::string> lines;
-        if (ReadFile(path, text)) lines = Lines(text);
-        if (lines.size() < 3 || lines[0] != "velmora-sig 1" || !Field(lines, 2, "serial", value) ||
-            !Serial(value, current)) {
-            fprintf(stderr, "lista: warning: %s is not a signature file; its serial is not known\n",
+        if (!ReadFile(path, s.currentText) || !ParseSig(s.currentText, sig)) {
+            fprintf(stderr, "lista: warning: %s is not a signature file; its serial and key are not known\n",
                     Shown(path).c_str());
-            current = 0;
+            sig = SigFile();
         }
     }
-    s.current = current;
+    s.current = sig.serial;
+    s.currentKey = sig.id;
+    // Launchers built with the site's key refuse a release signed with any
+    // other: moving to a new key is a plan, never an accident.
+    if (!s.currentKey.empty() && s.currentKey != s.id && !s.rotate) {
+        fprintf(stderr,
+                "lista: the site is signed with key %s, and this key is %s. Launchers that know only %s\n"
+                "lista: refuse this release. Before moving to the new key, ship a launcher built with both\n"
+                "lista: key lines in its VELMORA_KEYS (as a release signed with %s) and wait until your\n"
+                "lista: players have it; then sign with the new key and add --rotate.\n",
+                s.currentKey.c_str(), s.id.c_str(), s.currentKey.c_str(), s.currentKey.c_str());
+        return false;
+    }
     if (!s.serialGiven) {
-        if (current >= 9999999999999999999ULL) {
-            fprintf(stderr, "lista: the site's serial %llu is the highest there is\n", current);
+        if (s.current >= MaxSerial) {
+            fprintf(stderr, "lista: the site's serial %llu is the highest there is\n", s.current);
             return false;
         }
         // Seconds since 1970: later releases get higher serials on their own;
         // two releases within a second, or a clock behind, still count up.
         unsigned long long now = (unsigned long long)time(nullptr);
-        s.serial = now > current ? now : current + 1;
+        s.serial = now > s.current ? now : s.current + 1;
         return true;
     }
-    if (s.serial < current && !s.force) {
+    if (s.serial > RoomySerial && !s.force) {
+        fprintf(stderr,
+                "lista: serial %llu leaves no room: every later release needs a higher one, and none can be\n"
+                "lista: above %llu. Use a serial of up to 18 digits (or --force)\n",
+                s.serial, MaxSerial);
+        return false;
+    }
+    if (s.serial < s.current && !s.force) {
         fprintf(stderr,
                 "lista: serial %llu is lower than the site's current %llu: launchers that have that release\n"
                 "lista: would refuse this one (use --force to publish it for new players anyway)\n",
-                s.serial, current);
+                s.serial, s.current);
         return false;
     }
     return true;
+}
+
+bool SignsAgain(const Signer &s, const std::string &manifest) {
+    SigFile sig;
+    return ParseSig(s.currentText, sig) && sig.id == s.id && SigHolds(sig, s.key, manifest);
 }
 
 bool SignManifest(const Signer &s, const std::string &manifest, std::string &text) {
@@ -269,4 +324,45 @@ bool SignManifest(const Signer &s, const std::string &manifest, std::string &tex
     }
     text = header + "sig " + Hex(rs) + "\n";
     return true;
+}
+
+bool ParseSig(const std::string &text, SigFile &sig) {
+    std::vector<std::string> lines = Lines(text);
+    std::string id, serial, rs;
+    if (text.size() > MaxSignature || text.empty() || text.back() != '\n' || lines.size() != 4 ||
+        lines[0] != "velmora-sig 1" || !Field(lines, 1, "key", id) || !Field(lines, 2, "serial", serial) ||
+        !Field(lines, 3, "sig", rs) || !Unhex(id, 8, sig.rs) || !Serial(serial, sig.serial) ||
+        !Unhex(rs, 64, sig.rs))
+        return false;
+    sig.id = id;
+    sig.header = lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n";
+    return true;
+}
+
+bool ReadKeyLines(const fs::path &path, std::vector<std::pair<std::string, EcKey>> &keys) {
+    std::string text;
+    if (!ReadFile(path, text)) {
+        fprintf(stderr, "lista: cannot read the key lines %s\n", Shown(path).c_str());
+        return false;
+    }
+    for (std::string line : Lines(text)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        std::string id, want;
+        EcKey k;
+        if (line.compare(0, 14, "velmora-key 1 ") != 0 || line.size() != 14 + 16 + 1 + 128 || line[30] != ' ' ||
+            !Unhex(line.substr(31), 64, k.xy) || !KeyId(k.xy, want) || line.substr(14, 16) != want) {
+            fprintf(stderr, "lista: %s: \"%s\" is not a key line of 'lista keygen'\n", Shown(path).c_str(),
+                    Shown(line.substr(0, 40)).c_str());
+            return false;
+        }
+        keys.emplace_back(want, k);
+    }
+    if (keys.empty()) fprintf(stderr, "lista: %s holds no key line\n", Shown(path).c_str());
+    return !keys.empty();
+}
+
+bool SigHolds(const SigFile &sig, const EcKey &key, const std::string &manifest) {
+    std::string digest;
+    return Sha256(sig.header + manifest, digest) && VerifyDigest(key, digest, sig.rs);
 }

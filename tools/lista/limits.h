@@ -1,0 +1,22 @@
+// What a launcher reads, which lista never publishes past: the update run
+// fetches at most MaxManifest bytes of manifest into its fixed buffer and
+// takes at most MaxEntries lines of it, skips names longer than MaxName
+// bytes, and counts each file's size in 32 bits. Every check of lista and of
+// 'lista verify' uses these, and --help and the README say them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+const size_t MaxManifest = 65535;
+const size_t MaxEntries = 256;
+const size_t MaxName = 199;
+const uintmax_t MaxSize = 0xFFFFFFFF;
+
+// A release serial has at most 19 decimal digits (so it fits 64 bits); one of
+// 19 digits leaves later releases almost no room above it, so lista takes one
+// only with --force.
+const unsigned long long MaxSerial = 9999999999999999999ULL;
+const unsigned long long RoomySerial = 999999999999999999ULL;
+
+// The signature file as launchers read it: at most this many bytes.
+const size_t MaxSignature = 511;
