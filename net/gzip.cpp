@@ -210,7 +210,10 @@ long long Gunzip(const unsigned char *in, size_t n, unsigned char *out, size_t c
     }
     if (flags & Name) at = PastZero(in, n, at);
     if (flags & Comment) at = PastZero(in, n, at);
-    if (flags & HeadCrc) at += 2;
+    if (flags & HeadCrc) {
+        if (at > n || n - at < 2 || (Crc32(in, at) & 0xFFFF) != (unsigned)(in[at] | in[at + 1] << 8)) return -1;
+        at += 2;
+    }
     if (at > n) return -1;
 
     Unpack u = {in, n, at, 0, 0, out, cap, 0, 0};
