@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gzip.h"
 #include "limits.h"
 #include "publish.h"
 #include "report.h"
@@ -42,10 +43,12 @@ void Usage(FILE *f) {
             "       lista keygen KEYFILE\n"
             "\n"
             "Publishes a release of a Velmora site from the game client folder CLIENT: writes\n"
-            "SITE/update/lista.txt and copies every file to SITE/update/files/<name> (SITE is\n"
-            "created when missing). The update manages at most %zu files and a manifest of at\n"
-            "most %zu bytes, with names of at most %zu bytes: give CLIENT just the files\n"
-            "releases change, main.exe and the launcher itself, or leave the rest out with -x.\n"
+            "SITE/update/lista.txt, the same compressed as lista.txt.gz (for servers that send\n"
+            "it to launchers that take gzip, as nginx's gzip_static), and copies every file to\n"
+            "SITE/update/files/<name> (SITE is created when missing). The update manages at\n"
+            "most %zu files and a manifest of at most %zu bytes (16 MiB), with names of at\n"
+            "most %zu bytes: a whole game client; leave out what players keep of their own\n"
+            "(their options, logs) with -x.\n"
             "Every run publishes exactly the client folder, or changes nothing and says why.\n"
             "\n"
             "Options:\n"
@@ -219,8 +222,7 @@ int Publish(Options &o) {
     if (entries.size() > MaxEntries)
         Refusal("", std::to_string(entries.size()) + " files; the update manages at most " +
                         std::to_string(MaxEntries) +
-                        ". List the files releases change, main.exe and the launcher itself; leave the rest out "
-                        "with -x, or give lista a folder holding just the managed files");
+                        "; leave out what the update should not manage with -x");
 
     Served served;
     if (opened && !ReadServed(o.site, served)) return Refuse(opened, o);
@@ -230,7 +232,7 @@ int Publish(Options &o) {
         return Refuse(opened, o);
     std::string manifest = Manifest(entries);
     if (manifest.size() > MaxManifest)
-        Refusal("", "the manifest would have " + std::to_string(manifest.size()) + " bytes; launchers read only " +
+        Refusal("", "the manifest would have " + std::to_string(manifest.size()) + " bytes; launchers take at most " +
                         std::to_string(MaxManifest));
     if (manifest.empty() && entries.size()) Refusal("", "no file could be listed");
     if (Status(o.allowSkips) != ExitDone) return Refuse(opened, o);
@@ -259,9 +261,17 @@ int Publish(Options &o) {
     }
 
     fs::path update = o.site / "update";
-    if ((copied || manifest != served.text || !served.exists) &&
-        !StageText(update / "lista.txt", OrderManifest, manifest))
-        return Refuse(opened, o);
+    // The compressed manifest goes with the plain one, always the same
+    // release: a server that sent an older one to launchers taking gzip would
+    // hand them another release than the signature's.
+    std::error_code gone;
+    bool fresh = copied || manifest != served.text || !served.exists;
+    if (fresh || !fs::exists(update / "lista.txt.gz", gone)) {
+        std::string packed = Gzip(manifest);
+        if (packed.empty()) IoError(Utf8(update / "lista.txt.gz"), "cannot be compressed");
+        if (packed.empty() || !StageText(update / "lista.txt.gz", OrderManifestAlt, packed)) return Refuse(opened, o);
+    }
+    if (fresh && !StageText(update / "lista.txt", OrderManifest, manifest)) return Refuse(opened, o);
     if (!signature.empty() && !StageText(update / "lista.txt.sig", OrderSignature, signature))
         return Refuse(opened, o);
     bool changed = StagedCount() > 0;
