@@ -156,9 +156,9 @@ static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar
 }
 
 int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
-             unsigned long long *size) {
-    Partial p;
-    unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
+             int partial, unsigned long long *size) {
+    Partial p = {};
+    unsigned long long have = partial ? ResumeFrom(temp, e->md5, e->size, &p) : 0;
     // A launcher stopped between the download's end and its move left it
     // whole: nothing to ask.
     if (have && have == e->size) {

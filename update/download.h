@@ -29,8 +29,9 @@ enum Got {
 // caller has moved temp into place (DropPartial). It runs on lane (its
 // transfer buffer, its share of the status line and the progress:
 // update/lanes.h), the file shown as name; *size receives the file's size.
+// partial 0 says that nothing lies at temp (no need to look).
 int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
-             unsigned long long *size);
+             int partial, unsigned long long *size);
 
 // Streams the body of r onto the end of f through lane's buffer, adding each
 // piece to *have and telling the lane's progress (LaneHave). 1 when the body

@@ -274,6 +274,7 @@ int CheckFile(int i, const wchar_t *path) {
     unsigned char want[16], got[16];
     int valid = Raw(E[i].md5, want);
     Facts now = Out ? Now_[i] : Facts();
+    if (now.state == FactsGone) return 0;
     // What cannot be looked at is hashed as ever, and not remembered.
     if (!Out || (now.state != FactsThere && !Look(path, &now))) return Md5Matches(path, E[i].md5);
     Rec *k = &Out[i];
@@ -316,6 +317,8 @@ void Remember(int i, const wchar_t *path) {
     r.hashed = Now();
     Out[i] = r;
 }
+
+int PartialBeside(int i) { return !Out || Now_[i].state == FactsUnknown || Now_[i].partial; }
 
 void NotePending(int i) {
     if (Out) Out[i].flags |= Pending | Kept;

@@ -39,6 +39,10 @@ int CheckFile(int i, const wchar_t *path);
 // has just verified and placed it.
 void Remember(int i, const wchar_t *path);
 
+// 0 when the survey saw that entry i's file has no partial download beside
+// it ("X.novo", "X.retomar"); 1 when it has, or nobody could tell.
+int PartialBeside(int i);
+
 // Notes that entry i is still to fetch in this run: a partial download of it
 // may be left in the game folder.
 void NotePending(int i);

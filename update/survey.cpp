@@ -14,6 +14,7 @@ static int N;
 static int *Names;    // open addressing: entry + 1, 0 = free; Mask + 1 slots
 static int *Folders;  // the same for the first entry of each folder
 static int *FolderList, FolderN;  // those entries, in manifest order
+static int *FolderOf;                // each entry's folder: its first entry
 static unsigned Mask;
 
 // ---- Names as Windows compares them ----------------------------------------------
@@ -78,11 +79,13 @@ int IndexNames(ManifestEntry *e, int n) {
     Names = (int *)Take(slots * sizeof(int));
     Folders = (int *)Take(slots * sizeof(int));
     FolderList = (int *)Take((size_t)n * sizeof(int) + 16);
-    if (!Names || !Folders || !FolderList) return 0;
+    FolderOf = (int *)Take((size_t)n * sizeof(int) + 16);
+    if (!Names || !Folders || !FolderList || !FolderOf) return 0;
     N = n;
     for (int i = 0; i < n; i++) {
         wchar_t w[EntryNameLen];
         int k = Wide(e[i].name, lstrlenA(e[i].name), w);
+        FolderOf[i] = -1;
         if (!k) continue;
         int *s = Slot(Names, w, k, 0);
         if (*s) {
@@ -96,6 +99,7 @@ int IndexNames(ManifestEntry *e, int n) {
             *s = i + 1;
             FolderList[FolderN++] = i;
         }
+        FolderOf[i] = *s - 1;
     }
     return 1;
 }
@@ -115,11 +119,33 @@ static unsigned long long Listing[8192];
 
 static FILE_ID_BOTH_DIR_INFO *At(DWORD at) { return (FILE_ID_BOTH_DIR_INFO *)((BYTE *)Listing + at); }
 
-// Lists the folder of entry first (w: its name, f units of folder).
-static void ListFolder(Facts *facts, const wchar_t *w, int f) {
+// The entry a listed name stands for: the file itself, or (partial set) its
+// partial download "X.novo" or its record "X.retomar". key holds the folder's
+// part (base units) and room for the name.
+static int Named(wchar_t *key, int base, const wchar_t *name, int n, int *partial) {
+    *partial = 0;
+    static const wchar_t *const tails[] = {L".novo", L".retomar"};
+    for (const wchar_t *tail : tails) {
+        int t = lstrlenW(tail);
+        if (n > t && CompareStringOrdinal(name + n - t, t, tail, t, TRUE) == CSTR_EQUAL) {
+            n -= t;
+            *partial = 1;
+            break;
+        }
+    }
+    if (base + n >= EntryNameLen) return -1;
+    memcpy(key + base, name, (size_t)n * sizeof(wchar_t));
+    int *s = Slot(Names, key, base + n, 0);
+    return *s - 1;
+}
+
+// Lists the folder whose first entry is first (w: its name, f units of
+// folder): 1 when the whole listing was read, 2 when the folder is missing,
+// 0 when it could not be listed.
+static int ListFolder(Facts *facts, const wchar_t *w, int f) {
     wchar_t path[PathLen], key[EntryNameLen];
     int d = lstrlenW(Dir);
-    if (d + 1 + f >= PathLen) return;
+    if (d + 1 + f >= PathLen) return 0;
     lstrcpyW(path, Dir);
     if (f) {
         path[d] = L'\\';
@@ -128,9 +154,16 @@ static void ListFolder(Facts *facts, const wchar_t *w, int f) {
     }
     HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
-    if (h == INVALID_HANDLE_VALUE) return;
-    DWORD serial;
-    if (GetVolumeInformationByHandleW(h, 0, 0, &serial, 0, 0, 0, 0)) {
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD why = GetLastError();
+        return why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND ? 2 : 0;
+    }
+    // The volume serial as a file's handle tells it (Look), which is not
+    // always what the volume's own information says (Wine: 0 on tmpfs).
+    BY_HANDLE_FILE_INFORMATION folder;
+    int whole = 0;
+    if (GetFileInformationByHandle(h, &folder)) {
+        DWORD serial = folder.dwVolumeSerialNumber;
         memcpy(key, w, (size_t)f * sizeof(wchar_t));
         int base = f ? f + 1 : 0;
         if (f) key[f] = L'\\';
@@ -139,33 +172,38 @@ static void ListFolder(Facts *facts, const wchar_t *w, int f) {
             c = FileIdBothDirectoryInfo;
             for (DWORD at = 0;; at += At(at)->NextEntryOffset) {
                 FILE_ID_BOTH_DIR_INFO *r = At(at);
-                int n = (int)(r->FileNameLength / sizeof(wchar_t));
-                if (!(r->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && base + n < EntryNameLen) {
-                    memcpy(key + base, r->FileName, (size_t)n * sizeof(wchar_t));
-                    int *s = Slot(Names, key, base + n, 0);
-                    if (*s) {
-                        Facts *x = &facts[*s - 1];
-                        x->size = (unsigned long long)r->EndOfFile.QuadPart;
-                        x->time = (unsigned long long)r->LastWriteTime.QuadPart;
-                        x->index = (unsigned long long)r->FileId.QuadPart;
-                        x->volume = serial;
-                        x->state = FactsThere;
-                    }
+                int partial, i = Named(key, base, r->FileName, (int)(r->FileNameLength / sizeof(wchar_t)), &partial);
+                if (i >= 0 && partial) {
+                    facts[i].partial = 1;
+                } else if (i >= 0 && !(r->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    Facts *x = &facts[i];
+                    x->size = (unsigned long long)r->EndOfFile.QuadPart;
+                    x->time = (unsigned long long)r->LastWriteTime.QuadPart;
+                    x->index = (unsigned long long)r->FileId.QuadPart;
+                    x->volume = serial;
+                    x->state = FactsThere;
                 }
                 if (!r->NextEntryOffset) break;
             }
         }
+        whole = GetLastError() == ERROR_NO_MORE_FILES;
     }
     CloseHandle(h);
+    return whole;
 }
 
 void Survey(Facts *facts) {
+    // What became of each folder's listing, kept at its first entry.
+    unsigned char *got = (unsigned char *)Take((size_t)N + 16);
     for (int j = 0; j < FolderN; j++) {
         wchar_t w[EntryNameLen];
         int i = FolderList[j];
         int k = Wide(E[i].name, lstrlenA(E[i].name), w);
-        ListFolder(facts, w, FolderLen(w, k));
+        int listed = ListFolder(facts, w, FolderLen(w, k));
+        if (got) got[i] = (unsigned char)listed;
     }
+    for (int i = 0; got && i < N; i++)
+        if (facts[i].state == FactsUnknown && FolderOf[i] >= 0 && got[FolderOf[i]]) facts[i].state = FactsGone;
 }
 
 int Look(const wchar_t *path, Facts *f) {

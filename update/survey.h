@@ -3,9 +3,12 @@
 // Looking at one file costs the platform a request of its own (under Wine a
 // third of a millisecond for its identity alone); a listing of its folder
 // tells the size, last-write time and identity of every file in it at once.
-// So the survey lists each folder the manifest names once, and looks at a
-// file by itself only when no listing named it (a file still missing, a
-// folder that could not be listed).
+// So the survey lists each folder the manifest names once, and a file is
+// looked at by itself only when its folder could not be listed. Asking for a
+// file that is not there is worse still: Windows names ignore letter case,
+// and Wine reads the whole folder to find out that no name matches in any
+// case. The survey tells which files are missing, and which have a partial
+// download beside them, so that nobody asks.
 #pragma once
 #include "update/manifest.h"
 
@@ -15,9 +18,10 @@ struct Facts {
     unsigned long long time;   // last write, FILETIME
     unsigned long long index;  // file index on its volume
     unsigned volume;           // volume serial
-    unsigned state;            // FactsUnknown, or FactsThere: the fields hold
+    unsigned char state;       // FactsUnknown, FactsThere (the fields hold) or FactsGone
+    unsigned char partial;     // "X.novo" or "X.retomar" lies beside it (when the state is known)
 };
-enum { FactsUnknown = 0, FactsThere = 1 };
+enum { FactsUnknown = 0, FactsThere = 1, FactsGone = 2 };
 
 // Indexes the n entries of e by name, in any letter case and with "/" as
 // "\", as Windows names files. An entry naming a file an earlier entry names
@@ -30,7 +34,9 @@ int IndexNames(ManifestEntry *e, int n);
 int EntryNamed(const char *name, int len);
 
 // Lists every folder of the indexed entries below Dir, once each, and fills
-// facts[i] of each entry a listing names. Others stay FactsUnknown.
+// facts[i] of each entry: FactsThere with what its folder's listing says,
+// FactsGone when the listing does not name it or the folder is missing,
+// FactsUnknown when its folder could not be listed.
 void Survey(Facts *facts);
 
 // Looks at the file at path itself: 1 with *f filled (FactsThere), 0 when it

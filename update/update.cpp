@@ -115,7 +115,7 @@ static const wchar_t *Check(int, int i) {
         if (at && lstrcmpiW(path, SelfExe) == 0) e->flags |= EntrySelf;
         NotePending(i);
     }
-    if (temped) KeepPartial(temp, e->flags & EntryFetch ? e->md5 : 0, e->size);
+    if (temped && PartialBeside(i)) KeepPartial(temp, e->flags & EntryFetch ? e->md5 : 0, e->size);
     return 0;
 }
 
@@ -141,7 +141,7 @@ static const wchar_t *Fetch(int lane, int i) {
     const wchar_t *name = path + lstrlenW(Dir) + 1;
     MakeFolders(path);
     unsigned long long size = 0;
-    int got = Download(lane, e, url, temp, name, &size);
+    int got = Download(lane, e, url, temp, name, PartialBeside(i), &size);
     // The temporary file comes before any request: when it cannot be made (a
     // folder or a busy file under its name, a file where a folder must be),
     // no download could ever be placed, and retrying would not help the player.
