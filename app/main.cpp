@@ -8,22 +8,40 @@
 #include "update/selfswap.h"
 #include "ui/proc.h"
 
-// A launcher that restarts itself after a self-update can start while the old
-// process still holds the mutex on its way out. With no window left to bring
-// forward, wait that long for the old process to let go.
-enum { HandOverMs = 3000 };
+// How often a launcher that finds the mutex held and no window looks again.
+enum { HandOverPollMs = 100 };
 
-int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
-    HANDLE mutex = CreateMutexW(0, TRUE, APP_NAME);
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+// 1 when this process may run as the one launcher: the mutex is its own, or
+// no other launcher holds it any more; 0 when another one's window shows (it
+// is brought forward, as a second start does).
+//
+// A launcher that restarts itself after a self-update starts while the old
+// process still holds the mutex on its way out, its window gone first. A
+// slow or busy PC can take seconds to end that process: any time limit here
+// would lose the restart and leave the player with no launcher at all, so
+// the wait lasts until the mutex is let go (or abandoned by a process that
+// ended). A window that shows meanwhile belongs to a launcher that was only
+// starting up: a double click.
+static int FirstInstance(HANDLE mutex) {
+    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return 1;
+    for (;;) {
         HWND first = FindWindowW(APP_NAME, 0);
         if (first) {
             ShowWindow(first, SW_RESTORE);
             SetForegroundWindow(first);
             return 0;
         }
-        DWORD w = WaitForSingleObject(mutex, HandOverMs);
-        if (w != WAIT_OBJECT_0 && w != WAIT_ABANDONED) return 0;
+        DWORD w = WaitForSingleObject(mutex, HandOverPollMs);
+        if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) return 1;
+        if (w != WAIT_TIMEOUT) return 0;
+    }
+}
+
+int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
+    HANDLE mutex = CreateMutexW(0, TRUE, APP_NAME);
+    if (!FirstInstance(mutex)) {
+        CloseHandle(mutex);
+        return 0;
     }
 
     wchar_t exe[PathLen + 1];
@@ -33,9 +51,7 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
         return 0;
     }
 
-    wchar_t old[PathLen];
-    wsprintfW(old, L"%s.old", SelfExe);
-    DeleteFileW(old);
+    DropOld();
 
     InitializeCriticalSection(&Lock);
     LoadOptions();

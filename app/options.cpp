@@ -65,6 +65,9 @@ void LoadOptions() {
         if (Res[i].width == w && Res[i].height == h) ResIdx = i;
 
     GetPrivateProfileStringW(L"Launcher", L"Site", DEFAULT_SITE, Site, SiteLen, Ini);
+    // Addresses copied from a browser end in "/": every request would then
+    // ask for "//update/...", which many servers answer with 404.
+    for (int n = lstrlenW(Site); n > 0 && Site[n - 1] == L'/'; n--) Site[n - 1] = 0;
     Lanes = ReadLanes();
 }
 

@@ -6,7 +6,9 @@
 //                                    whose manifest lists DIR's files as they
 //                                    are; "first": without DIR's record of
 //                                    verified files, as at a first start
-//   net_bench update DIR SITE        the same run, whatever the manifest lists
+//   net_bench update DIR SITE [noflush]  the same run, whatever the manifest
+//                                    lists; "noflush": downloads and the record
+//                                    are not flushed to the disk (Durable 0)
 //   net_bench forget DIR             deletes DIR's record of verified files
 // Prints "seconds=S" and what was done (digest, bytes, final status, files
 // hashed) on stdout.
@@ -24,6 +26,7 @@
 #include "update/download.h"
 #include "update/hashrec.h"
 #include "update/md5.h"
+#include "update/place.h"
 #include "update/update.h"
 
 
@@ -58,12 +61,12 @@ int main() {
         HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
         if (f == INVALID_HANDLE_VALUE) return 1;
         unsigned long long n = 0;
-        int whole = SaveBody(0, &r, f, &n);
+        int whole = SaveBody(0, &r, f, &n, ~0ull);
         CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;
         printf("seconds=%.6f\nbytes=%llu\n", t, n);
-        return whole == 1 ? 0 : 1;
+        return whole == BodyWhole ? 0 : 1;
     }
     if ((!lstrcmpW(argv[1], L"compare") || !lstrcmpW(argv[1], L"update")) && argc > 3) {
         lstrcpynW(Dir, argv[2], PathLen);
@@ -71,6 +74,7 @@ int main() {
         wsprintfW(SelfExe, L"%s\\VelmoraLauncher.exe", Dir);
         wchar_t rec[PathLen];
         if (argc > 4 && !lstrcmpW(argv[4], L"first") && RecordPath(Dir, rec, PathLen)) DeleteFileW(rec);
+        if (argc > 4 && !lstrcmpW(argv[4], L"noflush")) Durable = 0;
         Md5Hook = Count;
         double t = Now();
         UpdateFiles();

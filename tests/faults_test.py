@@ -3,13 +3,17 @@ launchers bring a folder published by lista.exe up to date and start the game,
 the launcher built with the demo key installs only what its key signed;
 then the launcher is killed hard at chosen moments, closed in the middle of a
 download, and run on a full disk (a small tmpfs mapped as drive V:, which root
-mounts). After every run each listed file is wholly old or wholly new and a
+mounts); update_test's Disk tests read what the player is told on that disk
+and in a folder without write rights (a read-only tmpfs as drive W:). After
+every run each listed file is wholly old or wholly new and a
 launcher stands under its own name; each scenario ends with a run to its end,
 which leaves no ".novo", ".retomar" nor ".old" and starts the game in its folder by Enter.
 Prints "fault matrix: N of M scenarios held", also into
 build/x64/faults/summary.txt, which 'make test' shows."""
 import os
 import random
+import re
+import signal
 import subprocess
 import sys
 import time
@@ -17,11 +21,12 @@ import traceback
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import BUILD, EXE, ROOT, STANDIN, Game, Site, launcher, read, session, wait, winenv, write  # noqa: E402
+from launcher import (BUILD, EXE, GAME_CLASS, PROBE, ROOT, RUN_SECONDS, STANDIN, Game, Site,  # noqa: E402
+                      launcher, read, session, wait, winenv, write)
 
 FAULTS = os.path.join(BUILD, "faults")
 SUMMARY = os.path.join(FAULTS, "summary.txt")
-DRIVE = "v:"
+DRIVE, LOCKED_DRIVE = "v:", "w:"
 DISK_SIZE = 8 << 20
 # The launcher reads a download in pieces of 128 KiB, each filled before it is
 # written: a stalled answer shows in the temporary file at a multiple of it.
@@ -204,18 +209,129 @@ def full_disk(env, disk):
     g.check_clean()
 
 
-class Disk:
-    """A small tmpfs mapped as drive V: of the prefix."""
+def traced_run(g, url, out):
+    """A run from start to game with strace following the launcher and the
+    session's wineserver, which makes Windows' moves of files: the calls that
+    put bytes on the disk and the renames, in the order they were made, into out."""
+    server = None
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmd = f.read().split(b"\0")
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                env = f.read().split(b"\0")
+        except OSError:
+            continue
+        if os.path.basename(cmd[0]).startswith(b"wineserver") and ("WINEPREFIX=" + g.env["WINEPREFIX"]).encode() in env:
+            server = pid
+    g.assert_(server, "no wineserver of the session")
+    with open(os.path.join(g.game, "ZorunJanela.ini"), "w", newline="\r\n") as f:
+        f.write("[Launcher]\nSite=%s\n" % url)
+    started = g.games_started()
+    # -I 1: strace, given a program to run, would otherwise ignore the
+    # interrupt that detaches it from the wineserver.
+    calls = "trace=fsync,fdatasync,rename,renameat,renameat2"
+    tracer = subprocess.Popen(["strace", "-f", "-q", "-y", "-I", "1", "-o", out, "-e", calls, "-p", server, "--",
+                               winenv.loader(g.exe), g.win + "\\" + EXE], env=g.env, cwd=g.game,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        children = "/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)
+        wait(lambda: (read(children) or b"").split(), 10, "strace to start the launcher")
+        pid = int(read(children).split()[0])
+        g.assert_(winenv.run(g.env, PROBE, "play", timeout=RUN_SECONDS) == 0, "Enter did not start the game")
+        wait(lambda: g.games_started() > started, 20, "the game's record")
+        winenv.run(g.env, PROBE, "close", GAME_CLASS)
+        winenv.run(g.env, PROBE, "wait-gone", GAME_CLASS, timeout=70)
+        ended = re.compile(r"^%d +\+\+\+ exited with 0 \+\+\+$" % pid, re.M)
+        wait(lambda: ended.search((read(out) or b"").decode("utf-8", "replace")), 20, "the launcher's end")
+    finally:
+        tracer.send_signal(signal.SIGINT)  # detaches from the wineserver
+        tracer.wait(20)
+    return (read(out) or b"").decode("utf-8", "replace").splitlines()
 
-    def __init__(self, prefix):
-        self.mount = os.path.join(FAULTS, "disk")
-        self.link = os.path.join(prefix, "dosdevices", DRIVE)
+
+def flushed_before_placed(env):
+    """A download reaches the disk before it is moved into place, and the
+    record of verified files that trusts it before it replaces the one
+    before: after a power cut neither may hold zeros where the bytes should
+    be. A file only checked is never flushed, nor is the record of a start
+    that placed nothing."""
+    g = Game(env, FAULTS, "durable")
+    g.publish("dados/a.bin", noise(30, 300000), noise(31, 1000))
+    g.publish("b.bin", b"b nova", b"b antiga")
+    g.publish("c.txt", b"igual", b"igual")
+    g.manifest()
+    out = os.path.join(FAULTS, "durable.strace")
+    with Site(env, g.site) as site:
+        for fetched in (["dados/a.bin", "b.bin"], []):
+            lines = traced_run(g, site.url, out)
+            # Calls are matched by their start: strace splits one that another
+            # process interrupts into "<unfinished ...>" and "resumed>" lines.
+            flushes = [i for i, line in enumerate(lines)
+                       if (" fsync(" in line or " fdatasync(" in line) and (g.game in line or ".rec" in line)]
+            renames = [i for i, line in enumerate(lines) if " rename(" in line or " renameat" in line]
+
+            def first(among, text):
+                return next((i for i in among if text in lines[i]), None)
+
+            for name in fetched:
+                temp = g.path(name) + ".novo"
+                moved = first(renames, '"%s", ' % temp)
+                flushed = first(flushes, "<%s>" % temp)
+                g.assert_(moved is not None, "%s was not moved into place" % name)
+                g.assert_(flushed is not None and flushed < moved, "%s was moved in before it was on the disk" % name)
+            saved = [i for i in renames if '.rec.new", ' in lines[i]]
+            g.assert_(saved, "no record saved")
+            if fetched:
+                before = saved[-2] if len(saved) > 1 else -1
+                g.assert_(first([i for i in flushes if before < i < saved[-1]], '.rec.new>') is not None,
+                          "the record that trusts the downloads replaced the last before it was on the disk")
+            else:
+                g.assert_(not flushes, "a start that placed nothing flushed: %s" % [lines[i] for i in flushes])
+            g.check_new()
+            g.check_clean()
+
+
+def on_full_disk(env):
+    with Disk(env["WINEPREFIX"]) as disk:
+        full_disk(env, disk)
+
+
+def disk_refusals(env):
+    """update_test's Disk tests, both builds: a download that fills the disk,
+    and a folder the launcher may not write, each with its own text."""
+    folders = dict(env, VELMORA_FULL_DISK=DRIVE.upper() + "\\refusals",
+                   VELMORA_READ_ONLY=LOCKED_DRIVE.upper() + "\\game")
+    with Disk(env["WINEPREFIX"]), Disk(env["WINEPREFIX"], "locked", LOCKED_DRIVE, {"game/a.bin": b"a antigo"}):
+        for arch in ("x64", "x86"):
+            log = os.path.join(FAULTS, "disk-tests-%s.log" % arch)
+            if os.path.exists(log):
+                os.unlink(log)
+            exe = os.path.join(ROOT, arch, "tests", "update_test.exe")
+            rc = winenv.run(folders, exe, "--gtest_filter=Disk.*", timeout=300, log=log)
+            text = (read(log) or b"").decode("utf-8", "replace")
+            if rc != 0 or "[  PASSED  ] 1 test" not in text:
+                raise AssertionError("%s update_test Disk.*:\n%s" % (arch, text[-4000:]))
+
+
+class Disk:
+    """A small tmpfs mapped as a drive of the prefix (V: by default); with
+    files, mounted read-only once they are written."""
+
+    def __init__(self, prefix, name="disk", drive=DRIVE, files=None):
+        self.mount = os.path.join(FAULTS, name)
+        self.link = os.path.join(prefix, "dosdevices", drive)
+        self.files = files
 
     def __enter__(self):
         os.makedirs(self.mount, exist_ok=True)
         if os.path.ismount(self.mount):
             subprocess.run(["umount", self.mount], check=True)
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % DISK_SIZE, "tmpfs", self.mount], check=True)
+        if self.files:
+            for name, data in self.files.items():
+                write(os.path.join(self.mount, *name.split("/")), data)
+            subprocess.run(["mount", "-o", "remount,ro", self.mount], check=True)
         if os.path.lexists(self.link):
             os.unlink(self.link)
         os.symlink(self.mount, self.link)
@@ -240,7 +356,9 @@ class FaultMatrix(unittest.TestCase):
             ("killed after a download and its verification", killed_after_verify),
             ("killed while a new launcher downloads, then restarted into it", killed_while_launcher_downloads),
             ("closed by the player during a download", closed_during_a_download),
-            ("a full disk", None),
+            ("a full disk", on_full_disk),
+            ("downloads and the record on the disk before they count", flushed_before_placed),
+            ("the texts of a full disk and of a folder without write rights", disk_refusals),
         ]
         # VELMORA_FAULTS=word runs only the scenarios whose title holds it.
         only = os.environ.get("VELMORA_FAULTS")
@@ -250,11 +368,7 @@ class FaultMatrix(unittest.TestCase):
             for title, run in scenarios:
                 t0 = time.time()
                 try:
-                    if run is None:
-                        with Disk(env["WINEPREFIX"]) as disk:
-                            full_disk(env, disk)
-                    else:
-                        run(env)
+                    run(env)
                     held.append(title)
                     print("fault matrix: held (%.0f s): %s" % (time.time() - t0, title), flush=True)
                 except Exception:

@@ -82,11 +82,19 @@ public:  // the cases' lambdas reach in
         std::vector<std::string> p = server.Paths();
         return (int)std::count(p.begin() + mark, p.end(), path);
     }
-    // The game file is the player's old one or the new one, never anything else.
+    // The game file is the player's old one or the new one, never anything
+    // else; a new one is never read-only (the game's own tools may write it).
     void ExpectWhole(const std::string &want) {
         std::string in = ReadBytes(Game("a.bin"));
         EXPECT_TRUE(in == Old || in == data) << "a.bin holds " << in.size() << " other bytes";
         EXPECT_TRUE(in == want) << (in == Old ? "a.bin is still the old one" : "a.bin is the new one");
+        if (in == data) EXPECT_FALSE(GetFileAttributesW(Game("a.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
+    }
+    // Marks the partial and its record read-only, as a copy from read-only
+    // media would leave them.
+    void ReadOnlyPartial() {
+        for (const char *f : {"a.bin.novo", "a.bin.retomar"})
+            ASSERT_TRUE(SetFileAttributesW(Game(f).c_str(), FILE_ATTRIBUTE_READONLY));
     }
     // Changes the first from in a.bin's record to to.
     void Spoil(const std::string &from, const std::string &to) {
@@ -133,10 +141,12 @@ TEST_F(Net, RetriesOfAFile) {
         {"503, then served", Rule::Status(503, "ocupado").Times(1), two, Updated, 1, 0},
         {"silent, then served", Rule::Silent().Times(1), two, Updated, 1, 0},
         {"stalled half way, then served", Rule::StallAt(150000).Times(1), {"", "?"}, Updated, 1, 0},
-        {"404", Rule::Status(404, "<html>não achei</html>"), one, Corrupt, 0, 0},
-        {"403", Rule::Status(403, "proibido"), one, Corrupt, 0, 0},
+        // A file that could not be fetched was not damaged: only bytes that
+        // are not the file are corruption.
+        {"404", Rule::Status(404, "<html>não achei</html>"), one, NoFile, 0, 0},
+        {"403", Rule::Status(403, "proibido"), one, NoFile, 0, 0},
         {"four drops in a row", Rule::CutAt(30000), {"", "bytes=30000-", "bytes=60000-", "bytes=90000-"},
-         Corrupt, 3, 120000},
+         NoFile, 3, 120000},
         {"a drop after every 140000 bytes", Rule::CutAt(140000), {"", "bytes=140000-", "bytes=280000-"},
          Updated, 2, 0},
         // As for every file of 4 GiB or more, whose listed size saturates: no
@@ -144,8 +154,8 @@ TEST_F(Net, RetriesOfAFile) {
         // bytes. (After 12 cuts the file is served whole: a launcher that
         // never gives up fails here rather than hang.)
         {"a wrong listed size, a drop after every 140000 bytes", Rule::CutAt(140000).Times(12),
-         {"", "bytes=140000-", "", "bytes=140000-"}, Corrupt, 3, 0, (long long)Size + 1000},
-        {"four 503s in a row", Rule::Status(503, "ocupado"), four, Corrupt, 3, 0},
+         {"", "bytes=140000-", "", "bytes=140000-"}, NoFile, 3, 0, (long long)Size + 1000},
+        {"four 503s in a row", Rule::Status(503, "ocupado"), four, NoFile, 3, 0},
         {"no connection four times", Rule::RedirectTo(down), four, NoFile, 3, 0},
         {"a whole file with the wrong MD5, then the right one", Rule::Body(garbage).Times(1), two, Updated, 0, 0},
         {"the wrong MD5 twice", Rule::Body(garbage), two, Corrupt, 0, 0},
@@ -197,7 +207,7 @@ TEST_F(Net, TheWaitsAndTheStatusLineOfRetries) {
     EXPECT_EQ(shown, (std::vector<std::wstring>{L"Verificando atualizações...", L"Baixando a.bin (1 de 1)...",
                                                  L"Baixando a.bin (1 de 1)... nova tentativa 1 de 3",
                                                  L"Baixando a.bin (1 de 1)... nova tentativa 2 de 3",
-                                                 L"Baixando a.bin (1 de 1)... nova tentativa 3 de 3", Corrupt}));
+                                                 L"Baixando a.bin (1 de 1)... nova tentativa 3 de 3", NoFile}));
 }
 
 // A name as long as a manifest allows still shows the try and the counts.
@@ -269,6 +279,7 @@ TEST_F(Net, ResumeInTheNextRun) {
         {"an ETag holding a CR in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\rX: 1"); }, {""}},
         {"an ETag holding a byte above ASCII in the record", [](Net *t) { t->Spoil("etag=\"", "etag=\"\xE9"); },
          {""}},
+        {"a read-only partial and record", [](Net *t) { t->ReadOnlyPartial(); }, {"bytes=200000-"}},
     };
     for (const ResumeCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -331,7 +342,9 @@ TEST_F(Net, AWholePartialIsPlacedWithoutAsking) {
         const char *what;
         std::string partial;
         size_t requests;
-    } cases[] = {{"the file", data, 0}, {"other bytes of its size", Noise(Size, 5), 1}};
+        bool readOnly = false;
+    } cases[] = {{"the file", data, 0}, {"other bytes of its size", Noise(Size, 5), 1},
+                 {"the file, read-only", data, 0, true}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(WriteBytes(Game("a.bin"), Old));
@@ -339,6 +352,7 @@ TEST_F(Net, AWholePartialIsPlacedWithoutAsking) {
         ASSERT_TRUE(WriteBytes(Game("a.bin.novo"), c.partial));
         ASSERT_TRUE(WriteBytes(Game("a.bin.retomar"), "retomar=1\nmd5=" + Md5Of(data) + "\nsize=" +
                                                           std::to_string(Size) + "\netag=\"v1\"\n"));
+        if (c.readOnly) ReadOnlyPartial();
         Publications pubs = Run();
         EXPECT_EQ(Ranges(Asked()), Ranges(std::vector<std::string>(c.requests, "")));
         EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
@@ -385,6 +399,23 @@ TEST_F(Net, ThePartialOfAFileNoLongerListedGoes) {
          {}, true, true},
         {"its record is gone: the partial is not the launcher's", "a.bin", false, "",
          [](Net *t) { DeleteFileW(t->Game("a.bin.retomar").c_str()); }, {""}, true, false},
+        // Fetched whole at the next start and current at the one after, a.bin
+        // is no longer to fetch: a partial with a record found beside it
+        // later (a folder restored from a copy taken in mid-download) was not
+        // left by any download of this launcher's, and is not its to delete.
+        {"fetched whole and found current since, then the release drops it", "a.bin", false, "",
+         [](Net *t) {
+             std::string dropping = t->manifest, partial = ReadBytes(t->Game("a.bin.novo")),
+                         record = ReadBytes(t->Game("a.bin.retomar"));
+             t->manifest = "a.bin|" + Md5Of(t->data) + "|" + std::to_string(Size) + "\n";
+             t->Run();
+             t->Run();
+             ASSERT_TRUE(ReadBytes(t->Game("a.bin")) == t->data);
+             ASSERT_TRUE(WriteBytes(t->Game("a.bin.novo"), partial));
+             ASSERT_TRUE(WriteBytes(t->Game("a.bin.retomar"), record));
+             t->manifest = dropping;
+         },
+         {""}, true, true},
     };
     int row = 0;
     for (const StrayCase &c : cases) {

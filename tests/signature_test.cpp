@@ -122,6 +122,43 @@ protected:
         ResetState();
         server.Forget();
     }
+    // A floor kept before this launcher's run: under key k, with the SHA-256
+    // of the manifest of (none when null).
+    void Floor(const TestKey &k, unsigned long long serial, const std::string *of = nullptr) {
+        std::string digest = of ? Sha256(*of) : "";
+        KeepRelease(k.pub.id, serial, of ? (const unsigned char *)digest.data() : nullptr);
+    }
+    // The floor as launchers before this one kept it: per site address, under
+    // the MD5 of the address in capitals.
+    void SiteFloor(const std::wstring &address, unsigned long long serial) {
+        std::wstring up = address;
+        CharUpperW(&up[0]);
+        std::string name = "UpdateSerial " + Md5Of(std::string((const char *)up.data(), up.size() * 2)).substr(0, 16);
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, OPTIONS_KEY, Wide(name).c_str(), REG_QWORD, &serial, 8),
+                  ERROR_SUCCESS);
+    }
+    // Site as the launcher reads it from the INI beside it, written address.
+    void SiteFromIni(const std::wstring &address) {
+        lstrcpyW(Ini, (game + L"\\" INI_NAME).c_str());
+        ASSERT_TRUE(WriteBytes(Ini, "[Launcher]\r\nSite=" + Utf8(address) + "\r\n"));
+        LoadOptions();
+    }
+    // A run of manifest doc, signed by `by` at serial: 1 when it was installed
+    // (a.bin fetched or current), 0 when refused with nothing touched.
+    bool Installs(const std::string &doc, unsigned long long serial, const TestKey &by) {
+        Fresh();
+        std::string sig = SignatureOf(doc, serial, by);
+        Serve(doc, &sig);
+        auto before = Snapshot(game);
+        Publications pubs = Run();
+        if (pubs.empty() || pubs.back().first == Refused) {
+            ExpectRefused(pubs, before);
+            return false;
+        }
+        EXPECT_TRUE(pubs.back() == std::make_pair(Updated, 1000) || pubs.back() == std::make_pair(Current, 1000))
+            << Utf8(pubs.back().first);
+        return true;
+    }
     // Serves the manifest and, unless sig is null, the signature file.
     void Serve(const std::string &doc, const std::string *sig) {
         ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt", doc));
@@ -160,33 +197,41 @@ TEST_F(Signed, EveryWayASignatureCanFail) {
 
     struct Case {
         const char *why;
-        std::string list;       // the manifest served
-        std::string sig;        // the signature file served ...
-        const char *rule;       // ... unless answered this way
-        unsigned long long remembered;
+        std::string list;  // the manifest served
+        std::string sig;   // the signature file served ...
+        const char *rule;  // ... unless answered this way
+        unsigned long long floor = 0;  // kept before the run ...
+        char under = 0;                // ... under key 'a' or 'b', or 's': per site address, by an older launcher
+        std::string of = "";           // the manifest kept with it; "" none
     } cases[] = {
-        {"an unknown key", list, SignatureOf(list, 100, other), 0, 0},
-        {"another key under a known key's id", list, SignatureOf(list, 100, other, &a), 0, 0},
-        {"one byte of the manifest flipped", flip(list, list.find('|') + 1), good, 0, 0},
-        {"one byte of the signature flipped", list, flip(good, good.size() - 10), 0, 0},
-        {"the serial changed after signing", list, serialChanged, 0, 0},
-        {"the signature truncated by one byte", list, good.substr(0, good.size() - 1), 0, 0},
-        {"the signature one byte too long", list, good + "\n", 0, 0},
-        {"the manifest re-saved with CR LF", crlf, good, 0, 0},
-        {"the signature of another manifest", list, SignatureOf(otherList, 100, a), 0, 0},
-        {"a serial lower than the remembered one", list, good, 0, 101},
-        {"a signature file of several megabytes", list, huge, 0, 0},
-        {"an empty signature file", list, "", 0, 0},
-        {"the signature file answered 404", list, good, "status:404", 0},
-        {"the signature file answered 500", list, good, "status:500", 0},
-        {"the signature file not there", list, "", "none", 0},
-        {"the signature file answered not at all", list, good, "dead", 0},
+        {"an unknown key", list, SignatureOf(list, 100, other), 0},
+        {"another key under a known key's id", list, SignatureOf(list, 100, other, &a), 0},
+        {"one byte of the manifest flipped", flip(list, list.find('|') + 1), good, 0},
+        {"one byte of the signature flipped", list, flip(good, good.size() - 10), 0},
+        {"the serial changed after signing", list, serialChanged, 0},
+        {"the signature truncated by one byte", list, good.substr(0, good.size() - 1), 0},
+        {"the signature one byte too long", list, good + "\n", 0},
+        {"the manifest re-saved with CR LF", crlf, good, 0},
+        {"the signature of another manifest", list, SignatureOf(otherList, 100, a), 0},
+        {"a serial lower than the floor", list, good, 0, 101, 'a'},
+        {"a serial lower than the next key's floor", list, good, 0, 101, 'b'},
+        {"a serial lower than the floor an older launcher kept for the site", list, good, 0, 101, 's'},
+        // Two releases under one serial: the older must not pass for the newer.
+        {"another manifest at the floor's serial", list, good, 0, 100, 'a', otherList},
+        {"another manifest at the next key's floor", list, good, 0, 100, 'b', otherList},
+        {"a signature file of several megabytes", list, huge, 0},
+        {"an empty signature file", list, "", 0},
+        {"the signature file answered 404", list, good, "status:404"},
+        {"the signature file answered 500", list, good, "status:500"},
+        {"the signature file not there", list, "", "none"},
+        {"the signature file answered not at all", list, good, "dead"},
     };
     ASSERT_TRUE(WriteBytes(game + L"\\velho.bin", "o que o jogador tem"));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
         ClearOptionsKey();
-        if (c.remembered) KeepSerial(c.remembered);
+        if (c.under == 's') SiteFloor(Site, c.floor);
+        else if (c.under) Floor(c.under == 'a' ? a : b, c.floor, c.of.empty() ? nullptr : &c.of);
         Fresh();
         Serve(c.list, strcmp(c.rule ? c.rule : "", "none") ? &c.sig : nullptr);
         if (c.rule && !strcmp(c.rule, "dead")) {
@@ -200,7 +245,7 @@ TEST_F(Signed, EveryWayASignatureCanFail) {
         }
         auto before = Snapshot(game);
         ExpectRefused(Run(), before);
-        EXPECT_EQ(AcceptedSerial(), c.remembered) << "a refused serial must not be remembered";
+        EXPECT_EQ(AcceptedSerial(), c.floor) << "a refused serial must not be remembered";
     }
 }
 
@@ -242,65 +287,106 @@ TEST_F(Signed, EitherBuiltInKeyIsAcceptedAndTheHighestSerialRemembered) {
     struct Case {
         const char *why;
         TestKey *by;
-        unsigned long long serial, remembered, after;
+        unsigned long long serial, floor, after;
+        bool pinned;  // the floor was kept with this manifest
     } cases[] = {
-        {"the current key, first run", &a, 1733540000, 0, 1733540000},
-        {"the next key", &b, 1733540000, 0, 1733540000},
-        {"the same serial again", &a, 500, 500, 500},
-        {"a newer serial", &b, 501, 500, 501},
-        {"a serial past 32 bits", &a, 9999999999999999999ULL, 4294967296ULL, 9999999999999999999ULL},
+        {"the current key, first run", &a, 1733540000, 0, 1733540000, false},
+        {"the next key", &b, 1733540000, 0, 1733540000, false},
+        {"the same release again", &a, 500, 500, 500, true},
+        {"the same release signed again by the next key", &b, 500, 500, 500, true},
+        // Kept by a launcher before the manifest was kept with the serial.
+        {"the floor's serial, no manifest kept with it", &a, 500, 500, 500, false},
+        {"a newer serial", &b, 501, 500, 501, true},
+        {"a serial past 32 bits", &a, 9999999999999999999ULL, 4294967296ULL, 9999999999999999999ULL, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
         ClearOptionsKey();
-        if (c.remembered) KeepSerial(c.remembered);
+        if (c.floor) Floor(a, c.floor, c.pinned ? &list : nullptr);
         DeleteFileW((game + L"\\a.bin").c_str());
-        Fresh();
-        std::string sig = SignatureOf(list, c.serial, *c.by);
-        Serve(list, &sig);
-        Publications pubs = Run();
-        ASSERT_FALSE(pubs.empty());
-        EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+        EXPECT_TRUE(Installs(list, c.serial, *c.by));
         EXPECT_EQ(ReadBytes(game + L"\\a.bin"), content);
         EXPECT_EQ(AcceptedSerial(), c.after);
     }
 }
 
-// A player of two realms of the same game: each site's releases are judged
-// against that site's own serial, so neither is refused for the other's.
-TEST_F(Signed, EachSiteKeepsItsOwnSerial) {
-    WebServer realmB;
-    ASSERT_TRUE(realmB.Start(site));
-    const std::wstring realmA = Site;
+// Release R1 accepted at serial S; then R2, another manifest signed at S,
+// served to the player by someone on the way: refused, nothing fetched, R1's
+// files stay. R1 itself keeps being accepted at every start.
+TEST_F(Signed, AnEqualSerialPassesOnlyForTheSameManifest) {
+    const std::string other = "arquivo de outra versão";
+    const std::string r2 = "a.bin|" + Md5Of(other) + "|" + std::to_string(other.size()) + "\n";
     struct Step {
         const char *why;
-        std::wstring site;
+        const std::string &manifest, &file;  // served, with a.bin's bytes
         unsigned long long serial;
-        bool accepted;
+        bool installs;
     } steps[] = {
-        {"realm B publishes later", realmB.Base(), 2000, true},
-        {"realm A's older release", realmA, 1000, true},
-        {"realm A rolled back", realmA, 900, false},
-        {"realm B again", realmB.Base(), 2000, true},
+        {"R1 at S", list, content, 5000, true},
+        {"R2 at S", r2, other, 5000, false},
+        {"R1 at S again", list, content, 5000, true},
+        {"R2 at S + 1", r2, other, 5001, true},
+        {"R1 at S + 1", list, content, 5001, false},
     };
     for (const Step &step : steps) {
         SCOPED_TRACE(step.why);
-        DeleteFileW((game + L"\\a.bin").c_str());
-        Fresh();
-        UseSite(step.site);
-        std::string sig = SignatureOf(list, step.serial, a);
-        Serve(list, &sig);
-        auto before = Snapshot(game);
-        Publications pubs = Run();
-        if (step.accepted) {
-            ASSERT_FALSE(pubs.empty());
-            EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
-        } else {
-            ExpectRefused(pubs, before);
-        }
+        std::string before = ReadBytes(game + L"\\a.bin");
+        ASSERT_TRUE(WriteBytes(site + L"\\update\\files\\a.bin", step.file));
+        EXPECT_EQ(Installs(step.manifest, step.serial, a), step.installs);
+        EXPECT_EQ(ReadBytes(game + L"\\a.bin"), step.installs ? step.file : before);
     }
-    UseSite(realmA);
-    EXPECT_EQ(AcceptedSerial(), 1000u);
+    // The same after an upgrade from a launcher that kept no manifest with
+    // its floor: the first manifest accepted at the floor's serial pins it.
+    ClearOptionsKey();
+    SiteFloor(Site, 7000);
+    EXPECT_FALSE(Installs(list, 6999, a));
+    EXPECT_TRUE(Installs(r2, 7000, a));
+    EXPECT_FALSE(Installs(list, 7000, a));
+    EXPECT_TRUE(Installs(r2, 7000, a));
+    EXPECT_EQ(AcceptedSerial(), 7000u);
+}
+
+// A signature names its key, not its site, so the floor is the key's: the
+// site spelled another way (a trailing slash, capitals) or moved keeps it,
+// and a floor launchers before kept per site address is taken over. A realm
+// with a key of its own keeps its own floor.
+TEST_F(Signed, TheFloorBelongsToTheKey) {
+    WebServer moved;
+    ASSERT_TRUE(moved.Start(site));
+    const std::wstring here = Site;
+    std::wstring shouting = here;
+    CharUpperW(&shouting[0]);
+    // Launchers before this one read the address with its slash and kept
+    // their floor under that spelling.
+    SiteFloor(here + L"/", 1000);
+    struct Step {
+        const char *why;
+        std::wstring address;
+        TestKey *key;  // the launcher's one key, the one the release is signed with
+        unsigned long long serial;
+        bool installs;
+    } steps[] = {
+        {"below the floor kept per address, written with a slash", here + L"/", &a, 999, false},
+        {"at it", here + L"/", &a, 1000, true},
+        {"a newer release", here, &a, 2000, true},
+        {"an older one, the address with a trailing slash", here + L"/", &a, 1500, false},
+        {"an older one, the address in capitals", shouting, &a, 1500, false},
+        {"an older one from the address the site moved to", moved.Base(), &a, 1500, false},
+        {"the moved site's newer release", moved.Base(), &a, 2500, true},
+        {"another realm's launcher, with a key of its own", here, &other, 1200, true},
+        {"an older release of the first realm again", here, &a, 2400, false},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.why);
+        Keys[0] = step.key->pub;
+        KeyN = 1;
+        SiteFromIni(step.address);
+        DeleteFileW((game + L"\\a.bin").c_str());
+        EXPECT_EQ(Installs(list, step.serial, *step.key), step.installs);
+        for (const std::string &p : server.Paths()) EXPECT_EQ(p.find("//"), std::string::npos) << p;
+    }
+    Keys[0] = a.pub;
+    EXPECT_EQ(AcceptedSerial(), 2500u);
 }
 
 TEST_F(Signed, ALauncherWithoutKeysNeverAsksForTheSignature) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/options.h"
 #include "app/state.h"
 #include "net/http.h"
 #include "net/netthread.h"
@@ -199,6 +200,18 @@ TEST(Md5, AFileAnotherProcessHoldsIsHashedIfItSharesReading) {
 
 // ---- Update runs ---------------------------------------------------------------------
 
+// The largest size the file Watched had at any publication of a run: each
+// piece of a download is published right after it is written.
+std::wstring Watched;
+unsigned long long Largest;
+void (*Recorded)(const wchar_t *, int);
+void Watch(const wchar_t *text, int progress) {
+    Recorded(text, progress);
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (GetFileAttributesExW(Watched.c_str(), GetFileExInfoStandard, &d))
+        Largest = std::max(Largest, (unsigned long long)d.nFileSizeHigh << 32 | d.nFileSizeLow);
+}
+
 class Update : public NetRun {
 public:  // the cases' lambdas reach in
     using NetRun::Game;
@@ -270,16 +283,16 @@ TEST_F(Update, OnlyDifferingFilesAreFetchedCountedAndShown) {
     ExpectSettled(pubs, Updated);
 }
 
-// The per mille of the listed sizes: sizes of 0, sizes whose sum passes 32
-// bits (4294967295 + 101 wraps to 100, which would show 50 bytes as 500), and
-// files larger than listed.
+// The per mille of the listed sizes: sizes of 0 (an empty file, or a size
+// a manifest written by hand left out: that file is still fetched whole, not
+// refused as longer than listed), and sizes whose sum passes
+// 32 bits (4294967295 + 101 wraps to 100, which would show 50 bytes as 500).
 TEST_F(Update, TheProgressFollowsTheListedSizes) {
     struct Case {
         std::vector<std::pair<std::string, long long>> files;  // content, listed size
         int beforeLast;  // the progress shown with the last piece
-    } cases[] = {{{{"aaaa", 0}, {"bbbb", 0}}, 0},
-                 {{{std::string(50, 'a'), 4294967295LL}, {std::string(101, 'b'), 101}}, 0},
-                 {{{std::string(100, 'a'), 10}}, 10000}};
+    } cases[] = {{{{"", 0}, {std::string(70, 'z'), 0}}, 0},
+                 {{{std::string(50, 'a'), 4294967295LL}, {std::string(101, 'b'), 101}}, 0}};
     for (const Case &c : cases) {
         manifest.clear();
         for (size_t i = 0; i < c.files.size(); i++) List("f" + std::to_string(i), c.files[i].first, c.files[i].second);
@@ -340,6 +353,24 @@ TEST_F(Update, UnsafeAndDeviceNamesAreNeverFetched) {
     ExpectSettled(pubs, Updated);
 }
 
+// Players and operators copy the site's address from a browser, with its
+// trailing slash: every request would then ask for "//update/...", which
+// many servers answer with 404.
+TEST_F(Update, ASiteAddressWithTrailingSlashesAsksForPlainPaths) {
+    List("dados/a.bin", "novo");
+    lstrcpyW(Ini, (game + L"\\" INI_NAME).c_str());
+    for (const char *tail : {"/", "///"}) {
+        SCOPED_TRACE(tail);
+        DeleteFileW(Game("dados/a.bin").c_str());
+        ASSERT_TRUE(WriteBytes(Ini, "[Launcher]\r\nSite=" + Utf8(server.Base()) + tail + "\r\n"));
+        LoadOptions();
+        server.Forget();
+        ResetState();
+        ExpectSettled(Run(), Updated);
+        EXPECT_EQ(server.Paths(), (std::vector<std::string>{"/api/launcher", "/update/lista.txt", "/update/files/dados/a.bin"}));
+    }
+}
+
 // Reaching the server in the platform's code page, names outside ASCII could
 // never match; URL signs would change the address.
 TEST_F(Update, NamesWithSpacesFoldersAccentsAndUrlSigns) {
@@ -360,20 +391,30 @@ TEST_F(Update, NamesWithSpacesFoldersAccentsAndUrlSigns) {
 // A run stops at the first file that fails for good (a refusal or a wrong
 // MD5 does not change by asking again; dropped connections are tried again,
 // resume_test): the files before it are placed, it and the files after it
-// keep their old content, no temporary file stays.
+// keep their old content, no temporary file stays. Only bytes that are not
+// the file are called corrupt; a file that never came was not fetched. A
+// body longer than the file (without end, from a server or anyone on the
+// way) is not written past the file's size: it would fill the disk first.
 TEST_F(Update, AFileThatFailsStopsTheRunThere) {
     struct Case {
         const char *what;
         Rule rule;
         const std::wstring &text;
     } cases[] = {
-        {"404 page", Rule::Status(404, "<html>não achei</html>"), Corrupt},
+        {"404 page", Rule::Status(404, "<html>não achei</html>"), NoFile},
         {"200 HTML page", Rule::Body("<html><body><h1>Erro interno</h1></body></html>").Header("Content-Type: text/html"),
          Corrupt},
         {"redirect loop", Rule::RedirectTo("/update/files/b.bin"), NoFile},
+        {"a 200 without end", Rule::Endless(8 << 20), Corrupt},
+        {"a 200 without end announcing a length", Rule::Endless(8 << 20).Header("Content-Length: 99999999999"), Corrupt},
+        {"a 200 longer than listed", Rule::Body(std::string(100000, 'b') + "mais"), Corrupt},
     };
+    Recorded = PublishHook;
+    PublishHook = Watch;
+    Watched = Game("b.bin.novo");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        Largest = 0;
         manifest.clear();
         server.Forget();
         Have("a.bin", "a antigo");
@@ -389,8 +430,10 @@ TEST_F(Update, AFileThatFailsStopsTheRunThere) {
         EXPECT_EQ(In("c.bin"), "c antigo");
         EXPECT_EQ(FileRequests().front(), "a.bin");
         EXPECT_EQ(FileRequests().back(), "b.bin");
+        EXPECT_LE(Largest, 100001u) << "written past b.bin's listed size";
         ExpectSettled(pubs, c.text);
     }
+    PublishHook = Recorded;
     server.Forget();
     server.On("/update/files/b.bin", Rule::RedirectTo("/espelho/b.bin"));
     server.On("/espelho/b.bin", Rule::Body(std::string(100000, 'b')));
@@ -471,7 +514,7 @@ TEST_F(Update, TemporaryFilesOfAKilledRunGoInTheNextRun) {
     EXPECT_EQ(In("depois.bin"), "antigo");
     // Only listed files' temporary names are the run's.
     EXPECT_TRUE(DeleteFileW(Game("fora da lista.bin.novo").c_str()));
-    ExpectSettled(pubs, Corrupt);
+    ExpectSettled(pubs, NoFile);
     server.Forget();
     Have("depois.bin.novo", std::string(100000, '?'));
     server.On("/update/files/quebrado.bin", Rule::Body("novo"));
@@ -563,7 +606,7 @@ TEST_F(Parallel, AFailureStopsNewStartsAndLetsTheOthersEnd) {
     server.On("/update/files/" + Name(1), Rule::Status(404, "sumiu").After(50));
     Lanes = 4;
     Publications pubs = Run();
-    ExpectSettled(pubs, Corrupt);
+    ExpectSettled(pubs, NoFile);
     std::vector<std::string> asked = FileRequests();
     std::sort(asked.begin(), asked.end());
     EXPECT_EQ(asked, (std::vector<std::string>{Name(0), Name(1), Name(2), Name(3)}));
@@ -720,6 +763,54 @@ TEST_F(Update, ACompressedManifestArrivesWholeOrNotAtAll) {
     }
 }
 
+// ---- What the disk refuses ------------------------------------------------------------
+// faults_test.py runs these (CTest's own run leaves them out) with two game
+// folders of its making: VELMORA_FULL_DISK on a disk of a few MiB, empty,
+// and VELMORA_READ_ONLY on a disk mounted read-only, holding a.bin, as a
+// folder under Program Files is to a player without the rights to it.
+
+class Disk : public Update {};
+
+TEST_F(Disk, AFullDiskAndAFolderWithoutRightsHaveTheirOwnTexts) {
+    const char *full = getenv("VELMORA_FULL_DISK"), *locked = getenv("VELMORA_READ_ONLY");
+    if (!full || !locked) GTEST_SKIP() << "faults_test.py gives these their disks";
+    struct Case {
+        const char *what, *folder;
+        const char *name;  // the file to fetch; z.bin follows it
+        long long size;
+        const std::wstring &text;
+    } cases[] = {
+        {"the download fills the disk", full, "a.bin", 32 << 20, NoRoom},
+        {"a file in a folder without write rights", locked, "a.bin", 1000, NoRights},
+        {"a new folder in a folder without write rights", locked, "novos/b.bin", 1000, NoRights},
+    };
+    std::string big(32 << 20, '\0');
+    for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 2654435761u >> 13);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        UseFolder(Wide(c.folder));
+        if (c.folder == full) {
+            RemoveTree(game);
+            ASSERT_TRUE(CreateDirectoryW(game.c_str(), 0));
+            Have("a.bin", "a antigo");
+            Have("z.bin", "z antigo");
+        }
+        std::string before = In("a.bin");
+        ASSERT_FALSE(before.empty()) << "the folder holds no a.bin";
+        manifest.clear();
+        server.Forget();
+        List(c.name, big.substr(0, (size_t)c.size));
+        List("z.bin", "z novo");
+        ResetState();
+        Publications pubs = Run();
+        ExpectSettled(pubs, c.text);
+        EXPECT_EQ(In("a.bin"), before);
+        EXPECT_NE(In("z.bin"), "z novo");
+        EXPECT_FALSE(Exists(Game(std::string(c.name) + ".retomar")));
+        EXPECT_EQ(FileRequests().size(), c.text == NoRoom ? 1u : 0u) << "asked for a file it could never place";
+    }
+}
+
 // ---- The launcher replacing its own executable ------------------------------------------
 // A real running program stands in for the launcher, so the platform's rules
 // for running files apply: it can be renamed, not overwritten. Whatever fails,
@@ -786,7 +877,7 @@ TEST_F(SelfUpdate, TheLaunchersOwnFileIsSwappedLastEvenWhenItSortsFirst) {
         std::vector<std::string> asked = FileRequests();
         if (fail) {
             EXPECT_EQ(std::count(asked.begin(), asked.end(), "VelmoraLauncher.exe"), 0);
-            ExpectOldLauncherKept(pubs, Corrupt);
+            ExpectOldLauncherKept(pubs, NoFile);
             continue;
         }
         ExpectSettled(pubs, Restarting);
@@ -794,6 +885,38 @@ TEST_F(SelfUpdate, TheLaunchersOwnFileIsSwappedLastEvenWhenItSortsFirst) {
         EXPECT_EQ(asked.back(), "VelmoraLauncher.exe");
         EXPECT_TRUE(ReadBytes(exe) == newExe);
         for (int i = 0; i < 6; i++) EXPECT_EQ(In("dados/" + std::to_string(i) + ".bin"), std::string(3000, (char)('0' + i)));
+    }
+}
+
+// Copied from read-only media or marked by an installer, the launcher is
+// read-only, and so is the ".old" its first swap leaves: while that stood,
+// every later swap failed (Windows deletes no read-only file), the player
+// was told to close the game at every start, and nothing behind the
+// launcher in the manifest was ever updated. A read-only game file is
+// replaced all the same. (Wine deletes and replaces read-only files freely:
+// there this holds either way.)
+TEST_F(SelfUpdate, ReadOnlyFilesAreReplacedTwiceInARow) {
+    std::string before = oldExe;
+    for (char version : {'2', '3'}) {
+        SCOPED_TRACE(version);
+        std::string next = oldExe + std::string(1000, version);  // runs as the old one does
+        manifest.clear();
+        Have("dados/mapa.bin", "mapa antigo");
+        List("dados/mapa.bin", std::string("mapa ") + version);
+        List("VelmoraLauncher.exe", next);
+        List("zz.bin", std::string("depois do launcher ") + version);
+        for (const std::wstring &f : {exe, Game("dados/mapa.bin")})
+            ASSERT_TRUE(SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_READONLY));
+        ResetState();
+        ExpectSettled(Run(), Restarting);
+        EXPECT_EQ(ReadBytes(exe), next);
+        EXPECT_EQ(ReadBytes(old), before) << "the .old of the swap before did not make way";
+        before = next;
+        EXPECT_EQ(In("dados/mapa.bin"), std::string("mapa ") + version);
+        EXPECT_EQ(In("zz.bin"), std::string("depois do launcher ") + version);
+        // The old launcher ends; the new one runs from the launcher's name.
+        Kill(running);
+        ASSERT_TRUE(running = Start(exe, L"", game));
     }
 }
 

@@ -141,10 +141,12 @@ def demo(server, entries):
     ok = True
     with winenv.session(BUILD) as env:
         env["VELMORA_STANDIN_LOG"] = winenv.win_path(record)
-        # The demo plays a player new to this site: a release serial kept by
-        # an earlier run of this prefix (a site signed later, then rebuilt)
-        # would refuse the demo's own release.
-        wine(env, "reg", "delete", r"HKCU\Software\Halvick\Zorun\Config", "/v", "UpdateSerial", "/f")
+        # The demo plays a player new to this site: a release serial kept
+        # under the demo key by an earlier run of this prefix (a site signed
+        # later, then rebuilt) would refuse the demo's own release.
+        with open(KEYS) as f:
+            key = f.read().split()[2]
+        wine(env, "reg", "delete", r"HKCU\Software\Halvick\Zorun\Config", "/v", "UpdateRelease " + key, "/f")
         launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,
                                 log=os.path.join(DEMO, "launcher.log"))
         try:

@@ -8,6 +8,7 @@
 #include "update/lanes.h"
 #include "update/md5.h"
 #include "update/partial.h"
+#include "update/place.h"
 
 enum {
     // Every read through WinINet has a fixed cost; 128 KiB pieces keep it
@@ -29,22 +30,42 @@ enum {
     TryNoAnswer,  // no answer, for a reason that may pass
     TryRefused,   // no answer, for good (a refused redirect, a certificate)
     TryFinal,     // a status that will not change
-    TryDisk,      // a write failed
+    TryLong,      // the body goes on past the file's size
+    TryNoRoom,    // a write failed: the disk is full
+    TryNoWrite,   // a write failed otherwise
 };
 
-int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have) {
+static int Full(DWORD e) {
+    return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
+}
+
+int Refusal(DWORD e) {
+    if (Full(e)) return GotNoRoom;
+    // A folder under Program Files without the rights to it, a share or a
+    // medium that is read-only.
+    if (e == ERROR_ACCESS_DENIED || e == ERROR_WRITE_PROTECT) return GotNoRights;
+    return GotNoTemp;
+}
+
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most) {
     long long length = HttpLength(r), got = 0;
     char *buf = Xfer[lane];
     DWORD n, w;
     for (;;) {
-        if (!InternetReadFile(r->req, buf, XferLen, &n)) return 0;
+        // A server (or anyone on the way) may send a body without end: it
+        // would fill the disk before any check could reject it.
+        unsigned long long room = most > *have ? most - *have : 0;
+        DWORD ask = (DWORD)(room < XferLen ? room + 1 : (unsigned long long)XferLen);
+        if (!InternetReadFile(r->req, buf, ask, &n)) return BodyCut;
         if (!n) break;
-        if (!WriteFile(f, buf, n, &w, 0) || w != n) return -1;
+        if (n > room) return BodyLong;
+        if (!WriteFile(f, buf, n, &w, 0)) return Full(GetLastError()) ? BodyNoRoom : BodyNoWrite;
+        if (w != n) return BodyNoRoom;
         got += n;
         *have += n;
         LaneHave(lane, *have);
     }
-    return length < 0 || got >= length;
+    return length < 0 || got >= length ? BodyWhole : BodyCut;
 }
 
 // The server's version of the file in a 200, recorded with the entry so that
@@ -119,6 +140,17 @@ static void Cut(HANDLE f, unsigned long long at) {
     SetEndOfFile(f);
 }
 
+// The most bytes the file of e may have. The listed size bounds it, so that
+// a body without end is refused before it fills the disk; but a manifest
+// written by hand may leave the size out (it reads as 0), and a file of 4 GiB
+// or more has its size saturated: neither states a bound. A size of 0 is
+// taken at its word only for the empty file, whose MD5 says it has no bytes.
+static unsigned long long Most(const ManifestEntry *e) {
+    if (e->size == 0xFFFFFFFFu || (e->size == 0 && lstrcmpiA(e->md5, "d41d8cd98f00b204e9800998ecf8427e")))
+        return ~0ull;
+    return e->size;
+}
+
 // One request for the file: the rest of the partial (*have bytes, p its
 // record) or the whole file, streamed into f.
 static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
@@ -138,12 +170,12 @@ static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar
             LaneHave(lane, 0);
         }
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(lane, &r, f, have);
+        got = SaveBody(lane, &r, f, have, Most(e));
         // No length announced: only the manifest's size tells a cut body.
-        if (got == 1 && HttpLength(&r) < 0 && *have < e->size) got = 0;
+        if (got == BodyWhole && HttpLength(&r) < 0 && *have < e->size) got = BodyCut;
     } else if (code == 206 && *have && Continues(&r, p, *have)) {
-        got = SaveBody(lane, &r, f, have);
-        if (got == 1 && *have < p->size) got = 0;  // a shorter range than asked for
+        got = SaveBody(lane, &r, f, have, Most(e));
+        if (got == BodyWhole && *have < p->size) got = BodyCut;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {
         HttpClose(&r);
         return TryRestart;
@@ -152,13 +184,33 @@ static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar
         return RetryCode(code) ? TryBusy : TryFinal;
     }
     HttpClose(&r);
-    return got == 1 ? TryWhole : got == 0 ? TryLost : TryDisk;
+    switch (got) {
+    case BodyWhole: return TryWhole;
+    case BodyCut: return TryLost;
+    case BodyLong: return TryLong;
+    case BodyNoRoom: return TryNoRoom;
+    default: return TryNoWrite;
+    }
+}
+
+// Why temp could not be made. A folder or a busy file at its name refuses
+// access as a folder without rights does: that is something in the way.
+static int Unmade(const wchar_t *temp) {
+    int why = Refusal(GetLastError());
+    if (why == GotNoRights && GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES) why = GotNoTemp;
+    return why;
 }
 
 int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
              int partial, unsigned long long *size) {
     Partial p = {};
-    unsigned long long have = partial ? ResumeFrom(temp, e->md5, e->size, &p) : 0;
+    unsigned long long have = 0;
+    // A read-only partial could be neither written to nor replaced; the
+    // file placed from it would stay read-only.
+    if (partial) {
+        Writable(temp);
+        have = ResumeFrom(temp, e->md5, e->size, &p);
+    }
     // A launcher stopped between the download's end and its move left it
     // whole: nothing to ask.
     if (have && have == e->size) {
@@ -176,7 +228,7 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
         // No sharing: nobody else writes the file while it downloads, or
         // reads it half done.
         HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
-        if (f == INVALID_HANDLE_VALUE) return GotNoTemp;
+        if (f == INVALID_HANDLE_VALUE) return Unmade(temp);
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
@@ -196,9 +248,13 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
             DropPartial(temp);
             have = 0;
             break;
-        case TryDisk:
-            DropPartial(temp);  // the room it takes is the player's
+        case TryLong:
+            DropPartial(temp);
             return GotBad;
+        case TryNoRoom:
+        case TryNoWrite:
+            DropPartial(temp);  // the room it takes is the player's
+            return t == TryNoRoom ? GotNoRoom : GotNoFile;
         }
         // What came stays for the next try, or the next run, when it can be
         // resumed; an empty or unresumable partial goes.
@@ -206,7 +262,9 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
             DropPartial(temp);
             have = 0;
         }
-        if (t == TryFinal || t == TryRefused) return t == TryFinal ? GotBad : GotNoAnswer;
+        // A file the site refuses or cannot be reached for was not fetched:
+        // nothing says it was damaged.
+        if (t == TryFinal || t == TryRefused) return GotNoFile;
         // A link that drops now and then but keeps bringing data is worth
         // staying with: a try that took the download a whole piece past the
         // furthest it had reached starts the count again. Only that: bytes
@@ -216,7 +274,7 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
         // keep the run going for ever. Only failures in a row end the run.
         if (have >= high + XferLen) retry = 0;
         if (have > high) high = have;
-        if (retry == RetryMax) return t == TryNoAnswer ? GotNoAnswer : GotBad;
+        if (retry == RetryMax) return GotNoFile;
         RetryWait(++retry);
     }
 }

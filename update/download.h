@@ -9,10 +9,18 @@
 
 enum Got {
     GotFile = 0,  // temp holds the whole file, its MD5 the entry's
-    GotNoAnswer,  // the site gave no answer to the last try
-    GotBad,       // the answers did not bring the file
-    GotNoTemp,    // temp cannot be written (nothing was asked)
+    GotNoFile,    // the site did not bring it: no answer, a refusal (404, 403 ...), or busy
+                  // or cut short on every try
+    GotBad,       // what came is not the file: the wrong MD5 twice, or more than the listed size
+    GotNoTemp,    // temp cannot be made: something stands in the way (nothing was asked)
+    GotNoRights,  // temp cannot be made: the folder refuses writing (nothing was asked)
+    GotNoRoom,    // the disk is full (what came is deleted)
 };
+
+// What the disk's refusal to make a file or folder with error e means:
+// GotNoRoom for a full disk, GotNoRights for a folder the player may not
+// write (or a write-protected medium), GotNoTemp for anything else.
+int Refusal(DWORD e);
 
 // Brings the file of entry e from url into temp (its "X.novo"). A partial
 // file there whose record belongs to e is resumed ("Range: bytes=N-" with
@@ -22,9 +30,11 @@ enum Got {
 // from zero), is made again, from where it stopped, after waits of about 1, 2
 // and 4 s: up to RetryMax times in a row, the count starting again after a
 // try that took the file at least 128 KiB past the furthest it had reached; a
-// whole file with the wrong MD5 is fetched once more from the start. GotBad
-// or GotNoAnswer otherwise; temp then stays only as a partial the next run
-// can resume (never after a wrong MD5 or a write that failed). On GotFile
+// whole file with the wrong MD5 is fetched once more from the start. No more
+// than the entry's size is ever written: a body that goes on past it is
+// GotBad at once. Another Got otherwise; temp then stays only as a partial
+// the next run can resume (never after a wrong MD5, a body too long or a
+// write that failed). On GotFile
 // temp's record (when the site named the file's version) stays until the
 // caller has moved temp into place (DropPartial). It runs on lane (its
 // transfer buffer, its share of the status line and the progress:
@@ -34,8 +44,12 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
              int partial, unsigned long long *size);
 
 // Streams the body of r onto the end of f through lane's buffer, adding each
-// piece to *have and telling the lane's progress (LaneHave). 1 when the body
-// ended where the server said it would (or, with no length announced, when it
-// ended), 0 when the connection was lost before, -1 when a write failed (a
-// full disk).
-int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have);
+// piece to *have and telling the lane's progress (LaneHave), never taking
+// *have past most (one byte more is read to tell a longer body, not
+// written). BodyWhole when the
+// body ended where the server said it would (or, with no length announced,
+// when it ended), BodyCut when the connection was lost before, BodyLong when
+// it went on past most, BodyNoRoom when a write failed for a full disk,
+// BodyNoWrite when one failed otherwise.
+enum { BodyWhole, BodyCut, BodyLong, BodyNoRoom, BodyNoWrite };
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most);

@@ -9,6 +9,7 @@
 #include "update/md5.h"
 #include "update/names.h"
 #include "update/partial.h"
+#include "update/place.h"
 #include "update/survey.h"
 #include "update/tables.h"
 
@@ -82,6 +83,7 @@ static char **Strays;          // names the last record noted as still to fetch 
 static unsigned StrayN, StrayKept;  // ... and how many of them stay noted (the first ones)
 static unsigned long long Full_;    // when every file was last hashed, from the last record
 static int Full;               // this run hashes every file
+static int Placing;            // this run placed a file: its record goes to the disk
 static wchar_t Path[PathLen];  // this run's record; empty: none
 static char Buf[65536];        // the record passes through it, read or written
 
@@ -233,6 +235,7 @@ void LoadRecord(ManifestEntry *e, int n) {
     Out = 0;
     StrayN = StrayKept = 0;
     Full = 1;
+    Placing = 0;
     Path[0] = 0;
     Out = (Rec *)Take((size_t)n * sizeof(Rec));
     Now_ = (Facts *)Take((size_t)n * sizeof(Facts));
@@ -316,6 +319,7 @@ void Remember(int i, const wchar_t *path) {
     r.volume = now.volume;
     r.hashed = Now();
     Out[i] = r;
+    Placing = 1;
 }
 
 int PartialBeside(int i) { return !Out || Now_[i].state == FactsUnknown || Now_[i].partial; }
@@ -401,6 +405,10 @@ void SaveRecord() {
     int ok = Md5End(&Sum, Good, sum);
     Put(sum, SumLen);
     ok = ok && Good && (!Filled || (WriteFile(To, Buf, Filled, &w, 0) && w == Filled));
+    // A record that trusts files placed in this run goes to the disk before
+    // it replaces the one before; one of files only checked need not: lost,
+    // it costs one start that hashes every file.
+    if (ok && Placing && Durable) FlushFileBuffers(To);
     CloseHandle(To);
     if (!ok || !MoveFileExW(temp, Path, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(temp);
 }

@@ -54,7 +54,8 @@ void NotePending(int i);
 void DropStrayPartials();
 
 // Writes the files checked, remembered or noted in this run as the new record
-// (a temporary file beside it, then a move). Fails quietly.
+// (a temporary file beside it, flushed to the disk when the run placed a file,
+// then a move). Fails quietly.
 void SaveRecord();
 
 // The record's path for the game folder dir, in out of cap units; 0 (out

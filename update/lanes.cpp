@@ -34,8 +34,8 @@ static void MakeGate() {
     while (GateMade != 2) Sleep(0);
 }
 
-// Per mille of the bytes to download. Files larger than their manifest size
-// take it past 1000; it saturates rather than overflow.
+// Per mille of the bytes to download. No file is written past its manifest
+// size, so it ends at 1000; it saturates all the same rather than overflow.
 static int Permille() {
     unsigned long long done = Done;
     for (int i = 0; i < LaneMax; i++) done += Have[i];

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/state.h"
+#include "update/place.h"
 
 enum { RecordCap = 1024 };  // the four lines with validators at their longest fit
 
@@ -102,22 +103,23 @@ int WritePartial(const wchar_t *temp, const Partial *p) {
         ok = Put(text, &n, RecordCap, "modified=") && Put(text, &n, RecordCap, p->modified) &&
              Put(text, &n, RecordCap, "\n");
     if (!ok) return 0;
+    Writable(rec);
     HANDLE f = CreateFileW(rec, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
     if (f == INVALID_HANDLE_VALUE) return 0;
     DWORD w = 0;
     BOOL wrote = WriteFile(f, text, (DWORD)n, &w, 0) && w == (DWORD)n;
     CloseHandle(f);
-    if (!wrote) DeleteFileW(rec);
+    if (!wrote) Erase(rec);
     return wrote;
 }
 
 void DropRecord(const wchar_t *temp) {
     wchar_t rec[PathLen];
-    if (ResumePath(temp, rec)) DeleteFileW(rec);
+    if (ResumePath(temp, rec)) Erase(rec);
 }
 
 void DropPartial(const wchar_t *temp) {
-    DeleteFileW(temp);
+    Erase(temp);
     DropRecord(temp);
 }
 
@@ -129,7 +131,7 @@ unsigned long long ResumeFrom(const wchar_t *temp, const char *md5, unsigned lon
     if (there && ReadPartial(temp, p) && !lstrcmpiA(p->md5, md5) && p->size == size && have <= size)
         return have;
     memset(p, 0, sizeof *p);
-    if (there) DeleteFileW(temp);
+    if (there) Erase(temp);
     DropRecord(temp);
     return 0;
 }
@@ -148,6 +150,6 @@ int DropStray(const wchar_t *temp) {
     if (!ResumePath(temp, rec) || !ReadPartial(temp, &p)) return 1;
     // A folder under the partial's name is none: only the record goes.
     DWORD a = GetFileAttributesW(temp);
-    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && !DeleteFileW(temp)) return 0;
-    return DeleteFileW(rec);
+    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && !Erase(temp)) return 0;
+    return Erase(rec);
 }

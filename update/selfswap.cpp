@@ -2,6 +2,7 @@
 
 #include "app/state.h"
 #include "update/manifest.h"
+#include "update/place.h"
 
 void (*SwapHook)();
 
@@ -12,7 +13,10 @@ int ReplaceSelf(const wchar_t *temp) {
     // network thread never both think they hold it.
     if (InterlockedCompareExchange(&SwapGate, 1, 0) != 0) return 0;
     int ok = 0;
-    DeleteFileW(old);
+    // A launcher that was read-only (copied from read-only media, marked by
+    // an installer) left a read-only ".old": while it stood, no later swap
+    // could make way.
+    Erase(old);
     if (MoveFileW(SelfExe, old)) {
         if (SwapHook) SwapHook();
         ok = MoveFileExW(temp, SelfExe, MOVEFILE_REPLACE_EXISTING);
@@ -22,6 +26,11 @@ int ReplaceSelf(const wchar_t *temp) {
     if (ok) Restart = 1;
     InterlockedExchange(&SwapGate, 0);
     return ok;
+}
+
+void DropOld() {
+    wchar_t old[PathLen];
+    if (Join(old, PathLen, SelfExe, L".old")) Erase(old);
 }
 
 void EndSwaps(DWORD ms) {

@@ -10,6 +10,10 @@
 // one is back under its name. Refused (0, nothing moved) once EndSwaps has run.
 int ReplaceSelf(const wchar_t *temp);
 
+// Deletes SelfExe + ".old", the launcher a self-update replaced, read-only or
+// not; the next start's job.
+void DropOld();
+
 // Called by the window thread before the process ends: waits up to ms for a
 // swap under way to finish and lets no new one start, so that no way of
 // closing the window can leave the folder with only the ".old" launcher.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <string.h>
 
 #include "app/options.h"
 #include "app/state.h"
@@ -13,7 +14,8 @@
 PublicKey Keys[KeyMax] = BUILT_KEYS;
 int KeyN = BUILT_KEY_COUNT;
 
-#define SERIAL_VALUE L"UpdateSerial"
+#define RELEASE_VALUE L"UpdateRelease"
+#define SERIAL_VALUE L"UpdateSerial"  // older launchers: per site address
 
 enum {
     // A well-formed signature file has about 200 bytes. The fetch reads at
@@ -89,7 +91,7 @@ static int VerifyWith(const PublicKey *k, unsigned char digest[DigestLen], unsig
     return ok;
 }
 
-int VerifySignature(const char *list, int n, const char *sig, int len, unsigned long long *serial) {
+int VerifySignature(const char *list, int n, const char *sig, int len, unsigned long long *serial, int *by) {
     const char *p = sig, *end = sig + (len > 0 ? len : 0);
     unsigned char id[KeyIdLen], rs[RsLen], digest[DigestLen];
     if (!(p = Take(p, end, "velmora-sig 1\nkey ")) || end - p < 2 * KeyIdLen + 1 || !Hex(p, KeyIdLen, id) ||
@@ -108,58 +110,120 @@ int VerifySignature(const char *list, int n, const char *sig, int len, unsigned 
     if (!(p = Take(p, end, "sig ")) || end - p != 2 * RsLen + 1 || !Hex(p, RsLen, rs) || p[2 * RsLen] != '\n')
         return 0;
 
-    const PublicKey *key = 0;
-    for (int i = 0; i < KeyN && i < KeyMax && !key; i++) {
-        int same = 1;
-        for (int b = 0; b < KeyIdLen; b++) same &= Keys[i].id[b] == id[b];
-        if (same) key = &Keys[i];
-    }
-    if (!key || !Sha256(sig, (int)(header - sig), list, n, digest) || !VerifyWith(key, digest, rs)) return 0;
+    int k = 0;
+    while (k < KeyN && k < KeyMax && memcmp(Keys[k].id, id, KeyIdLen)) k++;
+    if (k == KeyN || k == KeyMax || !Sha256(sig, (int)(header - sig), list, n, digest) ||
+        !VerifyWith(&Keys[k], digest, rs))
+        return 0;
     *serial = s;
+    if (by) *by = k;
     return 1;
 }
 
-// The registry value of this site's serial: "UpdateSerial " and 16 hex digits
-// of the MD5 of Site in capitals. Several sites (realms, a test server) may
-// serve the same game to one Windows user, each with releases of its own:
-// one shared serial would refuse whichever site published last the longest
-// ago. 0 when it cannot be formed.
-static int SerialValue(wchar_t *name) {
-    wchar_t site[SiteLen];
-    lstrcpynW(site, Site, SiteLen);
-    CharUpperW(site);
-    char md5[33];
-    if (!DataMd5(site, (unsigned long)(lstrlenW(site) * sizeof(wchar_t)), md5)) return 0;
-    lstrcpyW(name, SERIAL_VALUE L" ");
+// ---- The floor ---------------------------------------------------------------
+// A signature names its key, not its site: a release signed by the key is
+// accepted from any address, so the floor of serials belongs to the key.
+// Under "UpdateRelease <key id in hex>" the registry keeps the serial last
+// accepted under that key (8 bytes, little-endian) and the SHA-256 of the
+// manifest accepted with it (32 bytes), written in one value so that neither
+// is ever kept without the other.
+
+struct Kept {
+    unsigned long long serial;
+    unsigned char digest[DigestLen];  // all zero: not known (a floor taken over from an older launcher)
+};
+static_assert(sizeof(Kept) == 40, "the registry value's layout is fixed");
+
+static void ReleaseValue(const unsigned char id[KeyIdLen], wchar_t *name) {
+    lstrcpyW(name, RELEASE_VALUE L" ");
     int at = lstrlenW(name);
-    for (int i = 0; i < 16; i++) name[at + i] = (wchar_t)md5[i];
-    name[at + 16] = 0;
-    return 1;
+    for (int i = 0; i < KeyIdLen; i++) {
+        name[at++] = L"0123456789abcdef"[id[i] >> 4];
+        name[at++] = L"0123456789abcdef"[id[i] & 15];
+    }
+    name[at] = 0;
+}
+
+// 1 when the registry value name holds exactly size bytes of type type, read
+// into out.
+static int ReadValue(const wchar_t *name, DWORD type, void *out, DWORD size) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
+    DWORD got = 0, n = size;
+    int ok = RegQueryValueExW(key, name, 0, &got, (BYTE *)out, &n) == ERROR_SUCCESS && got == type && n == size;
+    RegCloseKey(key);
+    return ok;
+}
+
+// Launchers before the floor was the key's kept it per site address, in
+// "UpdateSerial <16 hex digits of the MD5 of the address in capitals>"
+// (REG_QWORD). The highest of those of this Site, as written now or with the
+// trailing slash it may have had then.
+static unsigned long long SiteSerial() {
+    unsigned long long best = 0;
+    for (int slash = 0; slash < 2; slash++) {
+        wchar_t site[SiteLen + 1], name[32];
+        char md5[33];
+        lstrcpynW(site, Site, SiteLen);
+        if (slash) lstrcatW(site, L"/");
+        CharUpperW(site);
+        if (!DataMd5(site, (unsigned long)(lstrlenW(site) * sizeof(wchar_t)), md5)) continue;
+        lstrcpyW(name, SERIAL_VALUE L" ");
+        int at = lstrlenW(name);
+        for (int i = 0; i < 16; i++) name[at + i] = (wchar_t)md5[i];
+        name[at + 16] = 0;
+        unsigned long long v = 0;
+        if (ReadValue(name, REG_QWORD, &v, sizeof v) && v > best) best = v;
+    }
+    return best;
+}
+
+// The floor of this launcher's keys (one operator's current and next key):
+// the highest serial kept under any of them, with whether a manifest digest
+// is known for it (*pinned) and whether digest is that one (*same). Before
+// any of them has one, the floor an older launcher kept for this Site.
+static unsigned long long Floor(const unsigned char digest[DigestLen], int *pinned, int *same) {
+    unsigned long long floor = 0;
+    int any = 0;
+    *pinned = *same = 0;
+    for (int i = 0; i < KeyN && i < KeyMax; i++) {
+        wchar_t name[40];
+        Kept k;
+        ReleaseValue(Keys[i].id, name);
+        if (!ReadValue(name, REG_BINARY, &k, sizeof k)) continue;
+        if (!any || k.serial > floor) *pinned = *same = 0;
+        if (!any || k.serial >= floor) {
+            static const unsigned char none[DigestLen] = {};
+            floor = k.serial;
+            if (memcmp(k.digest, none, DigestLen)) {
+                *pinned = 1;
+                *same |= !memcmp(k.digest, digest, DigestLen);
+            }
+        }
+        any = 1;
+    }
+    return any ? floor : SiteSerial();
 }
 
 unsigned long long AcceptedSerial() {
-    wchar_t name[32];
-    HKEY key;
-    if (!SerialValue(name) || RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return 0;
-    unsigned long long v = 0;
-    DWORD type = 0, size = sizeof v;
-    if (RegQueryValueExW(key, name, 0, &type, (BYTE *)&v, &size) != ERROR_SUCCESS || type != REG_QWORD ||
-        size != sizeof v)
-        v = 0;
-    RegCloseKey(key);
-    return v;
+    unsigned char none[DigestLen] = {};
+    int pinned, same;
+    return Floor(none, &pinned, &same);
 }
 
 // Only this one value is written: the game's three options beside it are the
 // settings store's alone.
-void KeepSerial(unsigned long long v) {
-    wchar_t name[32];
+void KeepRelease(const unsigned char id[KeyIdLen], unsigned long long serial, const unsigned char *digest) {
+    wchar_t name[40];
+    Kept k = {};
     HKEY key;
-    if (!SerialValue(name) || RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, REG_OPTION_NON_VOLATILE,
-                                              KEY_SET_VALUE, 0, &key, 0) != ERROR_SUCCESS)
+    k.serial = serial;
+    if (digest) memcpy(k.digest, digest, DigestLen);
+    ReleaseValue(id, name);
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, 0, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, 0, &key, 0) !=
+        ERROR_SUCCESS)
         return;
-    RegSetValueExW(key, name, 0, REG_QWORD, (const BYTE *)&v, sizeof v);
+    RegSetValueExW(key, name, 0, REG_BINARY, (const BYTE *)&k, sizeof k);
     RegCloseKey(key);
 }
 
@@ -169,12 +233,19 @@ int SignatureAccepted(const char *list, int n) {
     wsprintfW(url, L"%s/update/lista.txt.sig", Site);
     char sig[SigCap];
     unsigned long long serial;
+    unsigned char digest[DigestLen];
+    int by, pinned, same;
     int len = HttpGet(url, sig, SigCap);
-    if (len < 0 || !VerifySignature(list, n, sig, len, &serial)) return 0;
-    // The same release again is fine (every start fetches it); an older one
-    // is a replay meant to roll the player back.
-    unsigned long long known = AcceptedSerial();
-    if (serial < known) return 0;
-    if (serial > known) KeepSerial(serial);
+    if (len < 0 || !VerifySignature(list, n, sig, len, &serial, &by) || !Sha256(list, n, "", 0, digest)) return 0;
+    // An older release is a replay meant to roll the player back. So is
+    // another manifest under the floor's own serial: two releases can come to
+    // carry one serial (a site signed again with --serial, a build number
+    // used twice), and the older of them would pass for the newer. The same
+    // release again is fine: every start fetches it.
+    unsigned long long floor = Floor(digest, &pinned, &same);
+    if (serial < floor || (serial == floor && pinned && !same)) return 0;
+    // A floor without its manifest (taken over from an older launcher) gets
+    // it from the first manifest accepted at its serial.
+    if (serial > floor || !pinned) KeepRelease(Keys[by].id, serial, digest);
     return 1;
 }

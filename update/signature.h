@@ -28,20 +28,29 @@ extern int KeyN;
 
 // 1 when sig (len bytes) is a well-formed signature file whose key is one of
 // Keys and whose signature holds over its header and the n bytes of list;
-// *serial is then its serial. 0 for anything else; nothing is allocated.
-int VerifySignature(const char *list, int n, const char *sig, int len, unsigned long long *serial);
+// *serial is then its serial and *by (when given) the index of its key in
+// Keys. 0 for anything else; nothing is allocated.
+int VerifySignature(const char *list, int n, const char *sig, int len, unsigned long long *serial, int *by = 0);
 
 // The check of an update run, on the network thread, after the manifest (n
 // bytes in list) has arrived. Returns 1 when the run may go on: built without
-// keys (then nothing is fetched), or the site's signature verifies and its
-// serial is not below the highest one accepted before, which it then becomes.
+// keys (then nothing is fetched), or the site's signature verifies and the
+// release is not below the floor: a higher serial than any accepted before
+// under the launcher's keys, which it then becomes with the manifest's
+// SHA-256, or the floor's own serial with the very manifest accepted at it.
 // Returns 0 when the signature is missing, unreadable, of an unknown key,
-// wrong, or older.
+// wrong, older, or of another manifest at the floor's serial.
 int SignatureAccepted(const char *list, int n);
 
-// The highest serial accepted so far from this Site, kept per user beside the
-// game's options (HKCU "Software\Halvick\Zorun\Config", REG_QWORD
-// "UpdateSerial <16 hex digits of the site's MD5>"); 0 when there is none.
+// The floor is kept per key, per user, beside the game's options (HKCU
+// "Software\Halvick\Zorun\Config", REG_BINARY "UpdateRelease <key id in
+// hex>": the serial, 8 bytes little-endian, then the manifest's SHA-256).
+// Until one of the launcher's keys has one, the floor is the one launchers
+// before kept per site address ("UpdateSerial <16 hex digits of the MD5 of
+// Site in capitals>", REG_QWORD), taken over at the first release accepted.
+
+// The floor a release of this launcher's keys must reach; 0 when there is none.
 unsigned long long AcceptedSerial();
-// Makes v the accepted serial of this Site.
-void KeepSerial(unsigned long long v);
+// Keeps serial, with the manifest's SHA-256 (32 bytes; 0 when not known), as
+// the floor of the key with the id id.
+void KeepRelease(const unsigned char id[KeyIdLen], unsigned long long serial, const unsigned char *digest);

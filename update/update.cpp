@@ -8,6 +8,7 @@
 #include "update/lanes.h"
 #include "update/manifest.h"
 #include "update/partial.h"
+#include "update/place.h"
 #include "update/selfswap.h"
 #include "update/signature.h"
 #include "update/tables.h"
@@ -18,6 +19,8 @@
 #define TXT_NO_FILE L"Falha ao baixar atualiza\u00e7\u00e3o. Tente de novo mais tarde."
 #define TXT_CORRUPT L"Arquivo de atualiza\u00e7\u00e3o corrompido. Tente de novo."
 #define TXT_IN_USE L"Feche o jogo antes de atualizar e abra o launcher de novo."
+#define TXT_NO_ROOM L"Espa\u00e7o em disco insuficiente para atualizar o jogo."
+#define TXT_NO_RIGHTS L"Sem permiss\u00e3o para atualizar a pasta do jogo."
 #define TXT_RESTART L"Launcher atualizado. Reiniciando..."
 #define TXT_UPDATED L"Jogo atualizado! Pronto para jogar."
 #define TXT_CURRENT L"Seu jogo est\u00e1 atualizado. Pronto para jogar."
@@ -61,15 +64,30 @@ static int FileUrl(wchar_t *url, const char *name) {
 }
 
 // Creates the folders of path below Dir, outermost first; existing ones fail
-// quietly (also when another lane has just made them).
-static void MakeFolders(const wchar_t *path) {
+// quietly (also when another lane has just made them). GotNoRights or
+// GotNoRoom when the disk refuses one for that reason, GotFile otherwise
+// (what stands in the way shows at the download).
+static int MakeFolders(const wchar_t *path) {
     wchar_t p[PathLen];
     lstrcpynW(p, path, PathLen);
     for (int i = lstrlenW(Dir) + 1; p[i]; i++) {
         if (p[i] != L'\\') continue;
         p[i] = 0;
-        CreateDirectoryW(p, 0);
+        int why = CreateDirectoryW(p, 0) ? GotFile : Refusal(GetLastError());
         p[i] = L'\\';
+        if (why == GotNoRights || why == GotNoRoom) return why;
+    }
+    return GotFile;
+}
+
+// What the player reads when a file could not be brought into place.
+static const wchar_t *FailureText(int got) {
+    switch (got) {
+    case GotNoFile: return TXT_NO_FILE;
+    case GotBad: return TXT_CORRUPT;  // only bytes that are not the file are corruption
+    case GotNoRights: return TXT_NO_RIGHTS;
+    case GotNoRoom: return TXT_NO_ROOM;
+    default: return TXT_IN_USE;
     }
 }
 
@@ -139,37 +157,40 @@ static const wchar_t *Fetch(int lane, int i) {
     // the run stops rather than leave that file out unannounced.
     if (!at || !Join(temp, PathLen, path, L".novo") || !FileUrl(url, e->name)) return TXT_NO_FILE;
     const wchar_t *name = path + lstrlenW(Dir) + 1;
-    MakeFolders(path);
+    int got = MakeFolders(path);
     unsigned long long size = 0;
-    int got = Download(lane, e, url, temp, name, PartialBeside(i), &size);
     // The temporary file comes before any request: when it cannot be made (a
-    // folder or a busy file under its name, a file where a folder must be),
-    // no download could ever be placed, and retrying would not help the player.
-    const wchar_t *fail = got == GotNoTemp ? TXT_IN_USE : got == GotNoAnswer ? TXT_NO_FILE : got == GotBad ? TXT_CORRUPT : 0;
-    if (fail) {
+    // folder or a busy file under its name, a file where a folder must be, a
+    // folder the player may not write), no download could ever be placed, and
+    // retrying would not help the player.
+    if (got == GotFile) got = Download(lane, e, url, temp, name, PartialBeside(i), &size);
+    if (got != GotFile) {
         LaneDone(lane, 0);
-        return fail;
+        return FailureText(got);
     }
+    // On the disk before it counts (place.h). One that cannot be flushed goes
+    // in all the same, but the record does not take it as verified: the next
+    // start hashes it.
+    int durable = Flush(temp);
     int self = (e->flags & EntrySelf) != 0, held = 0;
-    int placed = self ? ReplaceSelf(temp) : MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING);
+    int placed = self ? ReplaceSelf(temp) : Place(temp, path);
     // The game holding its file (open without sharing, or running: access
     // denied) is what keeps a download out most often: the verified file then
     // waits with its record, and the next start places it without asking
     // again (or the comparison pass drops it, when the entry changes or the
-    // file becomes current). Behind a folder or a read-only file it would wait
-    // for good, and without a record nothing would ever clear it; the
-    // launcher's own file keeps its rules.
+    // file becomes current). Behind a folder it would wait for good, and
+    // without a record nothing would ever clear it; the launcher's own file
+    // keeps its rules.
     if (!placed && !self) {
         DWORD why = GetLastError(), attr = GetFileAttributesW(path);
         Partial p;
         held = (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION || why == ERROR_ACCESS_DENIED) &&
-               attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) &&
-               ReadPartial(temp, &p);
+               attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY) && ReadPartial(temp, &p);
     }
     if (!held) DropPartial(temp);  // the record, and the download when it could not be placed
     LaneDone(lane, placed ? size : 0);
     if (!placed) return TXT_IN_USE;
-    Remember(i, path);
+    if (durable) Remember(i, path);
     return 0;
 }
 

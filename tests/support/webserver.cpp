@@ -120,6 +120,7 @@ bool ParseRule(const std::string &text, Rule &r) {
     else if (kind == "redirect" && !arg.empty()) r = Rule::RedirectTo(arg);
     else if (kind == "silent") r = Rule::Silent();
     else if (kind == "after") r = Rule().After((int)n);
+    else if (kind == "endless" && n > 0) r = Rule::Endless(n);
     else return false;
     return true;
 }
@@ -279,12 +280,12 @@ bool WebServer::Send(uintptr_t s, const char *p, size_t n) {
 // Up to limit bytes of the body (own or the file's); piece by piece with
 // pauses when trickling.
 bool WebServer::SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long from, long long limit) {
-    bool trickle = r.kind == Rule::Kind::Trickle;
+    bool trickle = r.kind == Rule::Kind::Trickle, own = r.ownBody || r.kind == Rule::Kind::Endless;
     size_t piece = trickle ? (size_t)r.at : Piece;
-    HANDLE f = r.ownBody ? INVALID_HANDLE_VALUE
+    HANDLE f = own ? INVALID_HANDLE_VALUE
                          : CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (!r.ownBody && f == INVALID_HANDLE_VALUE) return false;
+    if (!own && f == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER to;
     to.QuadPart = from;
     if (f != INVALID_HANDLE_VALUE) SetFilePointerEx(f, to, 0, FILE_BEGIN);
@@ -293,7 +294,8 @@ bool WebServer::SendBody(uintptr_t s, const Rule &r, const std::wstring &file, l
     for (long long sent = 0; ok && sent < limit;) {
         size_t want = (size_t)(limit - sent < (long long)piece ? limit - sent : (long long)piece);
         DWORD n = (DWORD)want;
-        if (r.ownBody) memcpy(buf.data(), r.body.data() + sent, want);
+        if (r.kind == Rule::Kind::Endless) memset(buf.data(), 'x', want);
+        else if (r.ownBody) memcpy(buf.data(), r.body.data() + sent, want);
         else if (!ReadFile(f, buf.data(), (DWORD)want, &n, 0) || !n) break;
         ok = Send(s, buf.data(), n);
         sent += n;
@@ -392,7 +394,8 @@ WebServer::End WebServer::Answer(uintptr_t s, const std::string &whole) {
         return End::Closed;
     }
     long long from = 0, length = size;
-    if (!r.ownBody && size >= 0 && r.status == 200 && r.kind != K::Silent && r.kind != K::Redirect) {
+    if (!r.ownBody && size >= 0 && r.status == 200 && r.kind != K::Silent && r.kind != K::Redirect &&
+        r.kind != K::Endless) {
         std::string etag, modified, range = Field(head, "range"), since = Field(head, "if-range");
         Version(file, etag, modified);
         const std::string version[][2] = {{"ETag", etag}, {"Last-Modified", modified}, {"Accept-Ranges", "bytes"}};
@@ -421,6 +424,9 @@ WebServer::End WebServer::Answer(uintptr_t s, const std::string &whole) {
     bool sent = false;
     if (r.kind == K::Silent) {
         Quiet(s);
+    } else if (r.kind == K::Endless) {
+        h = "HTTP/1.1 200 OK\r\n" + r.headers + "Connection: close\r\n\r\n";
+        if (Send(s, h.data(), h.size())) SendBody(s, r, L"", 0, r.at);
     } else if (r.kind == K::Redirect) {
         h = Head(r.status, 0, "Location: " + r.location + "\r\n" + r.headers, keep);
         answered(r.status);

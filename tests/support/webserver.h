@@ -23,11 +23,11 @@
 // How one path is answered: by default its file under the root (404 when there
 // is none) with status 200.
 struct Rule {
-    enum class Kind { Plain, Cut, Reset, Stall, Trickle, Redirect, Silent };
+    enum class Kind { Plain, Cut, Reset, Stall, Trickle, Redirect, Silent, Endless };
     Kind kind;
     long long at;  // Cut, Reset, Stall: body bytes sent before the drop or the silence
                    // (Cut, Reset below 0: dropped before the head); Trickle: bytes a piece,
-                   // everyMs apart
+                   // everyMs apart; Endless: bytes sent before the server gives up
     int status, everyMs = 100;
     bool ownBody = false;  // body below instead of the file
     std::string body;
@@ -54,6 +54,10 @@ struct Rule {
         return r;
     }
     static Rule Silent() { return Rule(Kind::Silent); }  // reads the request, never answers
+    // A 200 whose body goes on and on, with no length announced (unless a
+    // header gives one): bytes of it at most, as a bound for a client that
+    // never stops reading.
+    static Rule Endless(long long bytes) { return Rule(Kind::Endless, bytes); }
     Rule &With(const std::string &b) {  // this body rather than the file
         ownBody = true;
         body = b;
@@ -78,7 +82,8 @@ struct Rule {
 };
 
 // The standalone forms: "status:CODE[:BODY]", "body:TEXT", "cut:N", "reset:N" (N -1: before the head),
-// "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent", "after:MS". False for others.
+// "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent", "endless:N", "after:MS". False for
+// others.
 bool ParseRule(const std::string &text, Rule &r);
 
 // "http://127.0.0.1:PORT" of a port this process holds and nobody listens
