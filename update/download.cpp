@@ -47,7 +47,35 @@ int Refusal(DWORD e) {
     return GotNoTemp;
 }
 
-int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most) {
+// The MD5 of the partial's bytes, worked out as they are written, so that a
+// whole file is verified without reading it again: at is how many bytes it
+// covers, ok 0 once the provider failed.
+struct Running {
+    Md5Sum sum;
+    unsigned long long at;
+    int ok;
+};
+
+// Starts r over the first have bytes of temp, read from the disk (a partial
+// an earlier run or try left), through lane's buffer.
+static void SumFrom(Running *r, const wchar_t *temp, unsigned long long have, int lane) {
+    char dummy[33];
+    if (r->sum) Md5End(&r->sum, 0, dummy);
+    r->ok = Md5Begin(&r->sum);
+    r->at = 0;
+    if (!have) return;
+    HANDLE f = CreateFileW(temp, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    DWORD n;
+    while (r->ok && f != INVALID_HANDLE_VALUE && r->at < have) {
+        DWORD ask = have - r->at < XferLen ? (DWORD)(have - r->at) : (DWORD)XferLen;
+        r->ok = ReadFile(f, Xfer[lane], ask, &n, 0) && n == ask && Md5Add(&r->sum, Xfer[lane], n);
+        r->at += n;
+    }
+    if (f == INVALID_HANDLE_VALUE) r->ok = 0;
+    else CloseHandle(f);
+}
+
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most, Running *sum) {
     long long length = HttpLength(r), got = 0;
     char *buf = Xfer[lane];
     DWORD n, w;
@@ -61,6 +89,10 @@ int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned 
         if (n > room) return BodyLong;
         if (!WriteFile(f, buf, n, &w, 0)) return Full(GetLastError()) ? BodyNoRoom : BodyNoWrite;
         if (w != n) return BodyNoRoom;
+        if (sum) {
+            sum->ok = sum->ok && Md5Add(&sum->sum, buf, n);
+            sum->at += n;
+        }
         got += n;
         *have += n;
         LaneHave(lane, *have);
@@ -154,7 +186,7 @@ static unsigned long long Most(const ManifestEntry *e) {
 // One request for the file: the rest of the partial (*have bytes, p its
 // record) or the whole file, streamed into f.
 static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
-               unsigned long long *have) {
+               unsigned long long *have, Running *sum) {
     wchar_t head[HeadLen];
     if (*have) RangeHead(head, *have, p);
     HttpReq r;
@@ -168,13 +200,14 @@ static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar
             Cut(f, 0);
             *have = 0;
             LaneHave(lane, 0);
+            SumFrom(sum, temp, 0, lane);
         }
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(lane, &r, f, have, Most(e));
+        got = SaveBody(lane, &r, f, have, Most(e), sum);
         // No length announced: only the manifest's size tells a cut body.
         if (got == BodyWhole && HttpLength(&r) < 0 && *have < e->size) got = BodyCut;
     } else if (code == 206 && *have && Continues(&r, p, *have)) {
-        got = SaveBody(lane, &r, f, have, Most(e));
+        got = SaveBody(lane, &r, f, have, Most(e), sum);
         if (got == BodyWhole && *have < p->size) got = BodyCut;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {
         HttpClose(&r);
@@ -201,8 +234,28 @@ static int Unmade(const wchar_t *temp) {
     return why;
 }
 
+// Whether the bytes sum covers are the entry's; ends the sum.
+static int Matches(Running *sum, const ManifestEntry *e) {
+    char got[33];
+    int ok = Md5End(&sum->sum, sum->ok, got) && !lstrcmpiA(got, e->md5);
+    sum->at = ~0ull;
+    return ok;
+}
+
+static int Fetch(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+                 int partial, unsigned long long *size, Running *sum);
+
 int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
              int partial, unsigned long long *size) {
+    Running sum = {0, ~0ull, 0};
+    int got = Fetch(lane, e, url, temp, name, partial, size, &sum);
+    char dummy[33];
+    if (sum.sum) Md5End(&sum.sum, 0, dummy);
+    return got;
+}
+
+static int Fetch(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+                 int partial, unsigned long long *size, Running *sum) {
     Partial p = {};
     unsigned long long have = 0;
     // A read-only partial could be neither written to nor replaced; the
@@ -225,6 +278,7 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
     unsigned long long high = have;  // the furthest the partial has reached
     for (;;) {
         LaneTry(lane, name, retry, have);
+        if (sum->at != have) SumFrom(sum, temp, have, lane);
         // No sharing: nobody else writes the file while it downloads, or
         // reads it half done.
         HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
@@ -232,11 +286,11 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
-        int t = Try(lane, e, url, temp, f, &p, &have);
+        int t = Try(lane, e, url, temp, f, &p, &have, sum);
         CloseHandle(f);
         switch (t) {
         case TryWhole:
-            if (Md5Matches(temp, e->md5)) {
+            if (Matches(sum, e)) {
                 *size = have;
                 return GotFile;
             }

@@ -44,7 +44,8 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
              int partial, unsigned long long *size);
 
 // Streams the body of r onto the end of f through lane's buffer, adding each
-// piece to *have and telling the lane's progress (LaneHave), never taking
+// piece to *have (and to sum, the download's running MD5, when not null) and
+// telling the lane's progress (LaneHave), never taking
 // *have past most (one byte more is read to tell a longer body, not
 // written). BodyWhole when the
 // body ended where the server said it would (or, with no length announced,
@@ -52,4 +53,5 @@ int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t
 // it went on past most, BodyNoRoom when a write failed for a full disk,
 // BodyNoWrite when one failed otherwise.
 enum { BodyWhole, BodyCut, BodyLong, BodyNoRoom, BodyNoWrite };
-int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most);
+struct Running;
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most, Running *sum = 0);

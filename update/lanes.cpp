@@ -26,7 +26,8 @@ static int Dirty;                   // something changed since the last publicat
 static DWORD Last;                  // when the window was told last
 
 static void MakeGate() {
-    // The first pass of the process makes it; later ones find it made.
+    // The first use in the process makes it; later ones find it made.
+    if (GateMade == 2) return;
     if (InterlockedCompareExchange(&GateMade, 1, 0) == 0) {
         InitializeCriticalSection(&Gate);
         InterlockedExchange(&GateMade, 2);
@@ -86,6 +87,7 @@ void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry
 // The ordinal is taken with the text shown: the files' first tries appear
 // in the order of their ordinals.
 void LaneTry(int lane, const wchar_t *name, int retry, unsigned long long have) {
+    MakeGate();
     EnterCriticalSection(&Gate);
     if (!retry) Ordinals[lane] = ++Ordinal;
     FetchText(Text, name, Ordinals[lane], Need, retry);
@@ -96,6 +98,7 @@ void LaneTry(int lane, const wchar_t *name, int retry, unsigned long long have) 
 }
 
 void LaneHave(int lane, unsigned long long have) {
+    MakeGate();
     EnterCriticalSection(&Gate);
     Have[lane] = have;
     Dirty = 1;
@@ -104,6 +107,7 @@ void LaneHave(int lane, unsigned long long have) {
 }
 
 void LaneDone(int lane, unsigned long long size) {
+    MakeGate();
     EnterCriticalSection(&Gate);
     Done += size;
     Have[lane] = 0;
