@@ -37,12 +37,9 @@ import subprocess
 import sys
 import time
 
-SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
-sys.path.insert(0, os.path.join(SOURCE, "tools"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from net_bench import BUILD, SOURCE, win, wine  # noqa: E402  (which puts tools/ on the path)
 import nginx  # noqa: E402
-from net_bench import win, wine  # noqa: E402
 
 BENCH = os.path.join(BUILD, "bench", "net_bench.exe")
 READALL = os.path.join(BUILD, "bench", "readall.exe")

@@ -97,24 +97,20 @@ void LaneTry(int lane, const wchar_t *name, int retry, unsigned long long have) 
     LeaveCriticalSection(&Gate);
 }
 
-void LaneHave(int lane, unsigned long long have) {
+// The lane's bytes under way become have; done more are placed.
+static void Tally(int lane, unsigned long long have, unsigned long long done) {
     MakeGate();
     EnterCriticalSection(&Gate);
+    Done += done;
     Have[lane] = have;
     Dirty = 1;
     Show(0);
     LeaveCriticalSection(&Gate);
 }
 
-void LaneDone(int lane, unsigned long long size) {
-    MakeGate();
-    EnterCriticalSection(&Gate);
-    Done += size;
-    Have[lane] = 0;
-    Dirty = 1;
-    Show(0);
-    LeaveCriticalSection(&Gate);
-}
+void LaneHave(int lane, unsigned long long have) { Tally(lane, have, 0); }
+
+void LaneDone(int lane, unsigned long long size) { Tally(lane, 0, size); }
 
 // ---- The lanes ------------------------------------------------------------------
 
