@@ -35,7 +35,8 @@ struct NewsItem {
 
 // ---- Published by the network thread (under Lock unless noted) ---------------
 // The network thread runs the update's comparison and download passes on
-// lanes of their own (update/lanes.h), which publish through it, under Lock.
+// lanes, threads of their own (update/lanes.h); the lanes publish Status and
+// Progress as the network thread does, one at a time, under Lock.
 extern int Online;                 // players online; -1 = not received
 extern volatile LONG ServerUp;     // -1 unknown, 0 down, >0 up; 0 also stored without Lock
 extern volatile LONG Progress;     // per mille 0..1000 (may pass 1000); <0 = busy

@@ -14,8 +14,8 @@ benchmark.
     link.url
 
 The access log holds, per request: the path as asked, the status, the body
-bytes and all bytes nginx sent, the Range and If-Range asked for, and the
-ETag sent."""
+bytes and all bytes nginx sent, the Range and If-Range asked for, the ETag
+sent, and the Content-Encoding sent (gzip for a .gz sent by gzip_static)."""
 import os
 import shutil
 import signal
@@ -25,7 +25,7 @@ import threading
 import time
 
 NGINX = "/usr/sbin/nginx"
-FIELDS = ("path", "status", "body", "sent", "range", "if_range", "etag")
+FIELDS = ("path", "status", "body", "sent", "range", "if_range", "etag", "encoding")
 
 CONF = """\
 worker_processes 1;
@@ -35,7 +35,7 @@ daemon off;
 events {{ worker_connections 256; }}
 http {{
     default_type application/octet-stream;
-    log_format velmora escape=none '$request_uri\\t$status\\t$body_bytes_sent\\t$bytes_sent\\t$http_range\\t$http_if_range\\t$sent_http_etag';
+    log_format velmora escape=none '$request_uri\\t$status\\t$body_bytes_sent\\t$bytes_sent\\t$http_range\\t$http_if_range\\t$sent_http_etag\\t$sent_http_content_encoding';
     access_log {work}/access.log velmora;
     client_body_temp_path {work}/tmp/body;
     proxy_temp_path {work}/tmp/proxy;
@@ -186,7 +186,7 @@ class Nginx:
             rec["status"] = int(rec["status"])
             rec["body"] = int(rec["body"])
             rec["sent"] = int(rec["sent"])
-            for k in ("range", "if_range", "etag"):
+            for k in ("range", "if_range", "etag", "encoding"):
                 if rec[k] == "-":
                     rec[k] = ""
             out.append(rec)
