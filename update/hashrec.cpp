@@ -229,7 +229,7 @@ static int ReadNew(HANDLE f, const Head *h, DWORD size) {
            !memcmp(sum, got, SumLen);
 }
 
-void LoadRecord(ManifestEntry *e, int n) {
+void LoadRecord(ManifestEntry *e, int n, int lanes) {
     E = e;
     N = 0;
     Out = 0;
@@ -245,7 +245,7 @@ void LoadRecord(ManifestEntry *e, int n) {
         return;
     }
     N = n;
-    Survey(Now_);
+    Survey(Now_, lanes);
     if (!RecordPath(Dir, Path, PathLen)) return;
     HANDLE f = CreateFileW(Path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
     if (f == INVALID_HANDLE_VALUE) return;

@@ -25,7 +25,8 @@
 // folder or version), and once a week, every file of the run is hashed. A
 // record written by the launcher before this one (version 2) is read once and
 // replaced. Without memory for its tables the run goes on with no record.
-void LoadRecord(ManifestEntry *e, int n);
+// The survey runs on up to lanes threads.
+void LoadRecord(ManifestEntry *e, int n, int lanes);
 
 // 1 when the file at path, listed as entry i, has the entry's MD5; 0 when it
 // differs, is missing or cannot be read. The remembered MD5 stands in for

@@ -7,6 +7,7 @@
 
 #include "app/state.h"
 #include "net/utf8.h"
+#include "update/lanes.h"
 #include "update/tables.h"
 
 static ManifestEntry *E;
@@ -114,10 +115,13 @@ int EntryNamed(const char *name, int len) {
 
 // ---- Listings ----------------------------------------------------------------------
 
-// FILE_ID_BOTH_DIR_INFO records, 8-byte aligned, a piece of a folder at a time.
-static unsigned long long Listing[8192];
+// FILE_ID_BOTH_DIR_INFO records, 8-byte aligned, a piece of a folder at a
+// time; one buffer for each lane that lists.
+static unsigned long long Listing[LaneMax][8192];
 
-static FILE_ID_BOTH_DIR_INFO *At(DWORD at) { return (FILE_ID_BOTH_DIR_INFO *)((BYTE *)Listing + at); }
+static FILE_ID_BOTH_DIR_INFO *At(unsigned long long *list, DWORD at) {
+    return (FILE_ID_BOTH_DIR_INFO *)((BYTE *)list + at);
+}
 
 // The entry a listed name stands for: the file itself, or (partial set) its
 // partial download "X.novo" or its record "X.retomar". key holds the folder's
@@ -142,7 +146,7 @@ static int Named(wchar_t *key, int base, const wchar_t *name, int n, int *partia
 // Lists the folder whose first entry is first (w: its name, f units of
 // folder): 1 when the whole listing was read, 2 when the folder is missing,
 // 0 when it could not be listed.
-static int ListFolder(Facts *facts, const wchar_t *w, int f) {
+static int ListFolder(Facts *facts, const wchar_t *w, int f, unsigned long long *list) {
     wchar_t path[PathLen], key[EntryNameLen];
     int d = lstrlenW(Dir);
     if (d + 1 + f >= PathLen) return 0;
@@ -168,10 +172,10 @@ static int ListFolder(Facts *facts, const wchar_t *w, int f) {
         int base = f ? f + 1 : 0;
         if (f) key[f] = L'\\';
         FILE_INFO_BY_HANDLE_CLASS c = FileIdBothDirectoryRestartInfo;
-        while (GetFileInformationByHandleEx(h, c, Listing, sizeof Listing)) {
+        while (GetFileInformationByHandleEx(h, c, list, sizeof Listing[0])) {
             c = FileIdBothDirectoryInfo;
-            for (DWORD at = 0;; at += At(at)->NextEntryOffset) {
-                FILE_ID_BOTH_DIR_INFO *r = At(at);
+            for (DWORD at = 0;; at += At(list, at)->NextEntryOffset) {
+                FILE_ID_BOTH_DIR_INFO *r = At(list, at);
                 int partial, i = Named(key, base, r->FileName, (int)(r->FileNameLength / sizeof(wchar_t)), &partial);
                 if (i >= 0 && partial) {
                     facts[i].partial = 1;
@@ -192,18 +196,26 @@ static int ListFolder(Facts *facts, const wchar_t *w, int f) {
     return whole;
 }
 
-void Survey(Facts *facts) {
-    // What became of each folder's listing, kept at its first entry.
-    unsigned char *got = (unsigned char *)Take((size_t)N + 16);
-    for (int j = 0; j < FolderN; j++) {
-        wchar_t w[EntryNameLen];
-        int i = FolderList[j];
-        int k = Wide(E[i].name, lstrlenA(E[i].name), w);
-        int listed = ListFolder(facts, w, FolderLen(w, k));
-        if (got) got[i] = (unsigned char)listed;
-    }
-    for (int i = 0; got && i < N; i++)
-        if (facts[i].state == FactsUnknown && FolderOf[i] >= 0 && got[FolderOf[i]]) facts[i].state = FactsGone;
+// The survey's pass over the folders: each lane lists folders of its own,
+// and writes the facts of their entries only.
+static Facts *Found;
+static unsigned char *Got;  // what became of each folder's listing, kept at its first entry
+
+static const wchar_t *ListJob(int lane, int j) {
+    wchar_t w[EntryNameLen];
+    int i = FolderList[j];
+    int k = Wide(E[i].name, lstrlenA(E[i].name), w);
+    Got[i] = (unsigned char)ListFolder(Found, w, FolderLen(w, k), Listing[lane]);
+    return 0;
+}
+
+void Survey(Facts *facts, int lanes) {
+    Found = facts;
+    Got = (unsigned char *)Take((size_t)N + 16);
+    if (!Got) return;
+    RunLanes(lanes, FolderN, ListJob);
+    for (int i = 0; i < N; i++)
+        if (facts[i].state == FactsUnknown && FolderOf[i] >= 0 && Got[FolderOf[i]]) facts[i].state = FactsGone;
 }
 
 int Look(const wchar_t *path, Facts *f) {

@@ -33,11 +33,11 @@ int IndexNames(ManifestEntry *e, int n);
 // letter case), or -1.
 int EntryNamed(const char *name, int len);
 
-// Lists every folder of the indexed entries below Dir, once each, and fills
-// facts[i] of each entry: FactsThere with what its folder's listing says,
-// FactsGone when the listing does not name it or the folder is missing,
-// FactsUnknown when its folder could not be listed.
-void Survey(Facts *facts);
+// Lists every folder of the indexed entries below Dir, once each, on up to
+// lanes threads, and fills facts[i] of each entry: FactsThere with what its
+// folder's listing says, FactsGone when the listing does not name it or the
+// folder is missing, FactsUnknown when its folder could not be listed.
+void Survey(Facts *facts, int lanes);
 
 // Looks at the file at path itself: 1 with *f filled (FactsThere), 0 when it
 // is missing or no file.

@@ -230,7 +230,7 @@ static const wchar_t *Run() {
     CommitKept(N > 0);
     if (N <= 0) return TXT_NO_LIST;
 
-    LoadRecord(E, N);
+    LoadRecord(E, N, Hashers());
     // A release that removed or renamed a file leaves its partial download
     // to nothing that would ever resume it.
     DropStrayPartials();
