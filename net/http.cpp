@@ -149,9 +149,13 @@ void HttpClose(HttpReq *r) {
 }
 
 // The request lines of a document's fetch: the encoding it may come in, and
-// the version the caller has.
+// the version the caller has. A request that may be answered 304 asks the
+// server to close the connection after it: Wine's WinINet, handing a
+// connection that answered 304 (no body, no length) to the next request,
+// now and then corrupts its heap, and the launcher crashes a moment later.
 static void DocHead(wchar_t *head, const DocVersion *v) {
-    lstrcpyW(head, L"Accept-Encoding: gzip\r\n");
+    lstrcpyW(head, v->etag[0] || v->modified[0] ? L"Accept-Encoding: gzip\r\nConnection: close\r\n"
+                                                 : L"Accept-Encoding: gzip\r\n");
     const char *lines[][2] = {{"If-None-Match: ", v->etag}, {"If-Modified-Since: ", v->modified}};
     int at = lstrlenW(head);
     for (auto &l : lines) {
