@@ -6,6 +6,7 @@
 // exactly the client folder or changes nothing and says why: everything the
 // launcher would skip, cut or choke on is reported, and the site changes only
 // once all of the release is staged beside it (publish.h).
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -188,6 +189,18 @@ int Settle(Options &o) {
     return -1;
 }
 
+// nginx names a file's version by its last-write time in whole seconds and
+// its size: a manifest replaced within the second by one of the same size
+// would keep its ETag, and launchers asking whether it changed would be told
+// it did not. The staged manifest's time is moved past the old one's.
+void Later(const fs::path &dst, const Served &served) {
+    std::error_code ec;
+    fs::path tmp = dst;
+    tmp += TmpSuffix;
+    auto floor = served.time + std::chrono::seconds(2);
+    if (served.exists && fs::last_write_time(tmp, ec) < floor && !ec) fs::last_write_time(tmp, floor, ec);
+}
+
 std::string Manifest(const std::vector<Entry> &entries) {
     std::string text;
     for (const Entry &e : entries)
@@ -270,8 +283,10 @@ int Publish(Options &o) {
         std::string packed = Gzip(manifest);
         if (packed.empty()) IoError(Utf8(update / "lista.txt.gz"), "cannot be compressed");
         if (packed.empty() || !StageText(update / "lista.txt.gz", OrderManifestAlt, packed)) return Refuse(opened, o);
+        Later(update / "lista.txt.gz", served);
     }
     if (fresh && !StageText(update / "lista.txt", OrderManifest, manifest)) return Refuse(opened, o);
+    if (fresh) Later(update / "lista.txt", served);
     if (!signature.empty() && !StageText(update / "lista.txt.sig", OrderSignature, signature))
         return Refuse(opened, o);
     bool changed = StagedCount() > 0;
