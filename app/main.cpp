@@ -2,6 +2,7 @@
 // thread and the message loop.
 #include "app/assets.h"
 #include "app/options.h"
+#include "app/scale.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "net/netthread.h"
@@ -51,11 +52,15 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
         return 0;
     }
 
+    // The art of the system's scale, the primary monitor's where the window
+    // opens, is decoded on threads of their own while the rest starts.
+    Dpi = SystemDpi();
+    StartAssets();
+
     DropOld();
 
     InitializeCriticalSection(&Lock);
     LoadOptions();
-    LoadAssets();
 
     WNDCLASSW wc = {};
     wc.style = CS_DROPSHADOW;
@@ -68,9 +73,19 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
 
     POINT at = CentreOn(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     Wnd = cls ? CreateWindowExW(WS_EX_APPWINDOW, APP_NAME, APP_TITLE,
-                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, WinW, WinH, 0,
-                                0, inst, 0)
+                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, Scale(WinW),
+                                Scale(WinH), 0, 0, inst, 0)
               : 0;
+    FinishAssets();
+    // The primary monitor's scale may have changed since the user logged on
+    // (the system's DPI keeps the old one): the window's own scale wins.
+    if (Wnd && WindowDpi(Wnd) != Dpi) {
+        Dpi = WindowDpi(Wnd);
+        LoadAssets();
+        SetIcons(Wnd);
+        at = CentreOn(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        SetWindowPos(Wnd, 0, at.x, at.y, Scale(WinW), Scale(WinH), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     if (Wnd) {
         // Without a window nobody would ever end the message loop.
         ShowWindow(Wnd, show);

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/scale.h"
 #include "app/state.h"
 
 // The longest name the launcher appends to Dir is "\ZorunJanela.ini" (16); to
@@ -18,6 +19,6 @@ int FormPaths(const wchar_t *exe) {
 }
 
 POINT CentreOn(int screenW, int screenH) {
-    POINT p = {(screenW - WinW) / 2, (screenH - WinH) / 2};
+    POINT p = {(screenW - Scale(WinW)) / 2, (screenH - Scale(WinH)) / 2};
     return p;
 }

@@ -8,6 +8,7 @@
 // not fit its buffer; the launcher then does not start.
 int FormPaths(const wchar_t *exe);
 
-// The window's top-left corner, centred on a screen of the given size; a
-// screen smaller than the window gives a negative position.
+// The window's top-left corner, centred on a screen of the given size with
+// the window at Dpi; a screen smaller than the window gives a negative
+// position.
 POINT CentreOn(int screenW, int screenH);

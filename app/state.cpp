@@ -15,6 +15,7 @@ int WinMode = 1;
 int ResIdx = 2;  // 1024 x 768
 int DdHover = -1;
 int Lanes = LanesDefault;
+int Dpi = 96;
 
 // Zero group.
 HINTERNET Net;

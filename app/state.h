@@ -9,7 +9,7 @@ typedef void *HINTERNET;  // WinINet's handle type, without pulling in wininet.h
 #define APP_NAME L"ZorunClassicLauncher"  // single-instance mutex and window class
 #define APP_TITLE L"Velmora"
 #define INI_NAME L"ZorunJanela.ini"
-enum { WinW = 900, WinH = 560 };  // window size, which is also the client area
+enum { WinW = 900, WinH = 560 };  // window size at 100 %, which is also the client area
 enum { PathLen = 260, SiteLen = 256, StatusLen = 160, ToastLen = 128, NewsLen = 128, NameLen = 64 };
 enum { NewsMax = 4, SpriteMax = 45 };
 
@@ -75,7 +75,10 @@ extern wchar_t Site[SiteLen];     // base URL of the operator's site, no trailin
 extern int Lanes;                 // files downloaded at once, 1..8 (INI "Downloads"; 4)
 extern HWND Wnd;
 
-// ---- Art (loaded once at start-up, window thread) -----------------------------
+// ---- Display scale (window thread) -------------------------------------------
+extern int Dpi;  // the window's scale, 96 = 100 %; app/scale.h scales the layout to it
+
+// ---- Art (loaded at start-up and again when Dpi changes, window thread) ------
 extern HFONT FList, FSmall, FBodySb, FBody, FTile, FTileBig;
 extern HBITMAP BgOpt, BgHome;
 extern SpriteEntry Spr[SpriteMax];

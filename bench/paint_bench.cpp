@@ -2,13 +2,17 @@
 // of any frame: two full-window copies, the page background into the back
 // buffer and the back buffer onto the window. paint_bench.py prints the ratios.
 //   paint_bench            per-frame times, key=value lines in microseconds
+//                          (at 100 %, and the two main frames at 200 %)
 //   paint_bench window     the busy animation in a real window for a few
 //                          seconds: frames painted and the process's CPU time
+//   paint_bench decode     the art of each scale decoded and made ready, as
+//                          start-up does it: milliseconds, best of a few
 #include <windows.h>
 
 #include <stdio.h>
 
 #include "app/assets.h"
+#include "app/scale.h"
 #include "bench/benchutil.h"
 #include "app/state.h"
 #include "render/paint.h"
@@ -67,16 +71,17 @@ static HDC MemoryDc(HDC screen, HBITMAP bmp) {
 
 static HBITMAP Dib32(HDC screen) {
     BITMAPINFO bi = {};
-    bi.bmiHeader = {sizeof bi.bmiHeader, WinW, -WinH, 1, 32, BI_RGB};
+    bi.bmiHeader = {sizeof bi.bmiHeader, Scale(WinW), -Scale(WinH), 1, 32, BI_RGB};
     void *bits;
     return CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, 0, 0);
 }
 
-static int Timings() {
+// The items' best times at the current scale, each named with suffix.
+static void Timings(const char *suffix, bool all) {
     HDC screen = GetDC(0);
-    HDC window = MemoryDc(screen, CreateCompatibleBitmap(screen, WinW, WinH));  // stands in for the window
-    HDC buffer = MemoryDc(screen, Dib32(screen));                               // a back buffer like the paint's
-    HDC device = MemoryDc(screen, CreateCompatibleBitmap(screen, WinW, WinH));  // a device bitmap: GDI only
+    HDC window = MemoryDc(screen, CreateCompatibleBitmap(screen, Scale(WinW), Scale(WinH)));  // stands in for the window
+    HDC buffer = MemoryDc(screen, Dib32(screen));  // a back buffer like the paint's
+    HDC device = MemoryDc(screen, CreateCompatibleBitmap(screen, Scale(WinW), Scale(WinH)));  // a device bitmap: GDI only
     HDC bg = MemoryDc(screen, BgHome);
 
     struct Item {
@@ -86,8 +91,8 @@ static int Timings() {
         double best;
     } items[] = {
         {"floor", BusyHome, [](HDC w, HDC b, HDC, HDC g) {
-             BitBlt(b, 0, 0, WinW, WinH, g, 0, 0, SRCCOPY);
-             BitBlt(w, 0, 0, WinW, WinH, b, 0, 0, SRCCOPY);
+             BitBlt(b, 0, 0, Scale(WinW), Scale(WinH), g, 0, 0, SRCCOPY);
+             BitBlt(w, 0, 0, Scale(WinW), Scale(WinH), b, 0, 0, SRCCOPY);
          }, 1e9},
         {"busy_home", BusyHome, [](HDC w, HDC, HDC, HDC) { PaintTo(w); }, 1e9},
         {"busiest", Busiest, [](HDC w, HDC, HDC, HDC) { PaintTo(w); }, 1e9},
@@ -98,9 +103,10 @@ static int Timings() {
     };
     // Rounds taken alternately, so that every item sees the same machine; the
     // best round of each counts.
-    const int rounds = 9, frames = 300;
+    const int rounds = 9, frames = all ? 300 : 100, count = all ? (int)(sizeof items / sizeof *items) : 3;
     for (int r = 0; r < rounds; r++)
-        for (Item &it : items) {
+        for (int k = 0; k < count; k++) {
+            Item &it = items[k];
             it.state();
             it.draw(window, buffer, device, bg);  // warm
             double t = Now();
@@ -108,7 +114,26 @@ static int Timings() {
             double us = (Now() - t) / frames * 1e6;
             if (us < it.best) it.best = us;
         }
-    for (Item &it : items) printf("%s=%.1f\n", it.name, it.best);
+    for (int k = 0; k < count; k++) printf("%s%s=%.1f\n", items[k].name, suffix, items[k].best);
+    ReleaseDC(0, screen);
+}
+
+// The art of each scale loaded as start-up loads it (decoded on two threads,
+// resampled where the scale has no set of its own, made into bitmaps), best
+// of five; the fonts are registered before, once.
+static int Decoding() {
+    static const int scales[] = {96, 120, 144, 168, 192, 132};
+    for (int dpi : scales) {
+        double best = 1e9;
+        for (int r = 0; r < 5; r++) {
+            Dpi = dpi;
+            double t = Now();
+            LoadAssets();
+            double ms = (Now() - t) * 1e3;
+            if (ms < best) best = ms;
+        }
+        printf("decode_%d=%.1f\n", dpi, best);
+    }
     return 0;
 }
 
@@ -163,5 +188,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     if (argc > 1 && !lstrcmpA(argv[1], "window")) return Window(argc > 2 ? atof(argv[2]) : 5.0);
-    return Timings();
+    if (argc > 1 && !lstrcmpA(argv[1], "decode")) return Decoding();
+    Timings("", true);
+    Dpi = 192;
+    LoadAssets();
+    Timings("_200", false);
+    return 0;
 }

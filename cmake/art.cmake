@@ -22,7 +22,11 @@ set(ART ${VELMORA_ART_DIR})
 
 set(CINZEL_TGZ ${ART}/npm/expo-google-fonts-cinzel-${CINZEL_VERSION}.tgz)
 set(ART_FONTS ${ART}/fonts/ZorunCinzel.ttf ${ART}/fonts/ZorunSans.ttf ${ART}/fonts/ZorunSansSemiBold.ttf)
-set(ART_PICTURES ${ART}/bg_home.bmp ${ART}/bg_opt.bmp ${ART}/sprites.bin ${ART}/icon.ico ${ART}/contact.png)
+set(ART_SCALES 100 125 150 175 200)  # percent; res/launcher.rc embeds a set for each
+set(ART_PICTURES ${ART}/icon.ico ${ART}/ZorunCinzel.font ${ART}/ZorunSans.font ${ART}/ZorunSansSemiBold.font)
+foreach(scale ${ART_SCALES})
+  list(APPEND ART_PICTURES ${ART}/art-${scale}.bin ${ART}/contact-${scale}.png ${ART}/home-${scale}.png)
+endforeach()
 file(GLOB ART_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/art/*.py)
 
 add_custom_command(
@@ -39,10 +43,10 @@ add_custom_command(
 add_custom_command(
   OUTPUT ${CMAKE_BINARY_DIR}/art/art.stamp
   BYPRODUCTS ${ART_PICTURES}
-  COMMAND ${ART_PYTHON} ${CMAKE_SOURCE_DIR}/tools/art/genart.py ${ART}/fonts ${ART}
+  COMMAND ${ART_PYTHON} ${CMAKE_SOURCE_DIR}/tools/art/genart.py ${ART}/fonts ${ART} ${ART_SCALES}
   COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/art/art.stamp
   DEPENDS ${ART_SCRIPTS} ${ART_FONTS} ${CMAKE_BINARY_DIR}/art/fonts.stamp
-  COMMENT "Art: backgrounds, sprite pack, icon, contact sheet (${ART}/contact.png)"
+  COMMENT "Art: backgrounds and sprites at each scale, icon, contact sheets (${ART}/contact-*.png)"
   VERBATIM)
 
 add_custom_target(art ALL DEPENDS ${CMAKE_BINARY_DIR}/art/art.stamp)
@@ -51,5 +55,5 @@ add_custom_target(art ALL DEPENDS ${CMAKE_BINARY_DIR}/art/art.stamp)
 add_library(launcher_res OBJECT ${CMAKE_SOURCE_DIR}/res/launcher.rc)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/launcher.rc PROPERTIES
   OBJECT_DEPENDS "${ART_FONTS};${ART_PICTURES};${CMAKE_SOURCE_DIR}/res/launcher.manifest")
-target_include_directories(launcher_res PRIVATE ${ART} ${ART}/fonts)
+target_include_directories(launcher_res PRIVATE ${ART})
 add_dependencies(launcher_res art)

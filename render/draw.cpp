@@ -1,5 +1,6 @@
 #include "render/draw.h"
 
+#include "app/scale.h"
 #include "app/state.h"
 
 DWORD(WINAPI *Ticks)(void) = GetTickCount;
@@ -222,23 +223,27 @@ void Shade(HDC dc, const RECT *r, int alpha, COLORREF colour) {
 }
 
 void Hairline(HDC dc, int left, int y, int right, int alpha, COLORREF colour) {
-    RECT r = {left, y, right, y + 1};
+    RECT r = {left, y, right, y + Line()};
     Shade(dc, &r, alpha, colour);
 }
 
 void Frame(HDC dc, const RECT *r, COLORREF colour) {
     HBRUSH b = CreateSolidBrush(colour);
     if (!b) return;
-    FrameRect(dc, r, b);
+    RECT in = *r;
+    for (int k = Line(); k > 0; k--) {  // FrameRect draws one pixel wide
+        FrameRect(dc, &in, b);
+        InflateRect(&in, -1, -1);
+    }
     DeleteObject(b);
 }
 
 // The opaque panel covers all of its shadow but a strip at the right and one
 // at the bottom: only those are shaded, the same pixels for a fraction of the
 // work.
-void ShadowPanel(HDC dc, const RECT *r, COLORREF panel, COLORREF frame) {
+void ShadowPanel(HDC dc, const RECT *r, int dx, int dy, COLORREF panel, COLORREF frame) {
     RECT s = *r;
-    OffsetRect(&s, 4, 6);
+    OffsetRect(&s, dx, dy);
     RECT right = {r->right > s.left ? r->right : s.left, s.top, s.right, s.bottom};
     RECT below = {s.left, r->bottom > s.top ? r->bottom : s.top, right.left, s.bottom};
     Shade(dc, &right, 120, ColShadow);
@@ -272,18 +277,20 @@ void TextIn(HDC dc, HFONT font, COLORREF colour, const RECT *r, UINT style, cons
 enum { StripX = 44, StripY = 496, Band = 140 };
 
 void ProgressStrip(HDC dc, int progress, DWORD tick) {
-    int w = Spr[SprFill].width;
+    int w = Spr[SprFill].width, x = Scale(StripX), y = Scale(StripY);
     if (progress >= 0) {
         // Files larger than their manifest sizes push the count past 1000; the
         // strip is full then, and the product below never overflows.
         int fill = progress >= 1000 ? w : w * progress / 1000;
-        if (fill > 0) SpriteCols(dc, SprFill, 0, fill, StripX, StripY);
+        if (fill > 0) SpriteCols(dc, SprFill, 0, fill, x, y);
         return;
     }
-    // The band enters at the left, crosses at a pixel per 4 ms and leaves at
-    // the right: up to Band columns of the fill, start .. end - 1.
-    int p = (int)((tick / 4) % (DWORD)(w + Band));
-    int start = p - Band > 0 ? p - Band : 0;
+    // The band enters at the left, crosses at a pixel of 100 % per 4 ms (a
+    // sweep takes as long at every scale) and leaves at the right: up to band
+    // columns of the fill, start .. end - 1.
+    int band = Scale(Band);
+    int p = (int)((unsigned long long)tick * Dpi / (4 * 96) % (unsigned)(w + band));
+    int start = p - band > 0 ? p - band : 0;
     int end = p < w ? p : w;
-    if (start < end) SpriteCols(dc, SprFill, start, end - start, StripX + start, StripY);
+    if (start < end) SpriteCols(dc, SprFill, start, end - start, x + start, y);
 }

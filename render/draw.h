@@ -46,6 +46,9 @@ enum {
     TxRightTop = DT_RIGHT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX,
 };
 
+// Coordinates here are the device's pixels: the frame (paint.cpp) scales its
+// layout before it calls, but for the progress strip, which places itself.
+
 // While a canvas is set, the primitives draw on dc by writing its bits
 // directly: the same pixels as GDI's AlphaBlend, in a fraction of the time.
 // BeginCanvas is false, and every primitive keeps to GDI, unless dc holds a
@@ -71,22 +74,23 @@ void SpriteCols(HDC dc, unsigned index, int sx, int w, int x, int y);
 // An empty rectangle or alpha 0 draws nothing.
 void Shade(HDC dc, const RECT *r, int alpha, COLORREF colour);
 
-// A one-pixel-high Shade from x = left to right - 1 at row y.
+// A Shade from x = left to right - 1, from row y down, one line high at Dpi
+// (app/scale.h's Line).
 void Hairline(HDC dc, int left, int y, int right, int alpha, COLORREF colour);
 
-// A one-pixel outline on the inside edge of r.
+// An outline on the inside edge of r, one line wide at Dpi.
 void Frame(HDC dc, const RECT *r, COLORREF colour);
 
-// A panel standing off the page: a black shadow 4 right and 6 down at alpha
+// A panel standing off the page: a black shadow dx right and dy down at alpha
 // 120, the panel opaque in `panel`, framed in `frame`.
-void ShadowPanel(HDC dc, const RECT *r, COLORREF panel, COLORREF frame);
+void ShadowPanel(HDC dc, const RECT *r, int dx, int dy, COLORREF panel, COLORREF frame);
 
 // Text with its top-left at (x, y), unclipped.
 void TextAt(HDC dc, HFONT font, COLORREF colour, int x, int y, const wchar_t *text);
 // Text in r in one of the Tx styles.
 void TextIn(HDC dc, HFONT font, COLORREF colour, const RECT *r, UINT style, const wchar_t *text);
 
-// The progress strip: the fill sprite at (44, 496), cropped to `progress` per
-// mille (a value above 1000 shows the whole sprite), or for a negative value
-// a band that sweeps across the strip with the tick count.
+// The progress strip: the fill sprite at (44, 496) of the layout, cropped to
+// `progress` per mille (a value above 1000 shows the whole sprite), or for a
+// negative value a band that sweeps across the strip with the tick count.
 void ProgressStrip(HDC dc, int progress, DWORD tick);

@@ -1,9 +1,32 @@
 #include "render/paint.h"
 
+#include "app/assets.h"
 #include "app/options.h"
+#include "app/scale.h"
 #include "app/state.h"
 #include "render/draw.h"
 #include "ui/layout.h"
+
+// ---- The layout at Dpi -------------------------------------------------------------
+// Places below are the layout's, in 100 % pixels; these put them on the
+// device at the window's scale, each edge scaled on its own.
+
+static void Put(HDC dc, unsigned index, int x, int y) { Sprite(dc, index, Scale(x), Scale(y)); }
+
+static void Write(HDC dc, HFONT font, COLORREF colour, int x, int y, const wchar_t *text) {
+    TextAt(dc, font, colour, Scale(x), Scale(y), text);
+}
+
+static void WriteIn(HDC dc, HFONT font, COLORREF colour, int l, int t, int r, int b, UINT style,
+                    const wchar_t *text) {
+    RECT box = ScaleRect(l, t, r, b);
+    TextIn(dc, font, colour, &box, style, text);
+}
+
+static void Fill(HDC dc, int l, int t, int r, int b, int alpha, COLORREF colour) {
+    RECT box = ScaleRect(l, t, r, b);
+    Shade(dc, &box, alpha, colour);
+}
 
 // ---- Widget looks --------------------------------------------------------------
 
@@ -17,54 +40,52 @@ static unsigned PushLook(unsigned base, int id) {
 static unsigned ToggleLook(int on, int id) { return SprToggle + (on ? 2 : 0) + (Hover == id ? 1 : 0); }
 
 static void TitleStrip(HDC dc) {
-    Sprite(dc, Page == 0 ? SprTabHome + 2 : Hover == TabHome ? SprTabHome + 1 : SprTabHome, 308, 16);
-    Sprite(dc, Page == 1 ? SprTabOptions + 2 : Hover == TabOptions ? SprTabOptions + 1 : SprTabOptions, 436, 16);
-    Sprite(dc, PushLook(SprSite, LinkSite), 612, 24);
-    Sprite(dc, PushLook(SprRegister, LinkRegister), 706, 24);
-    Sprite(dc, Hover == BtnMinimize ? SprMinimize + 1 : SprMinimize, 832, 8);
-    Sprite(dc, Hover == BtnClose ? SprClose + 1 : SprClose, 864, 8);
+    Put(dc, Page == 0 ? SprTabHome + 2 : Hover == TabHome ? SprTabHome + 1 : SprTabHome, 308, 16);
+    Put(dc, Page == 1 ? SprTabOptions + 2 : Hover == TabOptions ? SprTabOptions + 1 : SprTabOptions, 436, 16);
+    Put(dc, PushLook(SprSite, LinkSite), 612, 24);
+    Put(dc, PushLook(SprRegister, LinkRegister), 706, 24);
+    Put(dc, Hover == BtnMinimize ? SprMinimize + 1 : SprMinimize, 832, 8);
+    Put(dc, Hover == BtnClose ? SprClose + 1 : SprClose, 864, 8);
 }
 
 // ---- Home page -------------------------------------------------------------------
 
 static void HomePage(HDC dc) {
-    Sprite(dc, ServerUp > 0 ? SprBadge : ServerUp == 0 ? SprBadge + 1 : SprBadge + 2, 404, 142);
+    Put(dc, ServerUp > 0 ? SprBadge : ServerUp == 0 ? SprBadge + 1 : SprBadge + 2, 404, 142);
 
     const wchar_t *name = ServerName[0] ? ServerName : ServerUp < 0 ? L"..." : APP_TITLE;
-    RECT nameBox = {58, 220, 280, 256};
-    TextIn(dc, FTile, ColBright, &nameBox, TxEllipsis, name);
+    WriteIn(dc, FTile, ColBright, 58, 220, 280, 256, TxEllipsis, name);
 
     wchar_t num[16];
     if (Online >= 0)
         wsprintfW(num, L"%d", Online);
     else
         lstrcpyW(num, L"-");
-    RECT players = {312, 216, 534, 258};
-    TextIn(dc, FTileBig, ColGold, &players, TxLeft, num);
+    WriteIn(dc, FTileBig, ColGold, 312, 216, 534, 258, TxLeft, num);
 
     if (NewsN <= 0) {
-        TextAt(dc, FBody, ColMuted, 44, 312, ServerUp < 0 ? L"Carregando..." : L"Nenhuma notícia no momento.");
+        Write(dc, FBody, ColMuted, 44, 312, ServerUp < 0 ? L"Carregando..." : L"Nenhuma notícia no momento.");
         return;
     }
     int n = NewsN < NewsMax ? NewsN : NewsMax;
     for (int k = 0; k < n; k++) {
         int y = 318 + 30 * k;
-        Sprite(dc, SprBullet, 44, y);
-        RECT title = {62, y - 6, 454, y + 16}, body = {454, y - 6, 544, y + 16};
-        TextIn(dc, FBody, ColBody, &title, TxEllipsis, News[k].title);
-        TextIn(dc, FSmall, ColMuted, &body, TxRight, News[k].body);
-        if (k < n - 1) Hairline(dc, 62, y + 19, 544, 70, ColGoldDark);
+        Put(dc, SprBullet, 44, y);
+        WriteIn(dc, FBody, ColBody, 62, y - 6, 454, y + 16, TxEllipsis, News[k].title);
+        WriteIn(dc, FSmall, ColMuted, 454, y - 6, 544, y + 16, TxRight, News[k].body);
+        if (k < n - 1) Hairline(dc, Scale(62), Scale(y + 19), Scale(544), 70, ColGoldDark);
     }
 }
 
 // ---- Options page ----------------------------------------------------------------
 
+// The fill's arithmetic is VolumeAt's, on the track as drawn at Dpi.
 static void VolumeSliderLook(HDC dc) {
-    RECT track = {SliderLeft, SliderTop, SliderRight, SliderBottom};
+    RECT track = ScaleRect(SliderLeft, SliderTop, SliderRight, SliderBottom);
     Shade(dc, &track, 170, ColTrack);
-    int f = SliderLeft + Volume * (SliderRight - SliderLeft) / 100;
-    if (f > SliderLeft) {
-        RECT fill = {SliderLeft, SliderTop, f, SliderBottom};
+    int f = track.left + Volume * (track.right - track.left) / 100;
+    if (f > track.left) {
+        RECT fill = {track.left, track.top, f, track.bottom};
         Shade(dc, &fill, 255, ColGoldFill);
     }
     Frame(dc, &track, Hover == VolumeSlider ? ColGold : ColGoldDark);
@@ -77,30 +98,29 @@ static void OptionsPage(HDC dc) {
     // A bad index never reaches the table: the row is only read inside it.
     const ResRow *row = ResIdx >= 0 && ResIdx < ResCount ? &Res[ResIdx] : 0;
 
-    Sprite(dc, WinMode == 0 ? SprResBox + 3 : DdOpen ? SprResBox + 2 : Hover == ResDropdown ? SprResBox + 1 : SprResBox,
-           208, 180);
-    RECT label = {232, 190, 478, 224};
+    Put(dc, WinMode == 0 ? SprResBox + 3 : DdOpen ? SprResBox + 2 : Hover == ResDropdown ? SprResBox + 1 : SprResBox,
+        208, 180);
     if (WinMode == 0)
-        TextIn(dc, FBodySb, ColMuted, &label, TxEllipsis, L"Resolução do monitor");
+        WriteIn(dc, FBodySb, ColMuted, 232, 190, 478, 224, TxEllipsis, L"Resolução do monitor");
     else if (row)
-        TextIn(dc, FBodySb, ColBright, &label, TxEllipsis, row->label);
+        WriteIn(dc, FBodySb, ColBright, 232, 190, 478, 224, TxEllipsis, row->label);
 
-    Sprite(dc, WinMode ? SprWindowed + 2 : Hover == ModeWindowed ? SprWindowed + 1 : SprWindowed, 208, 226);
-    Sprite(dc, !WinMode ? SprFullscreen + 2 : Hover == ModeFullscreen ? SprFullscreen + 1 : SprFullscreen, 358, 226);
+    Put(dc, WinMode ? SprWindowed + 2 : Hover == ModeWindowed ? SprWindowed + 1 : SprWindowed, 208, 226);
+    Put(dc, !WinMode ? SprFullscreen + 2 : Hover == ModeFullscreen ? SprFullscreen + 1 : SprFullscreen, 358, 226);
 
     if (WinMode == 0)
-        TextAt(dc, FSmall, ColMuted, 218, 274, L"Tela cheia sem bordas: usa a resolução do monitor.");
+        Write(dc, FSmall, ColMuted, 218, 274, L"Tela cheia sem bordas: usa a resolução do monitor.");
     else if (row && row->wide)
-        TextAt(dc, FSmall, ColWarn, 218, 274, L"Widescreen: o jogo 0.97 pode mostrar faixas nas laterais.");
+        Write(dc, FSmall, ColWarn, 218, 274, L"Widescreen: o jogo 0.97 pode mostrar faixas nas laterais.");
     else if (row && row->width == 0)
-        TextAt(dc, FSmall, ColMuted, 218, 274, L"Janela ocupando toda a área livre da tela.");
+        Write(dc, FSmall, ColMuted, 218, 274, L"Janela ocupando toda a área livre da tela.");
 
-    Sprite(dc, ToggleLook(Music, MusicToggle), 36, 326);
+    Put(dc, ToggleLook(Music, MusicToggle), 36, 326);
     VolumeSliderLook(dc);
-    Sprite(dc, ToggleLook(Tray, TrayToggle), 292, 326);
-    Sprite(dc, ToggleLook(Icon, IconToggle), 292, 360);
-    Sprite(dc, PushLook(SprShortcut, BtnShortcut), 34, 390);
-    Sprite(dc, PushLook(SprSave, BtnSave), 410, 390);
+    Put(dc, ToggleLook(Tray, TrayToggle), 292, 326);
+    Put(dc, ToggleLook(Icon, IconToggle), 292, 360);
+    Put(dc, PushLook(SprShortcut, BtnShortcut), 34, 390);
+    Put(dc, PushLook(SprSave, BtnSave), 410, 390);
 }
 
 // The primary screen's size, for the list's tags. Asking it costs a tenth of a
@@ -127,29 +147,21 @@ static void ResolutionList(HDC dc) {
         Screen.cx = GetSystemMetrics(SM_CXSCREEN);
         Screen.cy = GetSystemMetrics(SM_CYSCREEN);
     }
-    RECT box = {ListLeft, ListTop, ListRight, ListBottom};
-    ShadowPanel(dc, &box, ColPanel, ColListFrame);
+    RECT box = ScaleRect(ListLeft, ListTop, ListRight, ListBottom);
+    ShadowPanel(dc, &box, Scale(ListLeft + 4) - box.left, Scale(ListTop + 6) - box.top, ColPanel, ColListFrame);
     for (int i = 0; i < ResCount; i++) {
         int t = RowTop + RowH * i;
-        if (DdHover == i) {
-            RECT hi = {222, t, 514, t + RowH};
-            Shade(dc, &hi, 90, ColGoldFill);
-        }
-        if (i == 6) Hairline(dc, 230, t, 506, 120, ColGoldDark);  // the first widescreen row
-        if (ResIdx == i) {
-            RECT mark = {224, t + 11, 228, t + 19};  // left of the label's box
-            Shade(dc, &mark, 255, ColGold);
-        }
+        if (DdHover == i) Fill(dc, 222, t, 514, t + RowH, 90, ColGoldFill);
+        if (i == 6) Hairline(dc, Scale(230), Scale(t), Scale(506), 120, ColGoldDark);  // the first widescreen row
+        if (ResIdx == i) Fill(dc, 224, t + 11, 228, t + 19, 255, ColGold);  // left of the label's box
     }
-    for (int i = 0; i < ResCount; i++) {
-        RECT label = {234, RowTop + RowH * i, 514, RowTop + RowH * (i + 1)};
-        TextIn(dc, FList, ResIdx == i ? ColGold : ColBody, &label, TxLeft, Res[i].label);
-    }
+    for (int i = 0; i < ResCount; i++)
+        WriteIn(dc, FList, ResIdx == i ? ColGold : ColBody, 234, RowTop + RowH * i, 514, RowTop + RowH * (i + 1), TxLeft,
+                Res[i].label);
     for (int i = 0; i < ResCount; i++) {
         COLORREF colour;
         const wchar_t *tag = Tag(Res[i], &colour);
-        RECT box = {234, RowTop + RowH * i, 502, RowTop + RowH * (i + 1)};
-        if (tag) TextIn(dc, FSmall, colour, &box, TxRight, tag);
+        if (tag) WriteIn(dc, FSmall, colour, 234, RowTop + RowH * i, 502, RowTop + RowH * (i + 1), TxRight, tag);
     }
 }
 
@@ -159,16 +171,17 @@ static void Background(HDC dc) {
     HBITMAP bg = Page == 0 ? BgHome : BgOpt;
     HDC src = bg ? CreateCompatibleDC(dc) : 0;
     if (src && SelectObject(src, bg)) {
-        BitBlt(dc, 0, 0, WinW, WinH, src, 0, 0, SRCCOPY);
+        BitBlt(dc, 0, 0, Scale(WinW), Scale(WinH), src, 0, 0, SRCCOPY);
     } else {
         // Without its picture the page still gets a defined ground.
-        RECT all = {0, 0, WinW, WinH};
+        RECT all = {0, 0, Scale(WinW), Scale(WinH)};
         Shade(dc, &all, 255, RGB(0, 0, 0));
     }
     if (src) DeleteDC(src);
 }
 
 void PaintFrame(HDC dc) {
+    if (Page != 0) FinishOptionsArt();  // decoded after the first frame, the home page's
     BeginCanvas(dc);
     Background(dc);
     SetBkMode(dc, TRANSPARENT);
@@ -181,23 +194,19 @@ void PaintFrame(HDC dc) {
         HomePage(dc);
     else
         OptionsPage(dc);
-    TextAt(dc, FBodySb, ColBody, 42, 466, Status);
+    Write(dc, FBodySb, ColBody, 42, 466, Status);
     int progress = Progress;
     ProgressStrip(dc, progress, Ticks());
     if (progress >= 0) {
         wchar_t pct[16];
         // Files larger than their manifest size take the progress past 1000.
         wsprintfW(pct, L"%d%%", (progress > 1000 ? 1000 : progress) / 10);
-        RECT box = {548, 466, 628, 486};
-        TextIn(dc, FBodySb, ColGold, &box, TxRightTop, pct);
+        WriteIn(dc, FBodySb, ColGold, 548, 466, 628, 486, TxRightTop, pct);
     }
     LeaveCriticalSection(&Lock);
 
-    Sprite(dc, Ready == 0 ? SprPlay + 3 : PushLook(SprPlay, BtnPlay), 656, 446);
-    if (Toast[0]) {
-        RECT box = {242, 512, 628, 530};
-        TextIn(dc, FBodySb, ColGold, &box, TxRight, Toast);
-    }
+    Put(dc, Ready == 0 ? SprPlay + 3 : PushLook(SprPlay, BtnPlay), 656, 446);
+    if (Toast[0]) WriteIn(dc, FBodySb, ColGold, 242, 512, 628, 530, TxRight, Toast);
     bool list = DdOpen && Page == 1;
     if (list) ResolutionList(dc);
     ListShown = list;
@@ -205,17 +214,25 @@ void PaintFrame(HDC dc) {
 }
 
 // The back buffer: a 32-bit DIB section, so that the primitives blend straight
-// into its bits (draw.cpp). It is made on the first paint and kept: making and
-// faulting in a fresh 2 MB bitmap costs more than the whole frame, and every
-// paint overwrites all of it, so nothing carries over from one frame to the
-// next. Without it (out of GDI objects) the next paint tries again.
+// into its bits (draw.cpp). It is made on the first paint and kept while the
+// scale stays: making and faulting in a fresh bitmap of several MB costs more
+// than the whole frame, and every paint overwrites all of it, so nothing
+// carries over from one frame to the next. Without it (out of GDI objects)
+// the next paint tries again.
 static HDC BackBuffer(HDC target) {
     static HDC buf;
-    if (buf) return buf;
+    static HBITMAP held;
+    static int heldDpi;
+    if (buf && heldDpi == Dpi) return buf;
+    if (buf) {  // made for another scale
+        DeleteDC(buf);
+        DeleteObject(held);
+        buf = 0;
+    }
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = WinW;
-    bi.bmiHeader.biHeight = -WinH;
+    bi.bmiHeader.biWidth = Scale(WinW);
+    bi.bmiHeader.biHeight = -Scale(WinH);
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
@@ -224,6 +241,8 @@ static HDC BackBuffer(HDC target) {
     HBITMAP bmp = dc ? CreateDIBSection(target, &bi, DIB_RGB_COLORS, &bits, 0, 0) : 0;
     if (bmp && SelectObject(dc, bmp)) {
         buf = dc;
+        held = bmp;
+        heldDpi = Dpi;
         return buf;
     }
     if (bmp) DeleteObject(bmp);
@@ -238,7 +257,7 @@ void PaintTo(HDC target) {
         return;
     }
     PaintFrame(buf);
-    BitBlt(target, 0, 0, WinW, WinH, buf, 0, 0, SRCCOPY);
+    BitBlt(target, 0, 0, Scale(WinW), Scale(WinH), buf, 0, 0, SRCCOPY);
 }
 
 void OnPaint(HWND wnd) {

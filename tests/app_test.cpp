@@ -3,6 +3,7 @@
 // hand-over of a restart after a self-update, and the leftover of one.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -35,19 +36,26 @@ TEST(Paths, FolderIniAndTheLimitsOfTheirFields) {
     EXPECT_FALSE(FormPaths((exe.substr(0, exe.size() - 4) + L"y.exe").c_str()));
 }
 
+// The window at each scale (1350 x 840 at 150 %, 1800 x 1120 at 200 %).
 TEST(Placement, CentredWithTheHalfPixelDropped) {
     struct {
-        int w, h, x, y;
-    } cases[] = {{1366, 768, 233, 104}, {1365, 767, 232, 103}, {800, 600, -50, 20}, {900, 560, 0, 0}, {897, 557, -1, -1}};
+        int dpi, w, h, x, y;
+    } cases[] = {{96, 1366, 768, 233, 104}, {96, 1365, 767, 232, 103}, {96, 800, 600, -50, 20},
+                 {96, 900, 560, 0, 0},      {96, 897, 557, -1, -1},    {144, 1920, 1080, 285, 120},
+                 {144, 1366, 768, 8, -36},  {192, 3840, 2160, 1020, 520}, {120, 1919, 1079, 397, 189}};
+    int keep = Dpi;
     for (auto c : cases) {
+        Dpi = c.dpi;
         POINT p = CentreOn(c.w, c.h);
-        EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h;
-        EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h;
+        EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h << " at " << c.dpi;
+        EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h << " at " << c.dpi;
     }
+    Dpi = keep;
 }
 
 // The built launcher in a scratch folder whose INI names a site that refuses at
-// once, so that the network side ends quickly.
+// once, so that the network side ends quickly. Its window takes the scale of
+// the system (tests/scale_test.py runs these at each scale).
 class Exe : public ::testing::Test {
 protected:
     std::wstring dir, exe;
@@ -97,12 +105,16 @@ TEST_F(Exe, ABorderlessCentredWindowTheLeftoverOfAnUpdateGoneAndClosingExitsWith
     RECT r, c;
     GetWindowRect(w, &r);
     GetClientRect(w, &c);
-    POINT at = CentreOn(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    EXPECT_EQ(r.left, at.x);
-    EXPECT_EQ(r.top, at.y);
+    // The scale as the system gives it to any program.
+    HDC screen = GetDC(0);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(0, screen);
+    std::printf("the system's scale: %d dpi\n", dpi);
+    EXPECT_NEAR(c.right, 900 * dpi / 96.0, 0.5);  // the nearest pixel (exact at 125, 150, 175 and 200 %)
+    EXPECT_NEAR(c.bottom, 560 * dpi / 96.0, 0.5);
     EXPECT_EQ(r.right - r.left, c.right) << "no frame around the client area";
-    EXPECT_EQ(c.right, WinW);
-    EXPECT_EQ(c.bottom, WinH);
+    EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - c.right) / 2) << "centred";
+    EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - c.bottom) / 2) << "centred";
     PostMessageW(w, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitExit(p, 10000), 0);
 }

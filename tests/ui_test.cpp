@@ -7,14 +7,21 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/assets.h"
 #include "app/options.h"
+#include "app/scale.h"
 #include "app/state.h"
+#include "render/paint.h"
 #include "site.h"
 #include "support/testutil.h"
 #include "ui/layout.h"
@@ -26,8 +33,8 @@ namespace {
 // Proc as its window procedure, driven by real messages, the repaints they
 // cause seen; and what the programs it starts record.
 
-// The state of a fresh start (ResetState) and the window, created at (20, 30)
-// as Wnd with an empty update region.
+// The state of a fresh start (ResetState) and the window at Dpi, created at
+// (20, 30) as Wnd with an empty update region.
 HWND OpenWindow() {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = Proc;
@@ -37,7 +44,8 @@ HWND OpenWindow() {
     ResetState();
     // A plain popup: Wine lets the window manager handle (and waits seconds to
     // unmap) windows with a system menu, and there is no window manager here.
-    Wnd = CreateWindowExW(0, L"VelmoraTestWindow", L"Velmora", WS_POPUP, 20, 30, WinW, WinH, 0, 0, 0, 0);
+    Wnd = CreateWindowExW(0, L"VelmoraTestWindow", L"Velmora", WS_POPUP, 20, 30, Scale(WinW), Scale(WinH), 0, 0, 0,
+                          0);
     ShowWindow(Wnd, SW_SHOWNOACTIVATE);  // a hidden window collects no update region
     ValidateRect(Wnd, 0);
     return Wnd;
@@ -74,7 +82,7 @@ bool Dirtied(UINT msg, WPARAM wp = 0, LPARAM lp = 0, LRESULT *result = nullptr) 
     ValidateRect(Wnd, 0);
     LRESULT r = SendMessageW(Wnd, msg, wp, lp);
     if (result) *result = r;
-    RECT u, all = {0, 0, WinW, WinH};
+    RECT u, all = {0, 0, Scale(WinW), Scale(WinH)};
     return IsWindow(Wnd) && GetUpdateRect(Wnd, &u, FALSE) && EqualRect(&u, &all);
 }
 
@@ -206,6 +214,46 @@ TEST(HitTest, EdgesGapsAndConditions) {
         EXPECT_EQ(HitTest(c.x, c.y), c.id) << "(" << c.x << ", " << c.y << ") page " << c.f.page << " ready "
                                            << c.f.ready << " winMode " << c.f.winMode << " ddOpen " << c.f.ddOpen;
     }
+}
+
+// Every element at every scale: a click near its middle finds it, one a pixel
+// or two beyond any edge of its scaled rectangle does not. The places are the
+// layout's (100 %), scaled here by the plain ratio of the DPIs; the exact pixel
+// of each edge is render_test's, which holds it against what is drawn.
+TEST(HitTest, EveryElementAtEveryScale) {
+    struct {
+        int id;
+        RECT at;  // at 100 %
+    } elements[] = {
+        {TabHome, {318, 26, 438, 70}},       {TabOptions, {446, 26, 566, 70}},   {LinkSite, {622, 34, 708, 64}},
+        {LinkRegister, {716, 34, 828, 64}},  {BtnMinimize, {832, 8, 862, 34}},   {BtnClose, {864, 8, 894, 34}},
+        {BtnPlay, {666, 456, 876, 538}},     {ResDropdown, {218, 190, 518, 224}}, {ModeWindowed, {218, 236, 368, 270}},
+        {ModeFullscreen, {368, 236, 518, 270}}, {MusicToggle, {40, 330, 260, 356}}, {VolumeSlider, {40, 364, 260, 390}},
+        {TrayToggle, {296, 330, 546, 356}},  {IconToggle, {296, 364, 546, 390}}, {BtnShortcut, {44, 400, 306, 432}},
+        {BtnSave, {420, 400, 544, 432}},     {ResList, {218, 228, 518, 536}},
+    };
+    int keep = Dpi;
+    for (int dpi : {120, 132, 144, 168, 192, 240}) {
+        Dpi = dpi;
+        double k = dpi / 96.0;
+        for (auto &e : elements) {
+            Page = Ready = WinMode = 1;
+            DdOpen = e.id == ResList;
+            // The scaled edges lie within a pixel of these.
+            double l = e.at.left * k, t = e.at.top * k, r = e.at.right * k, b = e.at.bottom * k;
+            int cx = (int)((l + r) / 2), cy = (int)((t + b) / 2);
+            EXPECT_EQ(HitTest(cx, cy), e.id) << dpi << " dpi, the middle of element " << e.id;
+            EXPECT_EQ(HitTest((int)ceil(l) + 1, cy), e.id) << dpi << " dpi, element " << e.id << " inside its left edge";
+            EXPECT_EQ(HitTest((int)floor(r) - 2, cy), e.id) << dpi << " dpi, element " << e.id << " inside its right edge";
+            EXPECT_EQ(HitTest(cx, (int)ceil(t) + 1), e.id) << dpi << " dpi, element " << e.id << " inside its top";
+            EXPECT_EQ(HitTest(cx, (int)floor(b) - 2), e.id) << dpi << " dpi, element " << e.id << " inside its bottom";
+            EXPECT_NE(HitTest((int)floor(l) - 1, cy), e.id) << dpi << " dpi, element " << e.id << " left of it";
+            EXPECT_NE(HitTest((int)ceil(r) + 1, cy), e.id) << dpi << " dpi, element " << e.id << " right of it";
+            EXPECT_NE(HitTest(cx, (int)floor(t) - 1), e.id) << dpi << " dpi, element " << e.id << " above it";
+            EXPECT_NE(HitTest(cx, (int)ceil(b) + 1), e.id) << dpi << " dpi, element " << e.id << " below it";
+        }
+    }
+    Dpi = keep;
 }
 
 // ---- Input ------------------------------------------------------------------------------
@@ -866,6 +914,153 @@ TEST_F(Launch, TheLastNotificationWithRestartStartsTheNewLauncherInDir) {
     EXPECT_FALSE(SendWatchingBox(WM_NETSTATE, 1).seen) << "a failed restart shows nothing";
     EXPECT_FALSE(IsWindow(Wnd));
     EXPECT_TRUE(TakeQuit(nullptr));
+}
+
+// ---- The window at the system's scale ------------------------------------------------------
+// These take the scale from the system as the launcher does: 100 % in make
+// test's session, and each scale in turn when tests/scale_test.py runs them in
+// a session whose LogPixels it sets.
+
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
+
+class Scaled : public Input {
+protected:
+    int keep = 96;
+    void SetUp() override {
+        keep = Dpi;
+        Dpi = SystemDpi();
+        LoadAssets();
+        Input::SetUp();
+    }
+    void TearDown() override {
+        Input::TearDown();
+        Dpi = keep;
+        LoadAssets();
+    }
+    // A point of the layout (100 %) in the window at its scale, by the plain
+    // ratio: for points well inside elements, where rounding does not matter.
+    static POINT At(int x, int y) { return {x * Dpi / 96, y * Dpi / 96}; }
+    // The frame at the window's size as PaintFrame draws it now, or as the
+    // window shows it after a paint: 0x00RRGGBB a pixel, rows top to bottom.
+    static std::vector<DWORD> Frame(bool shown) {
+        int w = Scale(WinW), h = Scale(WinH);
+        BITMAPINFO bi = {};
+        bi.bmiHeader = {sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB};
+        void *bits = nullptr;
+        HDC dc = CreateCompatibleDC(0);
+        HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, 0, 0);
+        SelectObject(dc, bmp);
+        if (shown) {
+            InvalidateRect(Wnd, 0, FALSE);
+            UpdateWindow(Wnd);
+            HDC window = GetDC(Wnd);
+            BitBlt(dc, 0, 0, w, h, window, 0, 0, SRCCOPY);
+            ReleaseDC(Wnd, window);
+        } else {
+            PaintFrame(dc);
+        }
+        GdiFlush();
+        std::vector<DWORD> px((DWORD *)bits, (DWORD *)bits + (size_t)w * h);
+        for (DWORD &p : px) p &= 0xFFFFFF;
+        DeleteDC(dc);
+        DeleteObject(bmp);
+        return px;
+    }
+    // Where the frame has the colour c inside r.
+    static RECT InkOf(COLORREF c, RECT r) {
+        std::vector<DWORD> px = Frame(false);
+        RECT ink = {INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+        DWORD want = GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+        for (int y = r.top; y < r.bottom; y++)
+            for (int x = r.left; x < r.right; x++)
+                if (px[(size_t)y * Scale(WinW) + x] == want)
+                    ink = {std::min<LONG>(ink.left, x), std::min<LONG>(ink.top, y), std::max<LONG>(ink.right, x + 1),
+                           std::max<LONG>(ink.bottom, y + 1)};
+        return ink;
+    }
+};
+
+// At the scale of the system: the window's size, clicks on the tabs and the
+// music toggle and just beside them, the volume from 0 to 100, the list's
+// rows, and the toast where the bottom panel has room for it.
+TEST_F(Scaled, EveryClickLandsWhereTheWindowDrawsIt) {
+    std::printf("the system's scale: %d dpi\n", Dpi);
+    RECT c;
+    GetClientRect(Wnd, &c);
+    EXPECT_NEAR(c.right, 900 * Dpi / 96.0, 0.5);  // the nearest pixel (exact at 125, 150, 175 and 200 %)
+    EXPECT_NEAR(c.bottom, 560 * Dpi / 96.0, 0.5);
+    Click(At(506, 48));
+    EXPECT_EQ(Page, 1) << "the options tab";
+    Click({(int)floor(318 * Dpi / 96.0) - 1, At(0, 48).y});
+    EXPECT_EQ(Page, 1) << "beside the home tab";
+    Click(At(378, 48));
+    EXPECT_EQ(Page, 0) << "the home tab";
+    Click(At(506, 48));
+    Click({At(100, 0).x, (int)floor(330 * Dpi / 96.0) - 1});
+    EXPECT_EQ(Music, 1) << "above the music toggle";
+    Click(At(100, 343));
+    EXPECT_EQ(Music, 0) << "the music toggle";
+
+    Press(At(150, 377).x, At(150, 377).y);
+    EXPECT_NEAR(Volume, 50, 1) << "the volume jumps to the pressed spot";
+    Move(-5, At(0, 377).y);
+    EXPECT_EQ(Volume, 0);
+    Move(Scale(WinW) + 5, At(0, 377).y);
+    EXPECT_EQ(Volume, 100);
+    Release(Scale(WinW) + 5, At(0, 377).y);
+    EXPECT_TRUE(IniHas("Volume=100"));
+
+    for (int row : {0, 4, 9}) {
+        Click(At(368, 207));
+        ASSERT_EQ(DdOpen, 1) << "the resolution box";
+        Click(At(368, 232 + 30 * row + 15));
+        EXPECT_EQ(ResIdx, row);
+        EXPECT_EQ(DdOpen, 0);
+    }
+
+    Click(At(482, 416));
+    EXPECT_STREQ(Toast, L"Opções salvas.");
+    RECT ink = InkOf(RGB(245, 215, 138), {At(240, 0).x, At(0, 500).y, At(640, 0).x, At(0, 540).y});
+    EXPECT_GE(ink.right, At(620, 0).x) << "the toast ends where the panel's text does";
+    EXPECT_LE(ink.right, At(628, 0).x + 1) << "the toast ends where the panel's text does";
+    EXPECT_GE(ink.top, At(0, 512).y - 1);
+    EXPECT_LE(ink.bottom, At(0, 530).y + 1);
+}
+
+// A move to a monitor of another scale, as Windows announces it: asked for its
+// size there, the window gives its exact size at that scale; told, it takes
+// the place and size suggested and is drawn anew at the new scale, where the
+// clicks land too.
+TEST_F(Scaled, AMonitorOfAnotherScaleResizesTheWindowAndDrawsItAnew) {
+    int to = Dpi == 144 ? 192 : 144;
+    SIZE size = {1, 1};
+    EXPECT_TRUE(SendMessageW(Wnd, WM_GETDPISCALEDSIZE, MAKEWPARAM(to, to), (LPARAM)&size));
+    EXPECT_EQ(size.cx, 900 * to / 96);
+    EXPECT_EQ(size.cy, 560 * to / 96);
+    RECT suggested = {40, 30, 40 + size.cx, 30 + size.cy}, now;
+    EXPECT_TRUE(Dirtied(WM_DPICHANGED, MAKEWPARAM(to, to), (LPARAM)&suggested));
+    GetWindowRect(Wnd, &now);
+    EXPECT_TRUE(EqualRect(&now, &suggested));
+    EXPECT_EQ(Dpi, to);
+    BITMAP bm = {};
+    GetObjectW(BgHome, sizeof bm, &bm);
+    EXPECT_EQ(bm.bmWidth, size.cx) << "the art of the new scale";
+    EXPECT_EQ(Spr[0].width, 230 * to / 96);
+    // What the window shows is the frame at the new scale (the busy band, which
+    // moves with the clock, stopped), where the window is on the screen.
+    Progress = 1000;
+    std::vector<DWORD> shown = Frame(true), drawn = Frame(false);
+    int seenW = std::min<int>(size.cx, GetSystemMetrics(SM_CXSCREEN) - suggested.left),
+        seenH = std::min<int>(size.cy, GetSystemMetrics(SM_CYSCREEN) - suggested.top), differ = 0;
+    for (int y = 0; y < seenH; y++)
+        for (int x = 0; x < seenW; x++) differ += shown[(size_t)y * size.cx + x] != drawn[(size_t)y * size.cx + x];
+    EXPECT_EQ(differ, 0) << "pixels of the window that are not the frame";
+    RECT status = InkOf(RGB(232, 220, 196), {0, 0, size.cx, size.cy});  // the status line's text
+    EXPECT_NEAR(status.left, 42 * to / 96.0, 3);
+    Click(At(506, 48));
+    EXPECT_EQ(Page, 1) << "a click at the new scale";
 }
 
 // ---- The options against the registry and the INI ------------------------------------------

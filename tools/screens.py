@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""make screens: the launcher's window in its key states, as PNGs under
-build/screens/ for a person to review.
+"""make screens: the launcher's window in its key states at every scale (100,
+125, 150, 175 and 200 %), as PNGs under build/screens/ for a person to review,
+named after the state and the scale ("02-home-online-news-150.png").
 
-build/x64/screens.exe draws each state through the launcher's own paint cycle.
-It runs on a 1920 x 1080 screen for every state and once more on a 1366 x 768
-screen for the open resolution list, whose tags depend on the screen size;
-each screen size is its own Wine session."""
+build/x64/screens.exe draws each state through the launcher's own paint cycle
+with the art of each scale. It runs on a 1920 x 1080 screen for every state
+and once more on a 1366 x 768 screen for the open resolution list, whose tags
+depend on the screen size; each screen size is its own Wine session.
+docs/home-150.png, which the README shows, is 02-home-online-news-150.png."""
 import glob
 import os
 import shutil
@@ -22,10 +24,14 @@ OUT = os.path.join(BUILD, "screens")
 CONVERT = "/usr/bin/convert"
 
 
+SCALES = ["100", "125", "150", "175", "200"]
+
+
 def render(size, only=None):
     with winenv.session(BUILD, size=size, prefix=os.path.join(BUILD, "wine", "prefix-screens")) as env:
         log = os.path.join(OUT, "screens-%s.log" % size)
-        if winenv.run(env, EXE, winenv.win_path(OUT), *([only] if only else []), timeout=120, log=log) != 0:
+        args = [winenv.win_path(OUT)] + SCALES + (["--only", only] if only else [])
+        if winenv.run(env, EXE, *args, timeout=300, log=log) != 0:
             raise SystemExit("screens.exe failed on a %s screen; see %s" % (size, log))
         os.unlink(log)
 

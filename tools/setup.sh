@@ -5,7 +5,7 @@
 # when something is missing.
 set -e
 PACKAGES="cmake ninja-build make mingw-w64 wine wine64 wine32:i386 xvfb xdotool imagemagick googletest
-python3 python3-cairo python3-fonttools python3-numpy fontconfig fonts-open-sans curl clang
+python3 python3-cairo python3-fonttools python3-numpy python3-pil fontconfig fonts-open-sans curl clang
 libclang-rt-dev python3-cryptography libssl-dev libcurl4-openssl-dev unicode-data nginx strace zlib1g-dev
 libz-mingw-w64-dev"
 missing=""

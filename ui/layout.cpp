@@ -1,5 +1,6 @@
 #include "ui/layout.h"
 
+#include "app/scale.h"
 #include "app/state.h"
 
 struct Box {
@@ -34,8 +35,11 @@ static int In(int id, int x, int y) {
 }
 
 // Only the open list overlaps other elements, so it is tested first; the title
-// strip follows because it is hit most often.
-int HitTest(int x, int y) {
+// strip follows because it is hit most often. The point is taken back to 100 %
+// pixels: it lies on an element's scaled rectangle exactly when it lies there
+// on the layout's.
+int HitTest(int px, int py) {
+    int x = Unscale(px), y = Unscale(py);
     if (DdOpen && In(ResList, x, y)) return ResList;
     static const int strip[] = {BtnMinimize, BtnClose, TabHome, TabOptions, LinkSite, LinkRegister};
     for (int id : strip)
@@ -48,9 +52,11 @@ int HitTest(int x, int y) {
     return 0;
 }
 
-int ListRow(int y) { return (y - RowTop) / RowH; }
+int ListRow(int y) { return (Unscale(y) - RowTop) / RowH; }
 
+// On the track as drawn, so every pixel of it counts at any scale.
 int VolumeAt(int x) {
-    int v = (x - SliderLeft) * 100 / (SliderRight - SliderLeft);
+    int left = Scale(SliderLeft), right = Scale(SliderRight);
+    int v = (int)((long long)(x - left) * 100 / (right - left));
     return v < 0 ? 0 : v > 100 ? 100 : v;
 }

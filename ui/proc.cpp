@@ -1,12 +1,18 @@
 #include "ui/proc.h"
 
+#include "app/assets.h"
 #include "app/options.h"
 #include "app/play.h"
+#include "app/scale.h"
 #include "app/state.h"
 #include "render/paint.h"
 #include "ui/commands.h"
 #include "ui/layout.h"
 #include "update/selfswap.h"
+
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4  // Windows 10 1703 on; the headers give it only for that target
+#endif
 
 void Repaint() { InvalidateRect(Wnd, 0, FALSE); }
 
@@ -157,6 +163,33 @@ static void OnNetState(WPARAM wp) {
         Repaint();
 }
 
+// Before the window moves to a monitor of another scale, Windows asks the size
+// it will have there: exactly the window at that scale, not the present size
+// stretched by the ratio of the two (which rounds differently).
+static LRESULT OnGetDpiScaledSize(WPARAM wp, LPARAM lp) {
+    int dpi = ValidDpi(LOWORD(wp));
+    if (!dpi) return FALSE;
+    SIZE *size = (SIZE *)lp;
+    size->cx = ScaleAt(WinW, dpi);
+    size->cy = ScaleAt(WinH, dpi);
+    return TRUE;
+}
+
+// The window is on a monitor of another scale now (it moved, or the player
+// changed the scale): fonts and art for the new scale, the size and place
+// Windows suggests, and a frame drawn anew.
+static void OnDpiChanged(HWND wnd, WPARAM wp, LPARAM lp) {
+    int dpi = ValidDpi(LOWORD(wp));
+    if (dpi && dpi != Dpi) {
+        Dpi = dpi;
+        LoadAssets();
+        SetIcons(wnd);
+    }
+    const RECT *r = (const RECT *)lp;
+    SetWindowPos(wnd, 0, r->left, r->top, r->right - r->left, r->bottom - r->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    Repaint();
+}
+
 // After this message returns, logging off may end the process at any moment;
 // a swap of the launcher's executable under way finishes first.
 static void OnEndSession(WPARAM ending) {
@@ -179,6 +212,8 @@ LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CAPTURECHANGED: OnCaptureChanged(wnd, lp); return 0;
     case WM_NETSTATE: OnNetState(wp); return 0;
     case WM_ENDSESSION: OnEndSession(wp); return 0;
+    case WM_GETDPISCALEDSIZE: return OnGetDpiScaledSize(wp, lp);
+    case WM_DPICHANGED: OnDpiChanged(wnd, wp, lp); return 0;
     }
     return DefWindowProcW(wnd, msg, wp, lp);
 }

@@ -64,19 +64,19 @@ std::wstring Wide(const std::string &s) {
     return w;
 }
 
-std::string Md5Of(const std::string &data) {
+static std::string HashOf(const std::string &data, DWORD provider, ALG_ID alg) {
     HCRYPTPROV prov;
     HCRYPTHASH hash;
-    BYTE d[16];
-    DWORD len = 16;
-    CryptAcquireContextW(&prov, 0, 0, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
-    CryptCreateHash(prov, CALG_MD5, 0, 0, &hash);
+    BYTE d[32];
+    DWORD len = sizeof d;
+    CryptAcquireContextW(&prov, 0, 0, provider, CRYPT_VERIFYCONTEXT);
+    CryptCreateHash(prov, alg, 0, 0, &hash);
     CryptHashData(hash, (const BYTE *)data.data(), (DWORD)data.size(), 0);
     CryptGetHashParam(hash, HP_HASHVAL, d, &len, 0);
     CryptDestroyHash(hash);
     CryptReleaseContext(prov, 0);
     std::string hex;
-    for (BYTE b : d) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    for (DWORD i = 0; i < len; i++) hex += {"0123456789abcdef"[d[i] >> 4], "0123456789abcdef"[d[i] & 15]};
     return hex;
 }
 
@@ -99,6 +99,10 @@ std::string Gzipped(const std::string &data) {
     } while (at < data.size());
     return out + le32(crc) + le32((unsigned)data.size());
 }
+
+std::string Sha256Of(const std::string &data) { return HashOf(data, PROV_RSA_AES, CALG_SHA_256); }
+
+std::string Md5Of(const std::string &data) { return HashOf(data, PROV_RSA_FULL, CALG_MD5); }
 
 HANDLE Start(const std::wstring &exe, const std::wstring &args, const std::wstring &cwd, int show) {
     STARTUPINFOW si = {};

@@ -1,6 +1,13 @@
 """Drawing helpers shared by the pictures: surfaces, paths, struck gold,
 soft glows and text in the launcher's fonts. Pixels are cairo's ARGB32:
-premultiplied, and in memory the bytes blue, green, red, alpha."""
+premultiplied, and in memory the bytes blue, green, red, alpha.
+
+Every picture is drawn at one display scale at a time (set_scale): the
+pictures' code works in the launcher's 100 % pixels, the units of its layout,
+and every context maps them onto the device pixels of that scale, so a scale
+gets its own drawing, not an enlarged copy. Surfaces are device pixels; the
+pixel operations (blurs, grain, rims) take their sizes in 100 % pixels and
+scale them. At 100 % all of it is the identity."""
 import math
 
 import cairo
@@ -8,17 +15,48 @@ import numpy as np
 
 import style
 
+# ---- Scale ---------------------------------------------------------------------
+
+K = 1.0  # device pixels per 100 % pixel
+
+
+def set_scale(percent):
+    global K
+    K = percent / 100.0
+
+
+def dev(v):
+    """A length or place of 100 % pixels in whole device pixels: rounded half
+    up, as the launcher's Scale rounds, so a sprite made here has the size the
+    launcher gives it."""
+    return int(math.floor(v * K + 0.5))
+
+
+def snap(v):
+    """v moved to the nearest whole device pixel (in 100 % units): a text
+    baseline on a pixel boundary keeps its stems crisp."""
+    return round(v * K) / K
+
 # ---- Surfaces ------------------------------------------------------------------
 
 
 def surface(w, h):
+    """A transparent surface for w x h pixels at 100 %, at the current scale."""
+    return cairo.ImageSurface(cairo.FORMAT_ARGB32, dev(w), dev(h))
+
+
+def device_surface(w, h):
     return cairo.ImageSurface(cairo.FORMAT_ARGB32, w, h)
 
 
-def context(surf):
-    """A context whose text looks the same on every machine: grey antialiasing,
-    no hinting, unhinted metrics."""
+def context(surf, scale=None):
+    """A context in 100 % pixels on a surface of the current scale (or of
+    scale, a factor), whose text looks the same on every machine: grey
+    antialiasing, no hinting, unhinted metrics."""
     cr = cairo.Context(surf)
+    k = K if scale is None else scale
+    if k != 1.0:
+        cr.scale(k, k)
     fo = cairo.FontOptions()
     fo.set_antialias(cairo.ANTIALIAS_GRAY)
     fo.set_hint_style(cairo.HINT_STYLE_NONE)
@@ -38,15 +76,25 @@ def pixels(surf):
 
 def from_pixels(arr):
     h, w, _ = arr.shape
-    s = surface(w, h)
+    s = device_surface(w, h)
     pixels(s)[:] = np.clip(arr, 0, 255).astype(np.uint8)
     s.mark_dirty()
     return s
 
 
+def source(cr, src, x=0, y=0):
+    """Sets a surface of device pixels as cr's source with its top-left at
+    (x, y) (100 % pixels, taken to a whole device pixel as dev takes them):
+    pixel for pixel, never resampled by the context's scale."""
+    k = cr.get_matrix().xx
+    p = cairo.SurfacePattern(src)
+    p.set_matrix(cairo.Matrix(k, 0, 0, k, -math.floor(x * k + 0.5), -math.floor(y * k + 0.5)))
+    cr.set_source(p)
+
+
 def blit(cr, src, x=0, y=0, alpha=1.0):
     cr.save()
-    cr.set_source_surface(src, x, y)
+    source(cr, src, x, y)
     cr.paint_with_alpha(alpha)
     cr.restore()
 
@@ -56,7 +104,7 @@ def blit(cr, src, x=0, y=0, alpha=1.0):
 def blurred(surf, radius):
     """A soft copy of the surface: three box blurs, close to a Gaussian."""
     a = pixels(surf).astype(np.float32)
-    r = max(1, int(round(radius / 1.7)))
+    r = max(1, int(round(radius * K / 1.7)))
     for _ in range(3):
         for axis in (0, 1):
             pad = [(0, 0)] * 3
@@ -230,7 +278,7 @@ def place(cr, text, box, align="left", spacing=0.0, valign="centre"):
     else:
         x = (bl + br - (x1 - x0)) / 2.0 - x0
     if valign == "centre":
-        y = round((bt + bb - (y1 - y0)) / 2.0 - y0)
+        y = snap((bt + bb - (y1 - y0)) / 2.0 - y0)
     else:
         y = bt - y0
     return x, y

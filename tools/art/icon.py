@@ -1,9 +1,11 @@
 """The application icon: a gold V on a dark shield, drawn anew at each size so
-that the small ones stay sharp (fewer details, thicker lines)."""
+that the small ones stay sharp (fewer details, thicker lines). The sizes are
+those the system asks for between 100 and 200 % (small icons of 16 to 32
+pixels, large ones of 32 to 64) and the shell's larger views."""
 import draw
 import style as S
 
-SIZES = [16, 20, 24, 32, 40, 48, 64, 128, 256]
+SIZES = [16, 20, 24, 28, 32, 40, 48, 56, 64, 128, 256]
 
 
 def shield(cr, s, inset):
@@ -37,8 +39,8 @@ def vee(cr, s, weight):
 
 
 def draw_icon(s):
-    surf = draw.surface(s, s)
-    cr = draw.context(surf)
+    surf = draw.device_surface(s, s)
+    cr = draw.context(surf, 1.0)
     small = s <= 24
     rim = max(1.0, s / 22.0)
     shield(cr, s, 0.5 if small else s * 0.03)

@@ -7,10 +7,12 @@ import style as S
 
 
 def sprite(cr, spr, index, x, y, width=None):
+    """A sprite at (x, y), as the launcher places it: at the whole device
+    pixel of that place."""
     s = spr[index]
     cr.save()
     if width is not None:
-        cr.rectangle(x, y, width, s.get_height())
+        cr.rectangle(x, y, width, s.get_height() / draw.K)
         cr.clip()
     draw.blit(cr, s, x, y)
     cr.restore()
@@ -28,6 +30,18 @@ def text(cr, t, x, y, family, size, colour, box=None, align="left"):
     cr.move_to(x, y + fe[0])
     cr.set_source_rgba(*colour)
     cr.show_text(t)
+
+
+def first_frame(bg, spr):
+    """The home page as the launcher first shows it, without its texts: the
+    home tab active, the server being checked, Play greyed."""
+    surf = draw.surface(S.W, S.H)
+    cr = draw.context(surf)
+    draw.blit(cr, bg)
+    for index, x, y in ((18, 308, 16), (19, 436, 16), (10, 612, 24), (13, 706, 24), (22, 832, 8), (24, 864, 8),
+                        (32, 404, 142), (3, 656, 446)):
+        sprite(cr, spr, index, x, y)
+    return surf
 
 
 def common(cr, spr, page, play):

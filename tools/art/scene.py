@@ -94,7 +94,7 @@ def figure(cr):
     # Rim: where the silhouette ends toward the light (up and outward from the sun).
     inner = alpha.copy()
     for dy, dx in ((3, 0), (2, 2), (2, -2), (0, 2), (0, -2)):
-        inner = np.minimum(inner, np.roll(np.roll(alpha, dy, 0), dx, 1))
+        inner = np.minimum(inner, np.roll(np.roll(alpha, draw.dev(dy), 0), draw.dev(dx), 1))
     rim = np.clip(alpha - inner, 0, 1)
     rim_layer = np.zeros(draw.pixels(layer).shape, np.float32)
     r, g, b, _ = S.RIM
@@ -106,7 +106,7 @@ def figure(cr):
     draw.blit(cr, layer)
     fc2 = draw.context(rim_surf)
     fc2.set_operator(cairo.OPERATOR_DEST_IN)
-    fc2.set_source_surface(layer)
+    draw.source(fc2, layer)
     fc2.paint()
     draw.blit(cr, rim_surf)
 
@@ -134,9 +134,14 @@ def base(cr):
 
 
 def grain(surf, seed, amount):
-    """A fixed fine grain, so large dark areas do not look flat or band."""
+    """A fixed fine grain, so large dark areas do not look flat or band. Its
+    cells are the pixels of 100 %: at every scale the same grain, as fine on
+    the screen, each cell covering the device pixels of its place."""
     rng = np.random.default_rng(seed)
-    noise = rng.normal(0, amount, (S.H, S.W, 1)).astype(np.float32)
+    cells = rng.normal(0, amount, (S.H, S.W, 1)).astype(np.float32)
+    rows = np.minimum((np.arange(surf.get_height()) / draw.K).astype(int), S.H - 1)
+    cols = np.minimum((np.arange(surf.get_width()) / draw.K).astype(int), S.W - 1)
+    noise = cells[rows][:, cols]
     px = draw.pixels(surf).astype(np.float32)
     px[:, :, :3] = np.clip(px[:, :, :3] + noise, 0, 255)
     draw.pixels(surf)[:] = np.rint(px).astype(np.uint8)
@@ -268,10 +273,10 @@ def logo(cr):
     for side in (-1, 1):
         near = cx + side * ((vx1 - vx0) / 2.0 + 10)
         far = cx + side * (width / 2.0 + 2)
-        cr.rectangle(min(near, far), round(mid) - 0.5, abs(far - near), 1)
+        cr.rectangle(min(near, far), draw.snap(mid) - 0.5, abs(far - near), 1)
         cr.set_source(draw.gradient(near, 0, far, 0, [(0, S.GOLD_FILL), (1, draw.with_alpha(S.GOLD_FILL, 0))]))
         cr.fill()
-        draw.diamond(cr, near + side * -3, round(mid), 2.5)
+        draw.diamond(cr, near + side * -3, draw.snap(mid), 2.5)
         cr.set_source(draw.gold(mid - 3, mid + 3))
         cr.fill()
 
@@ -295,7 +300,9 @@ KINDS = {
 
 
 def label_sizes():
-    cr = draw.context(draw.surface(4, 4))
+    # Measured in 100 % pixels whatever the scale: every scale sets a label in
+    # the same size.
+    cr = draw.context(draw.device_surface(4, 4), 1.0)
     sizes = {}
     for kind, (family, size, spacing) in KINDS.items():
         boxes = [(t, b) for t, b, k in S.HOME_LABELS + S.OPTION_LABELS if k == kind]
@@ -394,7 +401,7 @@ def frame():
     # The illustration fades in from the dark frame.
     pic = illustration()
     mask = draw.gradient(SKY_FROM_X, 0, SKY_FULL_X, 0, [(0, (0, 0, 0, 0)), (1, (0, 0, 0, 1))])
-    cr.set_source_surface(pic)
+    draw.source(cr, pic)
     cr.mask(mask)
     top_strip(cr)
     panel(cr, S.MAIN_PANEL, 8, 0.84)

@@ -50,7 +50,7 @@ def compose(w, h, body, state, dark=False, caption_layer=None):
 def caps_baseline(cr, top, bottom, dy=0):
     """The baseline that centres capital letters between top and bottom."""
     e = cr.text_extents("H")
-    return round((top + bottom) / 2.0 - (e.y_bearing + e.height / 2.0)) + dy
+    return draw.snap((top + bottom) / 2.0 - (e.y_bearing + e.height / 2.0)) + dy
 
 
 def centred_x(cr, text, left, right, spacing=0.0):
