@@ -2,6 +2,7 @@
 
 #include "app/state.h"
 #include "site.h"
+#include "update/lanes.h"
 
 const ResRow Res[ResCount] = {
     {0, 0, L"Maior possível (tamanho da tela)", 0},
@@ -29,6 +30,21 @@ static int Flag(const wchar_t *key) {
     return GetPrivateProfileIntW(L"Janela", key, 1, Ini) != 0;
 }
 
+// "Downloads": how many files the update fetches at once. A number outside
+// 1..LaneMax is taken as the nearest end; anything else leaves the default.
+static int ReadLanes() {
+    wchar_t v[16];
+    GetPrivateProfileStringW(L"Launcher", L"Downloads", L"", v, 16, Ini);
+    const wchar_t *c = v;
+    while (*c == L' ') c++;
+    int neg = *c == L'-', n = 0, digits = 0;
+    if (*c == L'-' || *c == L'+') c++;
+    for (; *c >= L'0' && *c <= L'9'; c++, digits++) n = n < 1000 ? n * 10 + (*c - L'0') : n;
+    while (*c == L' ') c++;
+    if (!digits || *c) return LanesDefault;
+    return neg || n < 1 ? 1 : n > LaneMax ? LaneMax : n;
+}
+
 void LoadOptions() {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
@@ -52,6 +68,7 @@ void LoadOptions() {
     // Addresses copied from a browser end in "/": every request would then
     // ask for "//update/...", which many servers answer with 404.
     for (int n = lstrlenW(Site); n > 0 && Site[n - 1] == L'/'; n--) Site[n - 1] = 0;
+    Lanes = ReadLanes();
 }
 
 static int SetDword(HKEY key, const wchar_t *name, DWORD v) {

@@ -16,8 +16,8 @@ extern const ResRow Res[ResCount];
 // Registry "Resolution" code the game client expects for a width.
 int ResCode(int width);
 
-// Reads the options and Site (trailing slashes trimmed); missing or odd
-// values leave the defaults.
+// Reads the options, Site (trailing slashes trimmed) and Lanes; missing or
+// odd values leave the defaults.
 void LoadOptions();
 
 // Writes every option to the registry and the INI. Returns 1 when every write

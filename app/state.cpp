@@ -1,5 +1,7 @@
 #include "app/state.h"
 
+#include "update/lanes.h"
+
 // Initialised group: values other than zero from process start.
 int Online = -1;
 volatile LONG ServerUp = -1;
@@ -12,6 +14,7 @@ int Music = 1;
 int WinMode = 1;
 int ResIdx = 2;  // 1024 x 768
 int DdHover = -1;
+int Lanes = LanesDefault;
 int Dpi = 96;
 
 // Zero group.

@@ -34,6 +34,9 @@ struct NewsItem {
 };
 
 // ---- Published by the network thread (under Lock unless noted) ---------------
+// The network thread runs the update's comparison and download passes on
+// lanes, threads of their own (update/lanes.h); the lanes publish Status and
+// Progress as the network thread does, one at a time, under Lock.
 extern int Online;                 // players online; -1 = not received
 extern volatile LONG ServerUp;     // -1 unknown, 0 down, >0 up; 0 also stored without Lock
 extern volatile LONG Progress;     // per mille 0..1000 (may pass 1000); <0 = busy
@@ -69,6 +72,7 @@ extern wchar_t SelfExe[PathLen];  // the launcher's own executable
 extern wchar_t Dir[PathLen];      // its folder = the game folder, no trailing backslash
 extern wchar_t Ini[PathLen];      // Dir\ZorunJanela.ini
 extern wchar_t Site[SiteLen];     // base URL of the operator's site, no trailing slash
+extern int Lanes;                 // files downloaded at once, 1..8 (INI "Downloads"; 4)
 extern HWND Wnd;
 
 // ---- Display scale (window thread) -------------------------------------------

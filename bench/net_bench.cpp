@@ -9,11 +9,16 @@
 //   net_bench update DIR SITE [noflush]  the same run, whatever the manifest
 //                                    lists; "noflush": downloads and the record
 //                                    are not flushed to the disk (Durable 0)
+//   ... lanes=N                      compare and update: N files at once (the
+//                                    INI's Downloads; 4 by default)
+//   ... keys=FILE                    compare and update: as a launcher built
+//                                    with the key lines of FILE (VELMORA_KEYS)
 //   net_bench forget DIR             deletes DIR's record of verified files
 // Prints "seconds=S" and what was done (digest, bytes, final status, files
-// hashed) on stdout.
+// hashed, the process's peak working set in bytes) on stdout.
 #include <windows.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 #include <stdio.h>
 
@@ -27,12 +32,36 @@
 #include "update/hashrec.h"
 #include "update/md5.h"
 #include "update/place.h"
+#include "update/signature.h"
 #include "update/update.h"
 
 
 
-static int Hashed;
-static void Count(const wchar_t *) { Hashed++; }
+static volatile LONG Hashed;
+static void Count(const wchar_t *) { InterlockedIncrement(&Hashed); }
+
+// The key lines of a VELMORA_KEYS file ("velmora-key 1 ID XY") into Keys.
+static int LoadKeys(const wchar_t *file) {
+    char text[1024], id[17], xy[129];
+    DWORD n = 0;
+    HANDLE f = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    int ok = f != INVALID_HANDLE_VALUE && ReadFile(f, text, sizeof text - 1, &n, 0);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    text[ok ? n : 0] = 0;
+    KeyN = 0;
+    for (char *line = text; ok && KeyN < KeyMax && sscanf(line, "velmora-key 1 %16s %128s", id, xy) == 2;) {
+        for (int i = 0; i < KeyIdLen + KeyXyLen; i++) {
+            const char *hex = i < KeyIdLen ? id + 2 * i : xy + 2 * (i - KeyIdLen);
+            unsigned v;
+            if (sscanf(hex, "%2x", &v) != 1) return 0;
+            (i < KeyIdLen ? Keys[KeyN].id[i] : Keys[KeyN].xy[i - KeyIdLen]) = (unsigned char)v;
+        }
+        KeyN++;
+        if (!(line = strchr(line, '\n'))) break;
+        line++;
+    }
+    return KeyN > 0;
+}
 
 int main() {
     int argc = 0;
@@ -61,7 +90,7 @@ int main() {
         HANDLE f = CreateFileW(argv[3], GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
         if (f == INVALID_HANDLE_VALUE) return 1;
         unsigned long long n = 0;
-        int whole = SaveBody(&r, f, L"Baixando big.bin (1 de 1)...", &n, ~0ull);
+        int whole = SaveBody(0, &r, f, &n, ~0ull);
         CloseHandle(f);
         HttpClose(&r);
         t = Now() - t;
@@ -73,15 +102,22 @@ int main() {
         lstrcpynW(Site, argv[3], SiteLen);
         wsprintfW(SelfExe, L"%s\\VelmoraLauncher.exe", Dir);
         wchar_t rec[PathLen];
-        if (argc > 4 && !lstrcmpW(argv[4], L"first") && RecordPath(Dir, rec, PathLen)) DeleteFileW(rec);
-        if (argc > 4 && !lstrcmpW(argv[4], L"noflush")) Durable = 0;
+        for (int i = 4; i < argc; i++) {
+            if (!lstrcmpW(argv[i], L"first") && RecordPath(Dir, rec, PathLen)) DeleteFileW(rec);
+            if (!lstrcmpW(argv[i], L"noflush")) Durable = 0;
+            if (!wcsncmp(argv[i], L"lanes=", 6)) Lanes = _wtoi(argv[i] + 6);
+            if (!wcsncmp(argv[i], L"keys=", 5) && !LoadKeys(argv[i] + 5)) return 2;
+        }
         Md5Hook = Count;
         double t = Now();
         UpdateFiles();
         t = Now() - t;
         char status[StatusLen * 3];
         WideCharToMultiByte(CP_UTF8, 0, Status, -1, status, sizeof status, 0, 0);
-        printf("seconds=%.6f\nstatus=%s\nhashed=%d\n", t, status, Hashed);
+        PROCESS_MEMORY_COUNTERS m = {};
+        GetProcessMemoryInfo(GetCurrentProcess(), &m, sizeof m);
+        printf("seconds=%.6f\nstatus=%s\nhashed=%ld\npeak=%llu\n", t, status, Hashed,
+               (unsigned long long)m.PeakWorkingSetSize);
         return 0;
     }
     return 2;

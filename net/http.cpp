@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "app/state.h"
+#include "net/gzip.h"
 #include "net/retry.h"
 
 DWORD ReceiveMs = 30000;
@@ -17,6 +18,7 @@ void OpenNet() {
     InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_RETRIES, &tries, sizeof tries);
     InternetSetOptionW(Net, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
     InternetSetOptionW(Net, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+    AllowConnections(Lanes);
 }
 
 // InternetOpenUrlW would do the same three steps, but it sends the request
@@ -84,6 +86,26 @@ long long HttpLength(HttpReq *r) {
     return n;
 }
 
+void HttpAscii(HttpReq *r, DWORD query, char *out) {
+    wchar_t v[ValidatorLen];
+    out[0] = 0;
+    if (!HttpField(r, query, v, ValidatorLen)) return;
+    for (int i = 0;; i++) {
+        if (v[i] && (v[i] < 0x20 || v[i] > 0x7E)) {
+            out[0] = 0;
+            return;
+        }
+        out[i] = (char)v[i];
+        if (!v[i]) return;
+    }
+}
+
+void AllowConnections(int n) {
+    DWORD v = n < 2 ? 2 : (DWORD)n;
+    InternetSetOptionW(0, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &v, sizeof v);
+    InternetSetOptionW(0, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &v, sizeof v);
+}
+
 // The address a redirect points to, resolved against the one it came from;
 // 0 when the answer is no redirect or names no usable address.
 static int Next(HttpReq *r, const wchar_t *from, wchar_t *to) {
@@ -126,15 +148,46 @@ void HttpClose(HttpReq *r) {
     r->con = r->req = 0;
 }
 
-// One try of HttpGet; *again tells whether a second one may do better. A
-// body that ended before its announced length, or whose read failed, is no
-// body (-1): its first lines would pass for the whole document. One that
-// fills the buffer is only too long, and is cut there.
-static int GetOnce(const wchar_t *url, char *buf, int cap, int *again) {
+// The request lines of a document's fetch: the encoding it may come in, and
+// the version the caller has. A request that may be answered 304 asks the
+// server to close the connection after it: Wine's WinINet, handing a
+// connection that answered 304 (no body, no length) to the next request,
+// now and then corrupts its heap, and the launcher crashes a moment later.
+static void DocHead(wchar_t *head, const DocVersion *v) {
+    lstrcpyW(head, v->etag[0] || v->modified[0] ? L"Accept-Encoding: gzip\r\nConnection: close\r\n"
+                                                 : L"Accept-Encoding: gzip\r\n");
+    const char *lines[][2] = {{"If-None-Match: ", v->etag}, {"If-Modified-Since: ", v->modified}};
+    int at = lstrlenW(head);
+    for (auto &l : lines) {
+        if (!l[1][0]) continue;
+        for (int k = 0; k < 2; k++)
+            for (const char *c = l[k]; *c; c++) head[at++] = (wchar_t)*c;
+        head[at++] = L'\r';
+        head[at++] = L'\n';
+    }
+    head[at] = 0;
+}
+
+// 1 when the answer's body comes as gzip, 0 as it is, -1 in an encoding of
+// another kind.
+static int Packed(HttpReq *r) {
+    wchar_t e[32];
+    if (!HttpField(r, HTTP_QUERY_CONTENT_ENCODING, e, 32) || !e[0] || !lstrcmpiW(e, L"identity")) return 0;
+    return !lstrcmpiW(e, L"gzip") || !lstrcmpiW(e, L"x-gzip") ? 1 : -1;
+}
+
+// One try of HttpGet (scratch null: v is not looked at) or of HttpGetDoc;
+// *again tells whether a second one may do better. A body that ended before
+// its announced length, or whose read failed, is no body (-1): its first
+// lines would pass for the whole document. One that fills the buffer is only
+// too long, and is cut there by HttpGet.
+static int GetOnce(const wchar_t *url, char *buf, int cap, char *scratch, DocVersion *v, int *again) {
     HttpReq r;
+    wchar_t head[64 + 2 * ValidatorLen];
+    if (scratch) DocHead(head, v);
     DWORD start = GetTickCount();
     *again = 0;
-    if (!HttpOpen(url, &r)) {
+    if (!HttpOpen(url, &r, scratch ? head : 0)) {
         // A site that takes the connection and then says nothing is down
         // all the same: it is not waited for twice. (Wine reports the
         // time-out as an aborted connection, so the clock tells.)
@@ -143,16 +196,26 @@ static int GetOnce(const wchar_t *url, char *buf, int cap, int *again) {
     }
     int got = -1;
     DWORD code = Code(r.req);
-    if (code == 200) {
-        long long length = HttpLength(&r);
+    int packed = scratch ? Packed(&r) : 0;
+    long long length = HttpLength(&r);
+    if (code == 304 && scratch && (v->etag[0] || v->modified[0])) {
+        got = HttpSame;
+    } else if (code == 200 && packed >= 0 && !(scratch && length >= cap)) {
+        char *into = packed ? scratch : buf, more;
         DWORD n;
         BOOL read = TRUE;
         got = 0;
-        while (got < cap - 1 && (read = InternetReadFile(r.req, buf + got, cap - 1 - got, &n)) && n)
+        while (got < cap - 1 && (read = InternetReadFile(r.req, into + got, cap - 1 - got, &n)) && n)
             got += (int)n;
-        buf[got] = 0;
         *again = got < cap - 1 && (!read || got < length);
-        if (*again) got = -1;
+        // A document the caller keeps must come whole: never cut to fit.
+        if (*again || (scratch && got == cap - 1 && InternetReadFile(r.req, &more, 1, &n) && n)) got = -1;
+        else if (packed) got = (int)Gunzip((unsigned char *)scratch, (size_t)got, (unsigned char *)buf, (size_t)cap - 1);
+        if (got >= 0) buf[got] = 0;
+        if (got >= 0 && scratch) {
+            HttpAscii(&r, HTTP_QUERY_ETAG, v->etag);
+            HttpAscii(&r, HTTP_QUERY_LAST_MODIFIED, v->modified);
+        }
     } else {
         *again = RetryCode(code);
     }
@@ -162,8 +225,18 @@ static int GetOnce(const wchar_t *url, char *buf, int cap, int *again) {
 
 int HttpGet(const wchar_t *url, char *buf, int cap) {
     if (cap < 1) return -1;
-    int again, got = GetOnce(url, buf, cap, &again);
+    int again, got = GetOnce(url, buf, cap, 0, 0, &again);
     if (!again) return got;
     RetryWait(1);
-    return GetOnce(url, buf, cap, &again);
+    return GetOnce(url, buf, cap, 0, 0, &again);
+}
+
+int HttpGetDoc(const wchar_t *url, char *buf, int cap, char *scratch, DocVersion *v) {
+    if (cap < 2) return -1;
+    DocVersion asked = *v;
+    int again, got = GetOnce(url, buf, cap, scratch, v, &again);
+    if (!again) return got;
+    RetryWait(1);
+    *v = asked;
+    return GetOnce(url, buf, cap, scratch, v, &again);
 }

@@ -49,6 +49,13 @@ int HttpField(HttpReq *r, DWORD query, wchar_t *out, int cap);
 // The body's announced length (Content-Length), -1 when none was announced.
 long long HttpLength(HttpReq *r);
 
+// A response header that names a version of what was asked (an ETag, a
+// Last-Modified) as ASCII into out, ValidatorLen bytes; "" when missing, too
+// long, or holding anything but printable ASCII, which no request of ours
+// repeats.
+enum { ValidatorLen = 128 };
+void HttpAscii(HttpReq *r, DWORD query, char *out);
+
 // The body of url into buf when the final status is 200: returns its length,
 // at most cap - 1, with a NUL stored behind it; a longer body is cut there.
 // -1 for any other status, no answer, or a body that ended before its
@@ -57,3 +64,25 @@ long long HttpLength(HttpReq *r);
 // the body's end, or a busy server (RetryCode), is asked once more after a
 // short wait; a site that cannot be reached at all is not (net/retry.h).
 int HttpGet(const wchar_t *url, char *buf, int cap);
+
+// What a site said of a document's version, so that the next request can ask
+// whether it changed; "" for what it did not say.
+struct DocVersion {
+    char etag[ValidatorLen];
+    char modified[ValidatorLen];
+};
+
+// A document the caller keeps a copy of, fetched as HttpGet fetches it, with
+// three differences. When v names a version, the site is asked whether the
+// document changed since (If-None-Match, If-Modified-Since): HttpSame when it
+// says it did not (304), buf untouched. The site may send it compressed with
+// gzip (Accept-Encoding), into scratch (cap bytes), unpacked here into buf:
+// a compressed body that is damaged, cut or of any other encoding is no body.
+// And a body that does not fit buf's cap - 1 bytes is no body either (-1),
+// never cut. On 200, v receives the answer's version.
+enum { HttpSame = -2 };
+int HttpGetDoc(const wchar_t *url, char *buf, int cap, char *scratch, DocVersion *v);
+
+// The most connections WinINet opens to one server at once (2 by default):
+// the lanes of the download pass (update/lanes.h) need one each.
+void AllowConnections(int n);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "update/chunker.h"
 #include "update/chunkmap.h"
 #include "update/delta.h"
+#include "app/state.h"
 
 namespace {
 
@@ -337,6 +340,51 @@ TEST_F(Deltas, TheProgressCountsTheBytesFetched) {
     // When b.bin starts, a.pak's fetched bytes are counted against them and b.bin's.
     EXPECT_NEAR(atB, (int)((to - from) * 1000 / (to - from + small)), 1);
     EXPECT_TRUE(In("b.bin") == Noise(small, 5));
+}
+
+}  // namespace
+
+namespace {
+
+// Files fetched side by side: two deltas (which share the run's tables, one
+// at a time) and whole downloads on the other lanes. Each file is placed
+// exactly, each delta asks only for ranges, and each file keeps one ordinal
+// of its own in the status line, also while it waits for the other delta.
+TEST_F(Deltas, TwoDeltasBesideWholeDownloads) {
+    Lanes = 4;
+    const std::string old2 = Noise(Size, 7), now2 = Rewrite(old2, MiB, 64 * 1024, 12);
+    Have("a.pak", Old);
+    Have("c.pak", old2);
+    Publish(MapOf(now));
+    List("c.pak", now2);
+    ASSERT_TRUE(WriteBytes(site + L"\\update\\maps\\" + Wide(Md5Of(now2)) + L".map", MapOf(now2)));
+    for (int i = 0; i < 6; i++) List("s" + std::to_string(i) + ".bin", Noise(300000, 20 + i));
+    // A far server: both archives are under way at once.
+    server.On("/update/files/a.pak", Rule().After(300));
+    server.On("/update/files/c.pak", Rule().After(300));
+    Publications pubs = Run();
+    EXPECT_EQ(pubs.back(), std::make_pair(Updated, 1000));
+    EXPECT_TRUE(In("a.pak") == now);
+    EXPECT_TRUE(In("c.pak") == now2);
+    for (int i = 0; i < 6; i++) EXPECT_TRUE(In("s" + std::to_string(i) + ".bin") == Noise(300000, 20 + i));
+    std::vector<std::string> heads = server.Heads();
+    for (size_t i = mark; i < heads.size(); i++)
+        if (heads[i].rfind("GET /update/files/", 0) == 0 && heads[i].find(".pak ") != std::string::npos)
+            EXPECT_NE(heads[i].find("\r\nRange: "), std::string::npos) << heads[i];
+    std::map<std::wstring, std::set<int>> ordinals;
+    std::set<int> taken;
+    for (const auto &p : pubs) {
+        EXPECT_LE(p.second, 1000);
+        int index, need;
+        size_t at = p.first.find(L" (");
+        if (p.first.rfind(L"Baixando ", 0) || swscanf(p.first.c_str() + at, L" (%d de %d)", &index, &need) != 2)
+            continue;
+        EXPECT_EQ(need, 8);
+        ordinals[p.first.substr(9, at - 9)].insert(index);
+        taken.insert(index);
+    }
+    for (const auto &o : ordinals) EXPECT_EQ(o.second.size(), 1u) << Utf8(o.first);
+    EXPECT_EQ(taken.size(), ordinals.size());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-"""A short run of the parsers' fuzz build (make fuzz runs the long one): it
+"""A short run of the parsers' and gzip's fuzz build (make fuzz runs the long one): it
 builds natively with clang and the sanitizers, replays the seeds taken from
 the tests and every past finding, and fuzzes each parser for a few seconds."""
 import os
@@ -15,7 +15,7 @@ class Fuzz(unittest.TestCase):
                              timeout=600)
         print(out.stdout, end="")
         self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
-        for name in ("feed", "manifest"):
+        for name in ("feed", "manifest", "gunzip"):
             m = re.search(r"^fuzz: %s: ([\d,]+) runs .*: no finding$" % name, out.stdout, re.M)
             self.assertTrue(m, "no report for %s:\n%s" % (name, out.stdout))
             # Far more than the seeds: the fuzzer itself ran.

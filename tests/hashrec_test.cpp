@@ -192,7 +192,7 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
              EXPECT_TRUE(MoveFileExW(copy.c_str(), At("a.bin").c_str(), MOVEFILE_REPLACE_EXISTING));
          },
          OnlyA, true},
-        {"a.bin deleted", false, Hour, 0, [] { DeleteFileW(At("a.bin").c_str()); }, OnlyA, true},
+        {"a.bin deleted", false, Hour, 0, [] { DeleteFileW(At("a.bin").c_str()); }, None, true},
         {"the folder moved to another path", false, Hour, 0,
          [] {
              Move();
@@ -227,7 +227,8 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
         During = c.during;
         Names fetched;
         EXPECT_EQ(Run(fetched), c.fetchA ? UpdatedRun : CurrentRun);
-        EXPECT_EQ(Hashed, All) << "the first start hashes every file";
+        EXPECT_EQ(Hashed, c.fetchA ? Names({"b.bin", "dados\\c.bin"}) : All)
+            << "the first start hashes every file there is";
         EXPECT_FALSE(During) << "b.bin was not hashed";
         During = 0;
         if (c.between) c.between();
@@ -239,6 +240,67 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
         EXPECT_NE(RecordOf(Folder).rfind(Folder, 0), 0u) << "the record lives outside the game folder";
         EXPECT_FALSE(Exists(RecordOf(Folder) + L".new"));
     }
+}
+
+// The record the launcher kept before records could hold whole clients
+// (version 2: 280 bytes a file, names and MD5s as text) is read once: its
+// MD5s stand in for hashing, the partial of a file it noted as still to
+// fetch that the release dropped goes, and it is replaced by the new record.
+TEST_F(Record, ARecordOfTheLauncherBeforeIsReadOnceAndReplaced) {
+    Fresh(None);
+    Age();
+    ASSERT_TRUE(WriteBytes(At("velho.bin.novo"), "parte"));
+    ASSERT_TRUE(WriteBytes(At("velho.bin.retomar"), "retomar=1\nmd5=" + Md5Of("x") + "\nsize=9\netag=\"v\"\n"));
+    struct Old {
+        char name[200];
+        char md5[33];
+        char pad[3];
+        unsigned flags;
+        unsigned long long size, time, hashed, index;
+        unsigned volume, pad2;
+    };
+    std::string body;
+    unsigned long long now = Clock();
+    for (const std::string &name : Names{"a.bin", "b.bin", "dados\\c.bin", "velho.bin"}) {
+        Old o = {};
+        lstrcpyA(o.name, name.c_str());
+        if (name == "velho.bin") {
+            o.flags = 2;  // still to fetch, nothing else known
+        } else {
+            lstrcpyA(o.md5, Md5Of(Content(name)).c_str());
+            HANDLE f = CreateFileW(At(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+            BY_HANDLE_FILE_INFORMATION i;
+            ASSERT_TRUE(GetFileInformationByHandle(f, &i));
+            CloseHandle(f);
+            o.size = (unsigned long long)i.nFileSizeHigh << 32 | i.nFileSizeLow;
+            o.time = (unsigned long long)i.ftLastWriteTime.dwHighDateTime << 32 | i.ftLastWriteTime.dwLowDateTime;
+            o.index = (unsigned long long)i.nFileIndexHigh << 32 | i.nFileIndexLow;
+            o.volume = i.dwVolumeSerialNumber;
+            o.hashed = now;
+        }
+        body.append((const char *)&o, sizeof o);
+    }
+    struct {
+        char magic[8];
+        unsigned version, count;
+        unsigned long long full, saved;
+        wchar_t dir[260];
+    } head = {{'V', 'L', 'M', 'R', 'E', 'C', '\r', '\n'}, 2, 4, now, now, {}};
+    lstrcpyW(head.dir, Folder.c_str());
+    std::string rec = std::string((const char *)&head, sizeof head) + body;
+    ASSERT_EQ(rec.size(), 552u + 4 * 280);
+    ASSERT_TRUE(WriteBytes(RecordOf(Folder), rec + Md5Of(rec)));
+
+    Names fetched;
+    EXPECT_EQ(Run(fetched), CurrentRun);
+    EXPECT_EQ(Hashed, None) << "the old record's MD5s were not used";
+    EXPECT_FALSE(Exists(At("velho.bin.novo")));
+    EXPECT_FALSE(Exists(At("velho.bin.retomar")));
+    std::string now3 = Written();
+    ASSERT_GE(now3.size(), 12u);
+    EXPECT_EQ(now3[8], 3) << "the record was not replaced";
+    EXPECT_EQ(Run(fetched), CurrentRun);
+    EXPECT_EQ(Hashed, None);
 }
 
 // Once a week every file is hashed: a change no size, time or identity shows

@@ -17,6 +17,7 @@
 #include "app/state.h"
 #include "net/netthread.h"
 #include "support/netrun.h"
+#include "update/hashrec.h"
 #include "update/signature.h"
 
 namespace {
@@ -246,6 +247,40 @@ TEST_F(Signed, EveryWayASignatureCanFail) {
         ExpectRefused(Run(), before);
         EXPECT_EQ(AcceptedSerial(), c.floor) << "a refused serial must not be remembered";
     }
+}
+
+// The kept copy of the manifest is checked against the signature the site
+// serves now: one changed on disk (its own sum made to match) is refused,
+// dropped and the manifest fetched whole, which then verifies.
+TEST_F(Signed, AKeptManifestIsVerifiedAgainAndReplacedWhenItDoesNotVerify) {
+    std::string sig = SignatureOf(list, 100, a);
+    Serve(list, &sig);
+    EXPECT_EQ(Run().back().first, Updated);
+    wchar_t kept[PathLen];
+    ASSERT_TRUE(KeptPath(game.c_str(), kept, PathLen));
+    std::string copy = ReadBytes(kept), forged = "b.bin|" + Md5Of("b") + "|1\n";
+    size_t body = copy.find("\n\n") + 2, md5 = copy.find("\nmd5 ") + 5;
+    ASSERT_EQ(copy.substr(body), list);
+    copy.replace(md5, 32, Md5Of(forged));
+    copy.replace(copy.find("\nsize ") + 6, std::to_string(list.size()).size(), std::to_string(forged.size()));
+    ASSERT_TRUE(WriteBytes(kept, copy.substr(0, copy.find("\n\n") + 2) + forged));
+    Fresh();
+    std::map<std::wstring, std::string> before = Snapshot(game);
+    Publications pubs = Run();
+    EXPECT_EQ(pubs.back().first, Current);
+    EXPECT_EQ(server.Paths(), (std::vector<std::string>{"/api/launcher", "/update/lista.txt", "/update/lista.txt.sig",
+                                                        "/update/lista.txt", "/update/lista.txt.sig"}));
+    std::vector<int> statuses = server.Statuses();
+    EXPECT_EQ(statuses[1], 304);
+    EXPECT_EQ(statuses[3], 200);
+    EXPECT_TRUE(Snapshot(game) == before);
+    std::string again = ReadBytes(kept);
+    EXPECT_EQ(again.substr(again.find("\n\n") + 2), list) << "the manifest kept anew";
+    // The next start: a 304 and the kept copy, which verifies.
+    Fresh();
+    EXPECT_EQ(Run().back().first, Current);
+    EXPECT_EQ(server.Statuses()[1], 304);
+    EXPECT_EQ(server.Paths().size(), 3u);
 }
 
 TEST_F(Signed, EitherBuiltInKeyIsAcceptedAndTheHighestSerialRemembered) {

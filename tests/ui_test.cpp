@@ -1156,6 +1156,22 @@ TEST_F(Options, SavesKeepOtherSectionsKeysAndTheSite) {
     EXPECT_EQ(Utf8(Site), site.substr(0, SiteLen - 1));
 }
 
+// How many files the update fetches at once: a number is taken to the nearest
+// of 1 and 8, anything else (or nothing) gives 4.
+TEST_F(Options, TheDownloadsKeyIsOneToEight) {
+    struct Case {
+        const char *value;
+        int lanes;
+    } cases[] = {{nullptr, 4}, {"", 4}, {"1", 1}, {"3", 3}, {"8", 8}, {"9", 8}, {"99999999999", 8}, {"0", 1},
+                 {"-2", 1}, {" 6 ", 6}, {"+2", 2}, {"dois", 4}, {"5x", 4}};
+    for (const Case &c : cases) {
+        Ini_(c.value ? "[Launcher]\r\nDownloads=" + std::string(c.value) + "\r\n" : "[Launcher]\r\n");
+        Lanes = 0;
+        LoadOptions();
+        EXPECT_EQ(Lanes, c.lanes) << (c.value ? c.value : "(none)");
+    }
+}
+
 TEST_F(Options, AnUnwritableIniLeavesTheOptionsInMemoryAndSaysSo) {
     EXPECT_EQ(SaveOptions(), 1);
     lstrcatW(Ini, L"\\missing\\ZorunJanela.ini");

@@ -16,6 +16,8 @@
 #include "support/netrun.h"
 #include "update/manifest.h"
 #include "update/md5.h"
+#include "update/hashrec.h"
+#include "update/lanes.h"
 #include "update/selfswap.h"
 
 namespace {
@@ -29,10 +31,14 @@ std::wstring Fetching(const std::wstring &name, int index, int need) {
 
 // ---- The manifest's lines -----------------------------------------------------------
 
-std::vector<ManifestEntry> Parse(std::string text, int cap = EntryMax) {
-    static ManifestEntry e[EntryMax + 1];
-    int n = ParseManifest(&text[0], e, cap);
-    return std::vector<ManifestEntry>(e, e + n);
+// The entries point into the text: it lives until the next Parse.
+std::vector<ManifestEntry> Parse(const std::string &doc, int cap = EntryMax, int *got = nullptr) {
+    static std::string text;
+    static std::vector<ManifestEntry> e(EntryMax + 1);
+    text = doc;
+    int n = ParseManifest(&text[0], e.data(), cap);
+    if (got) *got = n;
+    return std::vector<ManifestEntry>(e.begin(), e.begin() + (n < 0 ? cap : n));
 }
 
 std::vector<std::string> Names(const std::string &text) {
@@ -114,30 +120,19 @@ TEST(ManifestParse, SizesReadLikeStrtoulAndSaturate) {
     }
 }
 
-TEST(ManifestParse, AtMost256EntriesTheFirstAcceptableOnes) {
+// One acceptable line more than the table holds makes the whole manifest no
+// release: a manifest cut there would pass its first files for all of it.
+TEST(ManifestParse, MoreAcceptableLinesThanTheTableHoldsAreNoManifest) {
     std::string text;
     for (int i = 0; i < 300; i++) text += (i % 10 == 3 ? Line("../mau" + std::to_string(i)) : "") + Line("f" + std::to_string(i));
-    auto es = Parse(text);
-    ASSERT_EQ(es.size(), 256u);
-    EXPECT_STREQ(es[255].name, "f255");
-    EXPECT_EQ(Parse(text, 3).size(), 3u) << "the table is never written past its capacity";
-}
-
-// A 70,000-byte manifest arrives as its first 65,535 bytes; the line cut
-// there parses as far as it goes, here three digits into its size.
-TEST_F(NetRun, ALongManifestIsReadUpToItsBuffer) {
-    std::string entry = "corte.bin|" + Md5A + "|", doc;
-    size_t want = 65535 - 3 - entry.size();  // where the cut entry starts
-    while (doc.size() + 40 < want) doc += "# linha sem barras para encher o arquivo\n";
-    doc += std::string(want - doc.size() - 1, '#') + "\n" + entry + "987654321\n";
-    while (doc.size() < 70000) doc += Line("depois.bin");
-    server.On("/lista.txt", Rule::Body(doc));
-    static char buf[65536];
-    ASSERT_EQ(HttpGet((server.Base() + L"/lista.txt").c_str(), buf, sizeof buf), 65535);
-    auto es = Parse(std::string(buf, 65535));
-    ASSERT_EQ(es.size(), 1u);
-    EXPECT_STREQ(es[0].name, "corte.bin");
-    EXPECT_EQ(es[0].size, 987u);
+    int n = 0;
+    EXPECT_EQ(Parse(text, 300, &n).size(), 300u);
+    EXPECT_EQ(n, 300) << "skipped lines do not count";
+    auto es = Parse(text, 299, &n);
+    EXPECT_EQ(n, -1);
+    EXPECT_STREQ(es[298].name, "f298") << "the table is filled up to its capacity, never past it";
+    Parse(text + "# depois do fim\n\n", 300, &n);
+    EXPECT_EQ(n, 300);
 }
 
 TEST(LocalPathOf, FoldersBecomeBackslashesAndAPathThatDoesNotFitIsRefused) {
@@ -218,6 +213,14 @@ void Watch(const wchar_t *text, int progress) {
 }
 
 class Update : public NetRun {
+public:  // the cases' lambdas reach in
+    using NetRun::Game;
+    using NetRun::game;
+    using NetRun::List;
+    using NetRun::manifest;
+    using NetRun::server;
+    using NetRun::site;
+
 protected:
     // Every "*.novo" below dir.
     void Temps(const std::wstring &dir, std::vector<std::wstring> &out) {
@@ -538,6 +541,228 @@ TEST_F(Update, PathsAtTheEdgeOfTheirFields) {
     ExpectSettled(pubs, NoFile);
 }
 
+// ---- Several files at once ---------------------------------------------------------------
+
+class Parallel : public Update {
+protected:
+    // n files of a few KiB, each listed with its index in its name; the
+    // player has an old copy of each.
+    void Files(int n) {
+        for (int i = 0; i < n; i++) {
+            Have(Name(i), "antigo " + std::to_string(i));
+            List(Name(i), std::string(2000 + 100 * i, (char)('a' + i % 26)));
+        }
+    }
+    static std::string Name(int i) { return "dados/" + std::to_string(i / 4) + "/f" + std::to_string(i) + ".bin"; }
+    std::string New(int i) { return std::string(2000 + 100 * i, (char)('a' + i % 26)); }
+};
+
+// Whatever order the files arrive in, each lands whole, each name is shown
+// once with its ordinal in the order the files started, and the bar counts
+// the bytes of all of them; with 1, 4 and 8 connections, the server never
+// has more open than that, and they are kept for the next file.
+TEST_F(Parallel, WhatLandsDoesNotDependOnTheOrderOfCompletion) {
+    for (int lanes : {1, 4, 8}) {
+        SCOPED_TRACE("lanes " + std::to_string(lanes));
+        UseFolder(FreshDir(L"game-parallel"));
+        manifest.clear();
+        server.Forget();
+        const int n = 12;
+        Files(n);
+        // The first listed arrive last.
+        for (int i = 0; i < n; i++) server.On("/update/files/" + Name(i), Rule().After(30 * (n - i)));
+        Lanes = lanes;
+        Publications pubs = Run();
+        ExpectSettled(pubs, Updated);
+        for (int i = 0; i < n; i++) EXPECT_EQ(In(Name(i)), New(i)) << Name(i);
+        EXPECT_EQ(FileRequests().size(), (size_t)n);
+        std::vector<int> ordinals;
+        for (const auto &p : Texts(pubs)) {
+            size_t of = p.first.find(L" de 12)...");
+            if (p.first.rfind(L"Baixando ", 0) == 0 && of != std::wstring::npos)
+                ordinals.push_back(std::stoi(p.first.substr(p.first.rfind(L'(', of) + 1)));
+        }
+        std::vector<int> want(n);
+        for (int i = 0; i < n; i++) want[i] = i + 1;
+        EXPECT_EQ(ordinals, want);
+        int last = -1;
+        for (const auto &p : pubs) {
+            EXPECT_GE(p.second, last) << Utf8(p.first);
+            last = p.second;
+        }
+        EXPECT_LE(server.MostAtOnce(), lanes);
+        if (lanes > 1) EXPECT_EQ(server.MostAtOnce(), lanes) << "the files did not overlap";
+        EXPECT_LE(server.Connections(), lanes + 1) << "connections were not kept for the next file";
+    }
+}
+
+// The first failure ends the run: no file starts after it, those under way
+// finish and are placed, and the run ends with the failure's text; every file
+// is its old or its new self.
+TEST_F(Parallel, AFailureStopsNewStartsAndLetsTheOthersEnd) {
+    const int n = 10;
+    Files(n);
+    for (int i = 0; i < n; i++) server.On("/update/files/" + Name(i), Rule().After(400));
+    server.On("/update/files/" + Name(1), Rule::Status(404, "sumiu").After(50));
+    Lanes = 4;
+    Publications pubs = Run();
+    ExpectSettled(pubs, NoFile);
+    std::vector<std::string> asked = FileRequests();
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::string>{Name(0), Name(1), Name(2), Name(3)}));
+    for (int i = 0; i < n; i++)
+        EXPECT_EQ(In(Name(i)), i == 0 || i == 2 || i == 3 ? New(i) : "antigo " + std::to_string(i)) << Name(i);
+}
+
+// The window is told at most every PublishMs, however many small files go by.
+std::vector<DWORD> Told;
+void Tell(const wchar_t *, int) { Told.push_back(GetTickCount()); }
+
+TEST_F(Parallel, TheStatusLineIsRepaintedAtABoundedRate) {
+    const int n = 300;
+    for (int i = 0; i < n; i++) List("p/" + std::to_string(i), std::to_string(i));
+    Lanes = 8;
+    PublishMs = 50;
+    void (*hook)(const wchar_t *, int) = PublishHook;
+    PublishHook = Tell;
+    Told.clear();
+    DWORD start = GetTickCount();
+    Publications pubs = Run();
+    DWORD took = GetTickCount() - start;
+    PublishHook = hook;
+    EXPECT_EQ(Status, Updated);
+    // The first and last texts of the run, and one a PublishMs at most between.
+    EXPECT_LE(Told.size(), 3 + took / 50) << took << " ms";
+    EXPECT_GE(Told.size(), 3u);
+}
+
+// ---- Manifests as large as a whole client ----------------------------------------------
+
+// One entry or one byte beyond the limits is no release: nothing is asked
+// or touched.
+TEST_F(Update, AManifestBeyondTheLimitsIsNeverAppliedInPart) {
+    Have("a.bin", "antigo");
+    List("a.bin", "novo");
+    std::string entries = manifest, bytes = manifest;
+    for (int i = 0; i < EntryMax; i++) entries += "d/" + std::to_string(i) + "|" + Md5A + "|1\n";
+    while (bytes.size() < (size_t)ListMax - 41) bytes += "# uma linha de comentário que só ocupa\n";
+    bytes += std::string(ListMax - bytes.size(), '#');
+    struct Case {
+        const char *what;
+        std::string doc;
+        bool taken;
+    } cases[] = {{"100,001 entries", entries, false},
+                 {"16 MiB", bytes, true},
+                 {"16 MiB and a byte", bytes + "#", false},
+                 {"16 MiB and a byte, compressed", Gzipped(bytes + "#"), false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        server.Forget();
+        if (c.doc[0] == '\x1f') server.On("/update/lista.txt", Rule::Body(c.doc).Header("Content-Encoding: gzip"));
+        else ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt", c.doc));
+        manifest.clear();
+        Have("a.bin", "antigo");
+        Publications pubs = Run();
+        EXPECT_EQ(pubs.back().first, c.taken ? Updated : NoList);
+        EXPECT_EQ(In("a.bin"), c.taken ? "novo" : "antigo");
+        EXPECT_EQ(FileRequests().size(), c.taken ? 1u : 0u);
+    }
+}
+
+// ---- A manifest that did not change ------------------------------------------------------
+
+// The last accepted manifest is kept with its version; the next start asks
+// whether it changed, and a 304 costs no manifest at all.
+TEST_F(Update, AManifestThatDidNotChangeIsNotFetchedAgain) {
+    List("a.bin", "a");
+    List("b.bin", "b");
+    Publications pubs = Run();
+    ExpectSettled(pubs, Updated);
+    static std::string first;
+    first = manifest;
+    manifest.clear();  // the site's manifest stays as it is, version and all
+    struct Case {
+        const char *what;
+        void (*change)(Update *t);
+        int status;             // the manifest's answer at the next start
+        const std::wstring &text;
+    } cases[] = {
+        {"nothing changed", [](Update *) {}, 304, Current},
+        {"a site that ignores the version asked for",
+         [](Update *t) { t->server.On("/update/lista.txt", Rule().Unconditional()); }, 200, Current},
+        {"a new release", [](Update *t) {
+             Sleep(20);  // another last-write time: another version
+             t->manifest = first;
+             t->List("c.bin", "c");
+             WriteBytes(t->site + L"\\update\\lista.txt", t->manifest);
+             t->manifest.clear();
+         }, 200, Updated},
+        {"the kept copy damaged on disk", [](Update *t) {
+             wchar_t kept[PathLen];
+             ASSERT_TRUE(KeptPath(t->game.c_str(), kept, PathLen));
+             std::string k = ReadBytes(kept);
+             ASSERT_FALSE(k.empty());
+             k[k.size() - 3] ^= 1;
+             ASSERT_TRUE(WriteBytes(kept, k));
+             DeleteFileW(t->Game("c.bin").c_str());
+         }, 304, Updated},
+        {"the kept copy deleted", [](Update *t) {
+             wchar_t kept[PathLen];
+             ASSERT_TRUE(KeptPath(t->game.c_str(), kept, PathLen));
+             ASSERT_TRUE(DeleteFileW(kept));
+         }, 200, Current},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        server.Forget();
+        c.change(this);
+        pubs = Run();
+        ExpectSettled(pubs, c.text);
+        std::vector<std::string> heads = server.Heads(), paths = server.Paths();
+        std::vector<int> statuses = server.Statuses();
+        ASSERT_GE(paths.size(), 2u);
+        EXPECT_EQ(paths[1], "/update/lista.txt");
+        EXPECT_EQ(statuses[1], c.status) << heads[1];
+        EXPECT_NE(heads[1].find("\r\nAccept-Encoding: gzip\r\n"), std::string::npos) << heads[1];
+        // A damaged copy is fetched again, whole.
+        int whole = (int)std::count(paths.begin(), paths.end(), std::string("/update/lista.txt")) - 1;
+        EXPECT_EQ(whole, c.status == 304 && c.text == Updated ? 1 : 0);
+        for (const std::string &name : {"a.bin", "b.bin"}) EXPECT_EQ(In(name), name.substr(0, 1));
+    }
+}
+
+// A manifest may travel compressed; what arrives damaged or cut is no
+// manifest, and neither is an encoding the launcher does not know.
+TEST_F(Update, ACompressedManifestArrivesWholeOrNotAtAll) {
+    List("a.bin", "a");
+    List("dados/b.bin", std::string(70000, 'b'));  // a manifest of several stored blocks
+    manifest += std::string(70000, '#') + "\n";
+    std::string gz = Gzipped(manifest), bad = gz, crc = gz;
+    bad[gz.size() / 2] ^= 0x40;
+    crc[gz.size() - 6] ^= 1;
+    struct Case {
+        const char *what;
+        Rule rule;
+        const std::wstring &text;
+    } cases[] = {
+        {"gzip", Rule::Body(gz).Header("Content-Encoding: gzip"), Updated},
+        {"a damaged byte", Rule::Body(bad).Header("Content-Encoding: gzip"), NoList},
+        {"a wrong check value", Rule::Body(crc).Header("Content-Encoding: gzip"), NoList},
+        {"cut short", Rule::Body(gz.substr(0, gz.size() - 20)).Header("Content-Encoding: gzip"), NoList},
+        {"dropped in the middle, twice", Rule::CutAt(gz.size() / 2).With(gz).Header("Content-Encoding: gzip"), NoList},
+        {"another encoding", Rule::Body(gz).Header("Content-Encoding: br"), NoList},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        UseFolder(FreshDir(L"game-gzip"));
+        server.Forget();
+        server.On("/update/lista.txt", c.rule);
+        Publications pubs = Run();
+        ExpectSettled(pubs, c.text);
+        EXPECT_EQ(FileRequests().size(), c.text == Updated ? 2u : 0u);
+    }
+}
+
 // ---- What the disk refuses ------------------------------------------------------------
 // faults_test.py runs these (CTest's own run leaves them out) with two game
 // folders of its making: VELMORA_FULL_DISK on a disk of a few MiB, empty,
@@ -608,9 +833,9 @@ protected:
     }
     void TearDown() override { Kill(running); }
     // The old launcher is back under its name, nothing was restarted.
-    void ExpectOldLauncherKept(const Publications &pubs) {
-        ExpectSettled(pubs, InUse);
-        EXPECT_EQ(ReadBytes(exe), oldExe);
+    void ExpectOldLauncherKept(const Publications &pubs, const std::wstring &text = InUse) {
+        ExpectSettled(pubs, text);
+        EXPECT_TRUE(ReadBytes(exe) == oldExe) << "the launcher is not the old one";
         EXPECT_EQ(Restart, 0);
         EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_TIMEOUT);
     }
@@ -629,6 +854,38 @@ TEST_F(SelfUpdate, TheLaunchersOwnNameInAnyCaseIsReplacedAndRestarts) {
     EXPECT_EQ(In("zz.bin"), "depois do launcher");
     EXPECT_EQ(Restart, 1);
     EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_TIMEOUT) << "it runs on under its \".old\" name";
+}
+
+// The new launcher restarts the run: every other file must be in place
+// first, also when its name sorts first and other files are still arriving;
+// when one of them fails, the launcher is not even asked for.
+TEST_F(SelfUpdate, TheLaunchersOwnFileIsSwappedLastEvenWhenItSortsFirst) {
+    for (bool fail : {true, false}) {
+        SCOPED_TRACE(fail ? "another file fails" : "all arrive");
+        ResetState();
+        manifest.clear();
+        server.Forget();
+        RemoveTree(game + L"\\dados");
+        List("VelmoraLauncher.exe", newExe);
+        for (int i = 0; i < 6; i++) {
+            List("dados/" + std::to_string(i) + ".bin", std::string(3000, (char)('0' + i)));
+            server.On("/update/files/dados/" + std::to_string(i) + ".bin", Rule().After(100));
+        }
+        if (fail) server.On("/update/files/dados/4.bin", Rule::Status(404));
+        Lanes = 4;
+        Publications pubs = Run();
+        std::vector<std::string> asked = FileRequests();
+        if (fail) {
+            EXPECT_EQ(std::count(asked.begin(), asked.end(), "VelmoraLauncher.exe"), 0);
+            ExpectOldLauncherKept(pubs, NoFile);
+            continue;
+        }
+        ExpectSettled(pubs, Restarting);
+        ASSERT_FALSE(asked.empty());
+        EXPECT_EQ(asked.back(), "VelmoraLauncher.exe");
+        EXPECT_TRUE(ReadBytes(exe) == newExe);
+        for (int i = 0; i < 6; i++) EXPECT_EQ(In("dados/" + std::to_string(i) + ".bin"), std::string(3000, (char)('0' + i)));
+    }
 }
 
 // Copied from read-only media or marked by an installer, the launcher is

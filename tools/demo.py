@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """The launcher's main job, end to end, against the demo site (make demo).
 
-Serves build/demo/site with nginx on loopback, prepares a demo game folder
-whose copy of the client is out of date, and runs the launcher under Wine: it
-reads the status feed, checks the manifest's signature against the demo key
+Serves build/demo/site with nginx on loopback (the manifest compressed, as
+nginx's gzip_static sends it), prepares a demo game folder (the launcher, its
+INI and the large archive of the release before), and runs the launcher under Wine:
+it reads the status feed, checks the manifest's signature against the demo key
 built into it (build/demo-x64, 'make demo-launcher'), downloads and verifies
-what differs, and Play starts the stand-in
-game. With DISPLAY set the person drives the window; without one the demo runs
+the whole client of some thousands of files, several at once, the archive
+by a delta from the old copy, and Play starts
+the stand-in game. A second start then finds everything current and fetches
+nothing but the signature and an unchanged manifest's 304. With DISPLAY set the person drives the window; without one the demo runs
 on a private Xvfb, clicks Play itself once the update is done, and saves
 screenshots to build/demo/. Everything it started is stopped at the end."""
 import hashlib
@@ -35,6 +38,8 @@ GAME_CLASS = "VelmoraStandInGame"
 PLAY = (771, 497)  # centre of the Play button, in window pixels
 RATE = 8 << 20      # bytes per second for game files: slow enough to watch the bar move
 PAK = "Data/texturas.pak"  # the large archive, which the player has in the release before
+# What an operator adds to nginx for compressed manifests (see the README).
+GZIP = "        location = /update/lista.txt { gzip_static on; }"
 
 
 
@@ -56,20 +61,15 @@ def local(name):
 
 
 def prepare(port):
-    """A game folder with the launcher, an INI pointing at the local site, and a
-    client that is partly current, partly out of date (the large archive of
-    the release before), partly missing."""
+    """A game folder with the launcher, an INI pointing at the local site, and
+    the large archive of the release before (what a player who kept an old
+    install has); the rest of the client is missing: the first start installs
+    it, and brings the archive up to date by a delta."""
     shutil.rmtree(GAME_DIR, ignore_errors=True)
     os.makedirs(GAME_DIR)
     shutil.copy2(LAUNCHER, GAME_DIR)
     with open(os.path.join(GAME_DIR, "ZorunJanela.ini"), "w", newline="\r\n") as f:
         f.write("[Launcher]\nSite=http://127.0.0.1:%d\n" % port)
-    for name in ("versao.txt", "Data/Mapas/aurora.map"):
-        os.makedirs(os.path.dirname(local(name)), exist_ok=True)
-        shutil.copy2(os.path.join(CLIENT, *name.split("/")), local(name))
-    os.makedirs(os.path.dirname(local("Pasta Com Espaço/leia-me.txt")), exist_ok=True)
-    with open(local("Pasta Com Espaço/leia-me.txt"), "w") as f:
-        f.write("versão antiga\n")
     os.makedirs(os.path.dirname(local(PAK)), exist_ok=True)
     shutil.copy2(os.path.join(DEMO, "texturas-1.pak"), local(PAK))
 
@@ -103,13 +103,38 @@ def click(env, x, y):
     subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], env=env, check=True)
 
 
+def second_start(env, server):
+    """The player starts the launcher again with nothing changed: it asks the
+    site only whether the manifest changed, and reads no file. True when it
+    fetched no game file and got a 304 for the manifest."""
+    before = len(server.log())
+    launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,
+                            log=os.path.join(DEMO, "launcher.log"))
+    try:
+        deadline = time.time() + 60
+        while time.time() < deadline and not any(r["path"] == "/update/lista.txt.sig" for r in server.log()[before:]):
+            time.sleep(0.1)
+        time.sleep(1.5)  # the final status and the lit Play button
+        screenshot(env, "5-segunda-partida.png")
+        wine(env, PROBE, "close")
+        launcher.wait(20)
+    finally:
+        if launcher.poll() is None:
+            launcher.kill()
+    asked = server.log()[before:]
+    print("demo: a second start asked for %s" % ", ".join("%s (%d, %d bytes)" % (r["path"], r["status"], r["sent"])
+                                                           for r in asked))
+    return (not any(r["path"].startswith("/update/files/") for r in asked) and
+            any(r["path"] == "/update/lista.txt" and r["status"] == 304 for r in asked))
+
+
 def main():
     os.makedirs(SHOTS, exist_ok=True)
     for old in os.listdir(SHOTS):
         if old.endswith(".png"):
             os.unlink(os.path.join(SHOTS, old))
     entries = manifest()
-    server = nginx.Nginx(SITE, os.path.join(DEMO, "nginx"), rate=RATE)
+    server = nginx.Nginx(SITE, os.path.join(DEMO, "nginx"), rate=RATE, server=GZIP)
     try:
         return demo(server, entries)
     finally:
@@ -139,8 +164,8 @@ def demo(server, entries):
     if verify.returncode:
         print(verify.stderr)
         return 1
-    print("demo: out of date or missing: %s" % ", ".join(
-        n for n, m in entries if before[n] != m))
+    size = sum(os.path.getsize(os.path.join(SITE, "update", "files", *n.split("/"))) for n, _ in entries)
+    print("demo: a new player's folder: %d files, %.1f MiB to install" % (len(entries), size / (1 << 20)))
 
     ok = True
     mark = len(server.log())  # the launcher's requests come after lista verify's
@@ -162,11 +187,10 @@ def demo(server, entries):
             else:
                 time.sleep(1.0)
                 screenshot(env, "1-inicio.png")
-                deadline = time.time() + 120
+                deadline = time.time() + 300
                 shot_mid = False
                 while time.time() < deadline:
-                    done = all(md5(local(n)) == m for n, m in entries)
-                    if done:
+                    if all(os.path.exists(local(n)) for n, _ in entries):
                         break
                     if not shot_mid and os.path.exists(local(PAK + ".novo")):
                         time.sleep(1.0)
@@ -185,6 +209,7 @@ def demo(server, entries):
                     time.sleep(0.5)
                     screenshot(env, "4-jogo.png", GAME_CLASS)
                     wine(env, PROBE, "close", GAME_CLASS)
+                ok = second_start(env, server) and ok
         finally:
             if launcher.poll() is None:
                 launcher.kill()
@@ -193,10 +218,10 @@ def demo(server, entries):
     after = {name: md5(local(name)) for name, _ in entries}
     updated = [n for n, m in entries if before[n] != m and after[n] == m]
     stale = [n for n, m in entries if after[n] != m]
-    print("demo: files updated and verified: %s" % (", ".join(updated) or "none"))
+    print("demo: files installed and verified: %d of %d" % (len(updated), len(entries)))
     if stale:
         ok = False
-        print("demo: files still out of date: %s" % ", ".join(stale))
+        print("demo: files still missing or out of date: %s" % ", ".join(stale[:20]))
     started = os.path.exists(record)
     if started:
         cwd = open(record, encoding="utf-8").read().splitlines()[0].split("=", 1)[1]

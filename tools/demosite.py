@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Builds the demo site: build/demo/site, served by 'make demo'.
 
-The demo client (demo/client, the stand-in game as main.exe, and a generated
-Data/texturas.pak) goes through lista, which writes update/lista.txt,
+The demo client (demo/client, the stand-in game as main.exe, a generated
+Data/texturas.pak, and 3,000 small generated files in Data/Mundo/, a whole
+client's worth of names) goes through lista, which writes update/lista.txt,
 update/files/ and the chunk map of the large archive, and signs the manifest
 with the demo key, and 'lista verify' checks the result; the static pages of
 demo/site are copied beside them. The site is published twice, as an operator
@@ -30,6 +31,7 @@ KEY = os.path.join(BUILD, "demo", "demo.key")
 KEYS = os.path.join(BUILD, "demo", "keys.txt")
 OLD_PAK = os.path.join(BUILD, "demo", "texturas-1.pak")
 PAK_SIZE = 24 << 20  # big enough that the progress bar is seen moving
+WORLD = 3000         # small files, as a whole client has thousands
 
 
 def filler(seed, size):
@@ -51,6 +53,18 @@ def pak(release):
             data = data[:at] + filler(b"patch %d" % n, 64 << 10) + data[at + (64 << 10):]
         data += filler(b"nova area", 1 << 20)
     return data
+
+
+def world(folder):
+    """WORLD small files of 1 to 16 KiB in 30 folders: the same bytes on every
+    build."""
+    block = b"velmora"
+    for i in range(WORLD):
+        block = hashlib.sha512(block).digest()
+        path = os.path.join(folder, "Data", "Mundo", "regiao%02d" % (i % 30), "bloco%04d.dat" % i)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(block * (16 + (i * 37) % 240))
 
 
 def demo_key():
@@ -77,6 +91,7 @@ def main():
     shutil.rmtree(CLIENT, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "client"), CLIENT)
     shutil.copy2(GAME, os.path.join(CLIENT, "main.exe"))
+    world(CLIENT)
     shutil.rmtree(SITE, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "site"), SITE)
     for release in (1, 2):

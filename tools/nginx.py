@@ -10,11 +10,12 @@ benchmark.
     site.stop()
 
     link = Link(site.port, cut=32 << 20)   # drops each connection after 32 MiB of body
+    link = Link(site.port, delay=0.05)     # a far site: 50 ms before each answer's first byte
     link.url
 
 The access log holds, per request: the path as asked, the status, the body
-bytes and all bytes nginx sent, the Range and If-Range asked for, and the
-ETag sent."""
+bytes and all bytes nginx sent, the Range and If-Range asked for, the ETag
+sent, and the Content-Encoding sent (gzip for a .gz sent by gzip_static)."""
 import os
 import shutil
 import signal
@@ -24,7 +25,7 @@ import threading
 import time
 
 NGINX = "/usr/sbin/nginx"
-FIELDS = ("path", "status", "body", "sent", "range", "if_range", "etag")
+FIELDS = ("path", "status", "body", "sent", "range", "if_range", "etag", "encoding")
 
 CONF = """\
 worker_processes 1;
@@ -34,7 +35,7 @@ daemon off;
 events {{ worker_connections 256; }}
 http {{
     default_type application/octet-stream;
-    log_format velmora escape=none '$request_uri\\t$status\\t$body_bytes_sent\\t$bytes_sent\\t$http_range\\t$http_if_range\\t$sent_http_etag';
+    log_format velmora escape=none '$request_uri\\t$status\\t$body_bytes_sent\\t$bytes_sent\\t$http_range\\t$http_if_range\\t$sent_http_etag\\t$sent_http_content_encoding';
     access_log {work}/access.log velmora;
     client_body_temp_path {work}/tmp/body;
     proxy_temp_path {work}/tmp/proxy;
@@ -185,7 +186,7 @@ class Nginx:
             rec["status"] = int(rec["status"])
             rec["body"] = int(rec["body"])
             rec["sent"] = int(rec["sent"])
-            for k in ("range", "if_range", "etag"):
+            for k in ("range", "if_range", "etag", "encoding"):
                 if rec[k] == "-":
                     rec[k] = ""
             out.append(rec)
@@ -212,11 +213,14 @@ class Link:
     """A loopback link in front of a server at port: forwards every connection,
     and drops it (closes both ends) once cut bytes of the response body have
     passed, as a Wi-Fi link that fails every so often. cuts: the cut for each
-    connection in turn (None = not cut); after the list, cut applies."""
+    connection in turn (None = not cut); after the list, cut applies. delay:
+    seconds each connection takes to open and each request to reach the
+    server, as over a link with that round trip (the same for every client)."""
 
-    def __init__(self, port, cut=None, cuts=()):
+    def __init__(self, port, cut=None, cuts=(), delay=0):
         self.port = port
         self.cut = cut
+        self.delay = delay
         self.cuts = list(cuts)
         self.lock = threading.Lock()
         self.dropped = 0  # connections cut so far
@@ -259,6 +263,7 @@ class Link:
         # passed on when it drops stays small, as on a real link.
         server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 64 << 10)
         try:
+            time.sleep(self.delay)
             server.connect(("127.0.0.1", self.port))
         except OSError:
             client.close()
@@ -266,7 +271,7 @@ class Link:
             return
         for s in (client, server):
             s.settimeout(1.0)
-        up = threading.Thread(target=self._pipe, args=(client, server), daemon=True)
+        up = threading.Thread(target=self._pipe, args=(client, server, self.delay), daemon=True)
         up.start()
         head, body = b"", None
         try:
@@ -307,7 +312,7 @@ class Link:
                     pass
                 s.close()
 
-    def _pipe(self, src, dst):
+    def _pipe(self, src, dst, delay=0):
         try:
             while not self.stopping.is_set():
                 try:
@@ -316,6 +321,10 @@ class Link:
                     continue
                 if not data:
                     return
+                # A request (clients send one at a time, each in one piece)
+                # takes the link's round trip to be answered.
+                if delay:
+                    time.sleep(delay)
                 dst.sendall(data)
         except OSError:
             return

@@ -7,13 +7,16 @@
 set -e
 PACKAGES="cmake ninja-build make mingw-w64 wine wine64 wine32:i386 xvfb xdotool imagemagick googletest
 python3 python3-cairo python3-fonttools python3-numpy python3-pil fontconfig fonts-open-sans curl clang
-libclang-rt-dev python3-cryptography libssl-dev libcurl4-openssl-dev unicode-data nginx strace zsync"
+libclang-rt-dev python3-cryptography libssl-dev libcurl4-openssl-dev unicode-data nginx strace zlib1g-dev zsync
+libz-mingw-w64-dev"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $p"
     fi
 done
+# zlib (Linux and MinGW) is lista's, which writes the compressed manifest
+# beside the plain one; the launcher unpacks it with code of its own.
 # npm fetches the pinned Cinzel font package; any npm will do, Debian's or not.
 command -v npm >/dev/null 2>&1 || missing="$missing npm"
 [ -z "$missing" ] && exit 0

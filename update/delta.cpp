@@ -15,7 +15,7 @@
 #include "update/md5.h"
 #include "update/partial.h"
 #include "update/place.h"
-#include "update/update.h"
+#include "update/lanes.h"
 
 // ---- The run's tables -----------------------------------------------------------
 
@@ -377,7 +377,7 @@ static int WholeMatches(const wchar_t *temp, const char *md5) {
 static long long Skip;  // bytes of the run's total this delta takes from the local copy
 
 static void GiveBack() {
-    TakeHeld(-Skip);
+    LaneHeld(-Skip);
     Skip = 0;
 }
 
@@ -436,8 +436,8 @@ static int Written(int body, int whole) {
 
 // Asks for the bytes from *pos up to to of e's file and appends what comes to
 // f, moving *pos and *counted (the bytes that count for the progress) on.
-static int AskRange(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
-                    uint64_t *pos, uint64_t to, const wchar_t *text, unsigned long long *counted) {
+static int AskRange(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
+                    uint64_t *pos, uint64_t to, unsigned long long *counted) {
     wchar_t head[HeadLen];
     RangeHead(head, *pos, to - 1, p);
     HttpReq r;
@@ -453,16 +453,16 @@ static int AskRange(const ManifestEntry *e, const wchar_t *url, const wchar_t *t
         Cut(f, 0);
         GiveBack();
         *counted = 0;
-        ShowFetch(text, 0);
+        LaneHave(lane, 0);
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, counted, Most(e));
+        got = SaveBody(lane, &r, f, counted, Most(e));
         *pos = *counted;
         result = Written(got, 1);
     } else if (code == 206 && HttpLength(&r) == (long long)(to - *pos) && Continues(&r, p, e->size, *pos, to - 1)) {
         // The first answer names the version the record keeps: from then on
         // every range must come from it (If-Range), and so may a later run.
         if (!p->md5[0]) StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, counted, before + (to - *pos));
+        got = SaveBody(lane, &r, f, counted, before + (to - *pos));
         *pos += *counted - before;
         result = Written(got, 0);
         if (result == RangeDone && *pos < to) result = RangeLost;
@@ -477,12 +477,10 @@ static int AskRange(const ManifestEntry *e, const wchar_t *url, const wchar_t *t
 // copies and ranges. GotFile when f holds all of it, GotNoDelta when the
 // delta must give way (a wrong answer, a local read that failed, a whole
 // file that came cut), or the failure that ends the run.
-static int Build(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, HANDLE src, Partial *p,
-                 uint64_t pos, const wchar_t *name, int index, int need, unsigned long long *counted) {
-    wchar_t text[StatusLen];
+static int Build(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, HANDLE src,
+                 Partial *p, uint64_t pos, const wchar_t *name, unsigned long long *counted) {
     int retry = 0;
-    FetchText(text, name, index, need, 0);
-    ShowFetch(text, *counted);
+    LaneTry(lane, name, 0, *counted);
     while (pos < e->size) {
         uint64_t from, to;
         if (!NextMissing(pos, &from, &to)) from = to = e->size;
@@ -492,7 +490,7 @@ static int Build(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp
             continue;
         }
         uint64_t start = pos;
-        int t = AskRange(e, url, temp, f, p, &pos, to, text, counted);
+        int t = AskRange(lane, e, url, temp, f, p, &pos, to, counted);
         if (t != RangeWhole) Wrote(pos);
         switch (t) {
         case RangeDone: continue;
@@ -507,19 +505,35 @@ static int Build(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp
         if (pos > start) retry = 0;
         if (retry == RetryMax) return GotNoFile;
         RetryWait(++retry);
-        FetchText(text, name, index, need, retry);
+        LaneTry(lane, name, retry, *counted);
     }
     return GotFile;
 }
 
-int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp, const wchar_t *name,
-          int index, int need, unsigned long long *size) {
+// The tables serve one delta at a time: a lane that comes to a delta while
+// another lane builds one waits for it (the other lanes go on with their
+// files), rather than fetch its file whole.
+static SRWLOCK One = SRWLOCK_INIT;
+
+static int Attempt(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp,
+                  const wchar_t *name, unsigned long long *size);
+
+int Delta(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp,
+          const wchar_t *name, unsigned long long *size) {
     // No copy, or one that cannot hold half of the new file: no map is asked for.
     WIN32_FILE_ATTRIBUTE_DATA a;
     if (!Block || e->size < DeltaMin || !GetFileAttributesExW(path, GetFileExInfoStandard, &a) ||
         (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         ((uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow) * 2 < e->size)
         return GotNoDelta;
+    AcquireSRWLockExclusive(&One);
+    int got = Attempt(lane, e, url, path, temp, name, size);
+    ReleaseSRWLockExclusive(&One);
+    return got;
+}
+
+static int Attempt(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp,
+                  const wchar_t *name, unsigned long long *size) {
     Partial p;
     Writable(temp);
     unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
@@ -540,7 +554,7 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
     uint64_t fetch = 0, from, to;
     for (uint64_t at = have; NextMissing(at, &from, &to); at = to) fetch += to - from;
     Skip = (long long)(e->size - have - fetch);
-    TakeHeld(Skip);
+    LaneHeld(Skip);
 
     // Shared for reading only: the follower reads it back as it grows.
     HANDLE f = CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, 0, OPEN_ALWAYS, 0, 0);
@@ -552,7 +566,7 @@ int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const
     Cut(f, have);
     StartFollow(temp, have);
     unsigned long long counted = have;
-    int got = src == INVALID_HANDLE_VALUE ? GotNoDelta : Build(e, url, temp, f, src, &p, have, name, index, need, &counted);
+    int got = src == INVALID_HANDLE_VALUE ? GotNoDelta : Build(lane, e, url, temp, f, src, &p, have, name, &counted);
     if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
     CloseHandle(f);
     if (got != GotFile) EndFollow(2);

@@ -6,7 +6,7 @@
 // file is placed only when its whole MD5 is the manifest's.
 //
 // The tables of a delta come from the heap, once per run (DeltaReserve), for
-// one delta at a time: 40 bytes for each ChunkMin bytes of the largest file
+// one delta at a time (a lane that comes to another waits for it): 40 bytes for each ChunkMin bytes of the largest file
 // that may need one (2.5 MiB a GiB; at most 10 MiB, for 4 GiB), and two read
 // buffers of ScanLen bytes.
 #pragma once
@@ -28,9 +28,11 @@
 // (missing, damaged, of another version or file, too large), a copy that
 // holds less than half of the new file, a range answered with other bytes
 // than asked, a file that does not have e's MD5. Otherwise what Download
-// returns, and *size the bytes that came from the site (or were there).
-int Delta(const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp, const wchar_t *name,
-          int index, int need, unsigned long long *size);
+// returns, and *size the bytes that came from the site (or were there). It
+// runs on lane (its transfer buffer, its share of the status line and the
+// progress, as Download does: update/lanes.h).
+int Delta(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *path, const wchar_t *temp,
+          const wchar_t *name, unsigned long long *size);
 
 enum : uint64_t {
     // Smaller files are always fetched whole: a map's round trip would cost

@@ -5,13 +5,10 @@
 
 #include "app/state.h"
 #include "net/retry.h"
+#include "update/lanes.h"
 #include "update/md5.h"
 #include "update/partial.h"
 #include "update/place.h"
-#include "update/update.h"
-
-#define TXT_FETCHING L"Baixando %s (%d de %d)..."
-#define TXT_RETRY L" nova tentativa %d de %d"
 
 enum {
     // Every read through WinINet has a fixed cost; 128 KiB pieces keep it
@@ -20,7 +17,8 @@ enum {
     XferLen = 131072,
 };
 
-static char Xfer[XferLen];
+// One per lane: a lane reads one answer at a time.
+static char Xfer[LaneMax][XferLen];
 
 // What one try came to.
 enum {
@@ -48,56 +46,57 @@ int Refusal(DWORD e) {
     return GotNoTemp;
 }
 
-void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry) {
-    wchar_t tail[64];
-    int at = wsprintfW(tail, L" (%d de %d)...", index, need);
-    if (retry) wsprintfW(tail + at, TXT_RETRY, retry, (int)RetryMax);
-    int room = StatusLen - 1 - 9 - lstrlenW(tail);  // 9: "Baixando "
-    int len = lstrlenW(name);
-    lstrcpyW(out, L"Baixando ");
-    if (len > room) {
-        lstrcatW(out, L"...");
-        name += len - (room - 3);
+// The MD5 of the partial's bytes, worked out as they are written, so that a
+// whole file is verified without reading it again: at is how many bytes it
+// covers, ok 0 once the provider failed.
+struct Running {
+    Md5Sum sum;
+    unsigned long long at;
+    int ok;
+};
+
+// Starts r over the first have bytes of temp, read from the disk (a partial
+// an earlier run or try left), through lane's buffer.
+static void SumFrom(Running *r, const wchar_t *temp, unsigned long long have, int lane) {
+    char dummy[33];
+    if (r->sum) Md5End(&r->sum, 0, dummy);
+    r->ok = Md5Begin(&r->sum);
+    r->at = 0;
+    if (!have) return;
+    HANDLE f = CreateFileW(temp, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    DWORD n;
+    while (r->ok && f != INVALID_HANDLE_VALUE && r->at < have) {
+        DWORD ask = have - r->at < XferLen ? (DWORD)(have - r->at) : (DWORD)XferLen;
+        r->ok = ReadFile(f, Xfer[lane], ask, &n, 0) && n == ask && Md5Add(&r->sum, Xfer[lane], n);
+        r->at += n;
     }
-    lstrcatW(out, name);
-    lstrcatW(out, tail);
+    if (f == INVALID_HANDLE_VALUE) r->ok = 0;
+    else CloseHandle(f);
 }
 
-int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have, unsigned long long most) {
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most, Running *sum) {
     long long length = HttpLength(r), got = 0;
+    char *buf = Xfer[lane];
     DWORD n, w;
     for (;;) {
         // A server (or anyone on the way) may send a body without end: it
         // would fill the disk before any check could reject it.
         unsigned long long room = most > *have ? most - *have : 0;
         DWORD ask = (DWORD)(room < XferLen ? room + 1 : (unsigned long long)XferLen);
-        if (!InternetReadFile(r->req, Xfer, ask, &n)) return BodyCut;
+        if (!InternetReadFile(r->req, buf, ask, &n)) return BodyCut;
         if (!n) break;
         if (n > room) return BodyLong;
-        if (!WriteFile(f, Xfer, n, &w, 0)) return Full(GetLastError()) ? BodyNoRoom : BodyNoWrite;
+        if (!WriteFile(f, buf, n, &w, 0)) return Full(GetLastError()) ? BodyNoRoom : BodyNoWrite;
         if (w != n) return BodyNoRoom;
+        if (sum) {
+            sum->ok = sum->ok && Md5Add(&sum->sum, buf, n);
+            sum->at += n;
+        }
         got += n;
         *have += n;
-        ShowFetch(text, *have);
+        LaneHave(lane, *have);
     }
     return length < 0 || got >= length ? BodyWhole : BodyCut;
-}
-
-// A response header as ASCII into out (ValidatorLen bytes); "" when missing,
-// too long, or holding anything but printable ASCII, which no request of
-// ours repeats.
-static void Ascii(HttpReq *r, DWORD query, char *out) {
-    wchar_t v[ValidatorLen];
-    out[0] = 0;
-    if (!HttpField(r, query, v, ValidatorLen)) return;
-    for (int i = 0;; i++) {
-        if (v[i] && (v[i] < 0x20 || v[i] > 0x7E)) {
-            out[0] = 0;
-            return;
-        }
-        out[i] = (char)v[i];
-        if (!v[i]) return;
-    }
 }
 
 // A weak ETag does not promise the same bytes, so only Last-Modified can
@@ -105,9 +104,9 @@ static void Ascii(HttpReq *r, DWORD query, char *out) {
 // will be resumed.
 void StoreVersion(HttpReq *r, const ManifestEntry *e, const wchar_t *temp, Partial *p) {
     memset(p, 0, sizeof *p);
-    Ascii(r, HTTP_QUERY_ETAG, p->etag);
+    HttpAscii(r, HTTP_QUERY_ETAG, p->etag);
     if (p->etag[0] == 'W' && p->etag[1] == '/') p->etag[0] = 0;
-    Ascii(r, HTTP_QUERY_LAST_MODIFIED, p->modified);
+    HttpAscii(r, HTTP_QUERY_LAST_MODIFIED, p->modified);
     for (int i = 0; i < 32; i++) p->md5[i] = e->md5[i] >= 'A' && e->md5[i] <= 'Z' ? e->md5[i] + 32 : e->md5[i];
     p->size = e->size;
     if (!(p->etag[0] || p->modified[0]) || !WritePartial(temp, p)) {
@@ -140,9 +139,9 @@ int Continues(HttpReq *r, const Partial *p, unsigned long long size, unsigned lo
     char seen[ValidatorLen];
     if (!HttpField(r, HTTP_QUERY_CONTENT_RANGE, range, 96) || !ContentRange(range, v)) return 0;
     if (v[0] != from || v[2] != size || v[1] < v[0] || v[1] >= v[2] || (last != ~0ULL && v[1] != last)) return 0;
-    Ascii(r, HTTP_QUERY_ETAG, seen);
+    HttpAscii(r, HTTP_QUERY_ETAG, seen);
     if (p->etag[0] && seen[0] && strcmp(seen, p->etag)) return 0;
-    Ascii(r, HTTP_QUERY_LAST_MODIFIED, seen);
+    HttpAscii(r, HTTP_QUERY_LAST_MODIFIED, seen);
     if (p->modified[0] && seen[0] && strcmp(seen, p->modified)) return 0;
     return 1;
 }
@@ -176,7 +175,7 @@ void Cut(HANDLE f, unsigned long long at) {
     SetEndOfFile(f);
 }
 
-// The most bytes the file of e may have. The listed size bounds it, so that
+// The listed size bounds a file, so that
 // a body without end is refused before it fills the disk; but a manifest
 // written by hand may leave the size out (it reads as 0), and a file of 4 GiB
 // or more has its size saturated: neither states a bound. A size of 0 is
@@ -189,8 +188,8 @@ unsigned long long Most(const ManifestEntry *e) {
 
 // One request for the file: the rest of the partial (*have bytes, p its
 // record) or the whole file, streamed into f.
-static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
-               const wchar_t *text, unsigned long long *have) {
+static int Try(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, HANDLE f, Partial *p,
+               unsigned long long *have, Running *sum) {
     wchar_t head[HeadLen];
     if (*have) RangeHead(head, *have, ~0ULL, p);
     HttpReq r;
@@ -203,14 +202,15 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
         if (*have) {
             Cut(f, 0);
             *have = 0;
-            ShowFetch(text, 0);
+            LaneHave(lane, 0);
+            SumFrom(sum, temp, 0, lane);
         }
         StoreVersion(&r, e, temp, p);
-        got = SaveBody(&r, f, text, have, Most(e));
+        got = SaveBody(lane, &r, f, have, Most(e), sum);
         // No length announced: only the manifest's size tells a cut body.
         if (got == BodyWhole && HttpLength(&r) < 0 && *have < e->size) got = BodyCut;
     } else if (code == 206 && *have && Continues(&r, p, p->size, *have, ~0ULL)) {
-        got = SaveBody(&r, f, text, have, Most(e));
+        got = SaveBody(lane, &r, f, have, Most(e), sum);
         if (got == BodyWhole && *have < p->size) got = BodyCut;  // a shorter range than asked for
     } else if ((code == 206 || code == 416) && *have) {
         HttpClose(&r);
@@ -229,21 +229,44 @@ static int Try(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, 
     }
 }
 
-// Why temp could not be made. A folder or a busy file at its name refuses
-// access as a folder without rights does: that is something in the way.
+// A folder or a busy file at temp's name refuses access as a folder without
+// rights does: that is something in the way.
 int Unmade(const wchar_t *temp) {
     int why = Refusal(GetLastError());
     if (why == GotNoRights && GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES) why = GotNoTemp;
     return why;
 }
 
-int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
-             int index, int need, unsigned long long *size) {
-    Partial p;
+// Whether the bytes sum covers are the entry's; ends the sum.
+static int Matches(Running *sum, const ManifestEntry *e) {
+    char got[33];
+    int ok = Md5End(&sum->sum, sum->ok, got) && !lstrcmpiA(got, e->md5);
+    sum->at = ~0ull;
+    return ok;
+}
+
+static int Fetch(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+                 int partial, unsigned long long *size, Running *sum);
+
+int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+             int partial, unsigned long long *size) {
+    Running sum = {0, ~0ull, 0};
+    int got = Fetch(lane, e, url, temp, name, partial, size, &sum);
+    char dummy[33];
+    if (sum.sum) Md5End(&sum.sum, 0, dummy);
+    return got;
+}
+
+static int Fetch(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+                 int partial, unsigned long long *size, Running *sum) {
+    Partial p = {};
+    unsigned long long have = 0;
     // A read-only partial could be neither written to nor replaced; the
     // file placed from it would stay read-only.
-    Writable(temp);
-    unsigned long long have = ResumeFrom(temp, e->md5, e->size, &p);
+    if (partial) {
+        Writable(temp);
+        have = ResumeFrom(temp, e->md5, e->size, &p);
+    }
     // A launcher stopped between the download's end and its move left it
     // whole: nothing to ask.
     if (have && have == e->size) {
@@ -257,9 +280,8 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
     int retry = 0, again = 0;  // retries spent; 1 once a whole file had the wrong MD5
     unsigned long long high = have;  // the furthest the partial has reached
     for (;;) {
-        wchar_t text[StatusLen];
-        FetchText(text, name, index, need, retry);
-        ShowFetch(text, have);
+        LaneTry(lane, name, retry, have);
+        if (sum->at != have) SumFrom(sum, temp, have, lane);
         // No sharing: nobody else writes the file while it downloads, or
         // reads it half done.
         HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, 0, OPEN_ALWAYS, 0, 0);
@@ -267,11 +289,11 @@ int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, co
         // Only have bytes are trusted: whatever lies behind them (a write cut
         // short by a kill) goes.
         Cut(f, have);
-        int t = Try(e, url, temp, f, &p, text, &have);
+        int t = Try(lane, e, url, temp, f, &p, &have, sum);
         CloseHandle(f);
         switch (t) {
         case TryWhole:
-            if (Md5Matches(temp, e->md5)) {
+            if (Matches(sum, e)) {
                 *size = have;
                 return GotFile;
             }

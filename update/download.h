@@ -38,20 +38,25 @@ int Refusal(DWORD e);
 // the next run can resume (never after a wrong MD5, a body too long or a
 // write that failed). On GotFile
 // temp's record (when the site named the file's version) stays until the
-// caller has moved temp into place (DropPartial). name, index and need make
-// the status line; *size receives the file's size.
-int Download(const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
-             int index, int need, unsigned long long *size);
+// caller has moved temp into place (DropPartial). It runs on lane (its
+// transfer buffer, its share of the status line and the progress:
+// update/lanes.h), the file shown as name; *size receives the file's size.
+// partial 0 says that nothing lies at temp (no need to look).
+int Download(int lane, const ManifestEntry *e, const wchar_t *url, const wchar_t *temp, const wchar_t *name,
+             int partial, unsigned long long *size);
 
-// Streams the body of r onto the end of f, adding each piece to *have and
-// publishing text with it (ShowFetch), never taking *have past most (one
-// byte more is read to tell a longer body, not written). BodyWhole when the
+// Streams the body of r onto the end of f through lane's buffer, adding each
+// piece to *have (and to sum, the download's running MD5, when not null) and
+// telling the lane's progress (LaneHave), never taking
+// *have past most (one byte more is read to tell a longer body, not
+// written). BodyWhole when the
 // body ended where the server said it would (or, with no length announced,
 // when it ended), BodyCut when the connection was lost before, BodyLong when
 // it went on past most, BodyNoRoom when a write failed for a full disk,
 // BodyNoWrite when one failed otherwise.
 enum { BodyWhole, BodyCut, BodyLong, BodyNoRoom, BodyNoWrite };
-int SaveBody(HttpReq *r, HANDLE f, const wchar_t *text, unsigned long long *have, unsigned long long most);
+struct Running;
+int SaveBody(int lane, HttpReq *r, HANDLE f, unsigned long long *have, unsigned long long most, Running *sum = 0);
 
 // ---- Shared with the delta downloads (update/delta.cpp) ------------------------
 
@@ -76,8 +81,3 @@ int Unmade(const wchar_t *temp);
 // The most bytes the file of e may have: its listed size, unless that states
 // no bound (a size left out by a hand-written manifest, or saturated).
 unsigned long long Most(const ManifestEntry *e);
-
-// "Baixando NAME (INDEX de NEED)..." into out (StatusLen units), with
-// " nova tentativa RETRY de 3" behind it from the first retry on. A name too
-// long for the status line loses its beginning to "...", never the counts.
-void FetchText(wchar_t *out, const wchar_t *name, int index, int need, int retry);

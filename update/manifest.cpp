@@ -21,20 +21,22 @@ static unsigned ReadSize(const char *s) {
     return neg ? 0 : (unsigned)v;
 }
 
-// Takes one line into *e; 0 when the line is skipped.
+// Takes one line into *e (when e is not null); 0 when the line is skipped.
 static int Take(char *line, ManifestEntry *e) {
     char *bar = strchr(line, '|');
-    if (!bar || bar - line >= EntryNameLen) return 0;
+    if (!bar || bar == line || bar - line >= EntryNameLen) return 0;
     char *bar2 = strchr(bar + 1, '|');
     if (!bar2 || bar2 - bar != Md5Len) return 0;
-    // An empty name would also read as "already current" to the update run.
-    if (bar == line) return 0;
-    memcpy(e->name, line, (size_t)(bar - line));
-    e->name[bar - line] = 0;
-    memcpy(e->md5, bar + 1, Md5Len - 1);
-    e->md5[Md5Len - 1] = 0;
-    e->size = ReadSize(bar2 + 1);
-    return NameFaultOf(e->name) == NameOk;
+    *bar = 0;
+    if (NameFaultOf(line) != NameOk) return 0;
+    *bar2 = 0;
+    if (e) {
+        e->name = line;
+        e->md5 = bar + 1;
+        e->size = ReadSize(bar2 + 1);
+        e->flags = 0;
+    }
+    return 1;
 }
 
 int ParseManifest(char *text, ManifestEntry *e, int cap) {
@@ -43,10 +45,12 @@ int ParseManifest(char *text, ManifestEntry *e, int cap) {
     // otherwise become the start of the first name.
     if (!strncmp(text, "\xEF\xBB\xBF", 3)) text += 3;
     if (!*text) return 0;
-    for (char *line = text; n < cap;) {
+    // Past cap the lines are only counted: a manifest cut at the table's
+    // size would pass its first files for the whole release.
+    for (char *line = text;;) {
         char *lf = strchr(line, '\n');
         if (lf) *lf = 0;
-        if (Take(line, &e[n])) n++;
+        if (Take(line, n < cap ? &e[n] : 0) && ++n > cap) return -1;
         if (!lf || !lf[1]) break;
         line = lf + 1;
     }

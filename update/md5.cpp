@@ -10,11 +10,16 @@ void (*Md5Hook)(const wchar_t *);
 
 // A new MD5 hash object, or 0. The provider is acquired once and kept for the
 // life of the process: acquiring it costs milliseconds, which a folder of
-// small files feels.
+// small files feels. Several lanes may ask at once: one of them keeps its
+// provider, the others let theirs go.
 static HCRYPTHASH NewHash() {
     static HCRYPTPROV prov;
     HCRYPTHASH hash = 0;
-    if (!prov && !CryptAcquireContextW(&prov, 0, 0, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return 0;
+    if (!prov) {
+        HCRYPTPROV p;
+        if (!CryptAcquireContextW(&p, 0, 0, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return 0;
+        if (InterlockedCompareExchangePointer((void **)&prov, (void *)p, 0) != 0) CryptReleaseContext(p, 0);
+    }
     if (!CryptCreateHash(prov, CALG_MD5, 0, 0, &hash)) return 0;
     return hash;
 }
@@ -63,4 +68,19 @@ int DataMd5(const void *data, unsigned long n, char out[33]) {
 int Md5Matches(const wchar_t *path, const char *md5) {
     char got[33];
     return FileMd5(path, got) && lstrcmpiA(got, md5) == 0;
+}
+
+int Md5Begin(Md5Sum *s) {
+    *s = NewHash();
+    return *s != 0;
+}
+
+int Md5Add(Md5Sum *s, const void *data, unsigned long n) {
+    return *s && CryptHashData((HCRYPTHASH)*s, (const BYTE *)data, n, 0);
+}
+
+int Md5End(Md5Sum *s, int ok, char out[33]) {
+    int done = Finish((HCRYPTHASH)*s, ok && *s, out);
+    *s = 0;
+    return done;
 }

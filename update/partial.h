@@ -14,7 +14,7 @@
 #pragma once
 #include <windows.h>
 
-enum { ValidatorLen = 128 };
+#include "net/http.h"  // ValidatorLen
 
 struct Partial {
     char md5[33];                  // lowercase; "" = no usable record

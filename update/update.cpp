@@ -1,18 +1,18 @@
 #include "update/update.h"
 
-#include <limits.h>
-
 #include "app/state.h"
 #include "net/netthread.h"
 #include "update/delta.h"
 #include "update/download.h"
 #include "update/hashrec.h"
+#include "update/kept.h"
+#include "update/lanes.h"
 #include "update/manifest.h"
-#include "update/md5.h"
 #include "update/partial.h"
 #include "update/place.h"
 #include "update/selfswap.h"
 #include "update/signature.h"
+#include "update/tables.h"
 
 // The run's texts, in the order a run can show them.
 #define TXT_CHECKING L"Verificando atualiza\u00e7\u00f5es..."
@@ -28,26 +28,18 @@
 #define TXT_REFUSED L"Atualiza\u00e7\u00e3o recusada: assinatura inv\u00e1lida. Voc\u00ea pode jogar mesmo assim."
 
 enum {
-    ListCap = 65536,  // the manifest is read up to 65535 bytes
+    // The manifest's buffer holds one byte more than the largest manifest,
+    // so that a longer one shows, and a NUL.
+    ListCap = ListMax + 2,
     // Site, "/update/files/" and a name of 199 bytes each of which may become
     // "%XX": always fits, still checked.
     UrlLen = 1024,
 };
 
-static char List[ListCap];
-static ManifestEntry E[EntryMax];
-static int Need, Index;
-// In 64 bits: 256 sizes of up to 4 GiB each must neither wrap nor overflow
-// the per mille arithmetic.
-static unsigned long long Total, Done;
-
-// Per mille of the bytes to download. No file is written past its manifest
-// size, so it ends at 1000; it saturates all the same rather than overflow.
-static int Permille(unsigned long long done) {
-    if (!Total) return 0;
-    unsigned long long p = done / Total * 1000 + done % Total * 1000 / Total;
-    return p > INT_MAX ? INT_MAX : (int)p;
-}
+// The run's tables (update/tables.h): the manifest's text and its entries.
+static char *List;
+static ManifestEntry *E;
+static int N, Need;
 
 // The file's address, built from the UTF-8 name: folders joined by "/",
 // spaces as "%20", as the site stores its files. Bytes that would reach the
@@ -73,8 +65,9 @@ static int FileUrl(wchar_t *url, const char *name) {
 }
 
 // Creates the folders of path below Dir, outermost first; existing ones fail
-// quietly. GotNoRights or GotNoRoom when the disk refuses one for that
-// reason, GotFile otherwise (what stands in the way shows at the download).
+// quietly (also when another lane has just made them). GotNoRights or
+// GotNoRoom when the disk refuses one for that reason, GotFile otherwise
+// (what stands in the way shows at the download).
 static int MakeFolders(const wchar_t *path) {
     wchar_t p[PathLen];
     lstrcpynW(p, path, PathLen);
@@ -99,12 +92,66 @@ static const wchar_t *FailureText(int got) {
     }
 }
 
-void ShowFetch(const wchar_t *text, unsigned long long have) { Publish(text, Permille(Done + have)); }
+// ---- The manifest ------------------------------------------------------------------
 
-void TakeHeld(long long held) { Total -= (unsigned long long)held; }
+// Fetches the manifest into List, asking only whether it changed when a copy
+// of it is kept; *fresh: 0 when the kept copy stands in for it. Its length,
+// or -1 when there is none to be had or it is larger than a run takes.
+static int FetchList(int ask, int *fresh) {
+    wchar_t url[UrlLen];
+    DocVersion v;
+    if (!Join(url, UrlLen, Site, L"/update/lista.txt")) return -1;
+    if (!ask || !KeptVersion(&v)) ZeroMemory(&v, sizeof v);
+    // Room for a compressed manifest, given back as soon as it is unpacked.
+    size_t mark = TakenMark();
+    char *scratch = (char *)Take(ListCap);
+    int len = scratch ? HttpGetDoc(url, List, ListCap, scratch, &v) : -1;
+    GiveBack(mark);
+    *fresh = len != HttpSame;
+    if (len == HttpSame && (len = KeptList(List, ListCap)) < 0) {
+        // The copy is gone or damaged since: the whole manifest, then.
+        DropKept();
+        return FetchList(0, fresh);
+    }
+    if (len > ListMax) return -1;
+    if (len >= 0 && *fresh) KeepList(List, len, &v);
+    return len;
+}
 
-// Downloads, verifies and places one entry; returns the failure text or 0.
-static const wchar_t *Fetch(ManifestEntry *e) {
+// ---- The comparison pass ------------------------------------------------------------
+
+// Decides whether entry i is current, on any lane; a partial download stays
+// only for a file still to fetch, with a record of this very entry. Any
+// other goes now, also when this run stops before reaching its file.
+static const wchar_t *Check(int, int i) {
+    ManifestEntry *e = &E[i];
+    if (e->flags & EntryAgain) return 0;
+    wchar_t path[PathLen], temp[PathLen];
+    int at = LocalPath(Dir, e->name, path, PathLen);
+    int temped = at && Join(temp, PathLen, path, L".novo");
+    if (!at || !CheckFile(i, path)) {
+        e->flags |= EntryFetch;
+        if (at && lstrcmpiW(path, SelfExe) == 0) e->flags |= EntrySelf;
+        NotePending(i);
+    }
+    if (temped && PartialBeside(i)) KeepPartial(temp, e->flags & EntryFetch ? e->md5 : 0, e->size);
+    return 0;
+}
+
+// Hashing is work for the processor and the disk: the comparison pass runs
+// on a lane for each processor.
+static int Hashers() {
+    if (HashLanes) return HashLanes;
+    SYSTEM_INFO s;
+    GetSystemInfo(&s);
+    return s.dwNumberOfProcessors < 1 ? 1 : s.dwNumberOfProcessors > LaneMax ? LaneMax : (int)s.dwNumberOfProcessors;
+}
+
+// ---- The download pass -----------------------------------------------------------------
+
+// Downloads, verifies and places entry i on lane; returns the failure text or 0.
+static const wchar_t *Fetch(int lane, int i) {
+    ManifestEntry *e = &E[i];
     wchar_t path[PathLen], temp[PathLen], url[UrlLen];
     int at = LocalPath(Dir, e->name, path, PathLen);
     // A path too long for the platform's fields cannot be written safely:
@@ -119,15 +166,19 @@ static const wchar_t *Fetch(ManifestEntry *e) {
     // retrying would not help the player.
     // A file the player has in another version is built from what it shares
     // with the new one, when the site has its chunk map.
-    if (got == GotFile) got = Delta(e, url, path, temp, name, ++Index, Need, &size);
-    if (got == GotNoDelta) got = Download(e, url, temp, name, Index, Need, &size);
-    if (got != GotFile) return FailureText(got);
-    Done += size;
+    // Only a file of DeltaMin bytes or more may have had a delta leave a
+    // partial behind.
+    if (got == GotFile) got = Delta(lane, e, url, path, temp, name, &size);
+    if (got == GotNoDelta) got = Download(lane, e, url, temp, name, PartialBeside(i) || e->size >= DeltaMin, &size);
+    if (got != GotFile) {
+        LaneDone(lane, 0);
+        return FailureText(got);
+    }
     // On the disk before it counts (place.h). One that cannot be flushed goes
     // in all the same, but the record does not take it as verified: the next
     // start hashes it.
     int durable = Flush(temp);
-    int self = lstrcmpiW(path, SelfExe) == 0, held = 0;
+    int self = (e->flags & EntrySelf) != 0, held = 0;
     int placed = self ? ReplaceSelf(temp) : Place(temp, path);
     // The game holding its file (open without sharing, or running: access
     // denied) is what keeps a download out most often: the verified file then
@@ -143,73 +194,87 @@ static const wchar_t *Fetch(ManifestEntry *e) {
                attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY) && ReadPartial(temp, &p);
     }
     if (!held) DropPartial(temp);  // the record, and the download when it could not be placed
+    LaneDone(lane, placed ? size : 0);
     if (!placed) return TXT_IN_USE;
-    if (durable) Remember(e->name, path, e->md5);
+    if (durable) Remember(i, path);
     return 0;
 }
 
-void UpdateFiles() {
-    Need = Index = 0;
-    Total = Done = 0;
-    Publish(TXT_CHECKING, -1);
-    wchar_t url[UrlLen];
-    int len = -1;
-    if (!Join(url, UrlLen, Site, L"/update/lista.txt") || (len = HttpGet(url, List, ListCap)) < 0) {
-        Publish(TXT_NO_LIST, 1000);
-        return;
-    }
+// The launcher's own executable waits for the end of the pass: its swap
+// restarts the launcher, which must find every other file placed.
+static const wchar_t *FetchOther(int lane, int i) {
+    return (E[i].flags & (EntryFetch | EntrySelf)) == EntryFetch ? Fetch(lane, i) : 0;
+}
+
+// ---- The run -------------------------------------------------------------------------------
+
+static const wchar_t *Run() {
+    List = (char *)Take(ListCap);
+    E = (ManifestEntry *)Take(EntryMax * sizeof(ManifestEntry));
+    if (!List || !E) return TXT_NO_LIST;
+    int fresh, len = FetchList(1, &fresh);
+    if (len < 0) return TXT_NO_LIST;
     // With the operator's keys built in, nothing is compared, fetched or
-    // touched for a manifest that the operator did not sign.
+    // touched for a manifest that the operator did not sign. A kept copy is
+    // checked against the signature the site serves now: one that no longer
+    // verifies (changed on disk, or the site's release behind it changed
+    // without a new version) is dropped, and the manifest fetched whole.
     if (!SignatureAccepted(List, len)) {
-        Publish(TXT_REFUSED, 1000);
-        return;
+        CommitKept(0);
+        if (fresh) return TXT_REFUSED;
+        DropKept();
+        if ((len = FetchList(0, &fresh)) < 0) return TXT_NO_LIST;
+        if (!SignatureAccepted(List, len)) {
+            CommitKept(0);
+            return TXT_REFUSED;
+        }
     }
-    int n = ParseManifest(List, E, EntryMax);
+    N = ParseManifest(List, E, EntryMax);
     // A manifest that lists nothing checked nothing (an empty upload, a
     // portal's or a catch-all host's page): that is no news that the game is
-    // current.
-    if (!n) {
-        Publish(TXT_NO_LIST, 1000);
-        return;
-    }
-    LoadRecord();
+    // current. One beyond the limits is never applied in part.
+    CommitKept(N > 0);
+    if (N <= 0) return TXT_NO_LIST;
+
+    LoadRecord(E, N, Hashers());
     // A release that removed or renamed a file leaves its partial download
     // to nothing that would ever resume it.
-    DropStrayPartials(E, n);
+    DropStrayPartials();
 
     // Comparison pass, silent: the window keeps its busy band.
-    unsigned long long largest = 0;  // of the files to fetch
-    for (int i = 0; i < n; i++) {
-        wchar_t path[PathLen], temp[PathLen];
-        int at = LocalPath(Dir, E[i].name, path, PathLen);
-        int temped = at && Join(temp, PathLen, path, L".novo");
-        if (at && CheckFile(E[i].name, path, E[i].md5)) {
-            E[i].name[0] = 0;  // current
-        } else {
-            Need++;
-            Total += E[i].size;
-            if (E[i].size > largest) largest = E[i].size;
-            NotePending(E[i].name);
-        }
-        // A partial download stays only for a file still to fetch, with a
-        // record of this very entry; any other goes now, also when this run
-        // stops before reaching its file.
-        if (temped) KeepPartial(temp, E[i].name[0] ? E[i].md5 : 0, E[i].size);
+    RunLanes(Hashers(), N, Check);
+    unsigned long long total = 0, largest = 0;  // of the files to fetch
+    Need = 0;
+    int self = -1;
+    for (int i = 0; i < N; i++) {
+        if (!(E[i].flags & EntryFetch)) continue;
+        Need++;
+        total += E[i].size;
+        if (E[i].size > largest) largest = E[i].size;
+        if (E[i].flags & EntrySelf) self = i;
     }
     // The names of the files to fetch are on disk before their first byte:
     // a run ended by a close or a kill leaves its partials noted too.
     if (Need) SaveRecord();
+
+    // The run stops at the first failure: files already placed stay, those
+    // under way finish, the failing one's temporary file stays only as a
+    // partial the next run can resume, later ones are not attempted.
     // The tables of delta downloads, for the largest file that may need one;
     // without them every file is fetched whole.
     if (largest >= DeltaMin) DeltaReserve(largest);
-
-    // The run stops at the first failure: files already placed stay, the
-    // failing one's temporary file stays only as a partial the next run can
-    // resume, later ones are not attempted.
-    const wchar_t *fail = 0;
-    for (int i = 0; i < n && !fail; i++)
-        if (E[i].name[0]) fail = Fetch(&E[i]);
+    StartFetches(total, Need);
+    const wchar_t *fail = RunLanes(Lanes, N, FetchOther);
+    if (!fail && self >= 0) fail = Fetch(0, self);
     DeltaRelease();
     SaveRecord();
-    Publish(fail ? fail : Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT, 1000);
+    return fail ? fail : Restart ? TXT_RESTART : Need ? TXT_UPDATED : TXT_CURRENT;
+}
+
+void UpdateFiles() {
+    StartFetches(0, 0);
+    Publish(TXT_CHECKING, -1);
+    const wchar_t *end = Run();
+    FreeTables();
+    Publish(end, 1000);
 }

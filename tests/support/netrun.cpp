@@ -6,14 +6,29 @@
 #include "net/http.h"
 #include "net/netthread.h"
 #include "net/retry.h"
+#include "update/lanes.h"
 
 static Publications Seen;
 static std::vector<DWORD> Waited;
+static CRITICAL_SECTION Waits;
 
-static void WINAPI RecordWait(DWORD ms) { Waited.push_back(ms); }
+// Lanes wait between their tries each on their own.
+static void WINAPI RecordWait(DWORD ms) {
+    EnterCriticalSection(&Waits);
+    Waited.push_back(ms);
+    LeaveCriticalSection(&Waits);
+}
 
 void NetRun::SetUp() {
     ResetState();
+    static bool made;
+    if (!made) InitializeCriticalSection(&Waits);
+    made = true;
+    // One file at a time, every change told: the order of what the player
+    // reads is the run's. Tests of parallel runs set their own.
+    Lanes = 1;
+    PublishMs = 0;
+    HashLanes = 1;
     if (!Net) OpenNet();
     PublishHook = [](const wchar_t *status, int progress) { Seen.emplace_back(status, progress); };
     Pause = RecordWait;

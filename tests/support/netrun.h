@@ -2,7 +2,8 @@
 // test, the site served by the tests' web server, and runs of the network
 // thread as the launcher runs it, with every (Status, Progress) pair the
 // window is told of, every WM_NETSTATE it receives and every wait between
-// tries recorded.
+// tries recorded. Runs fetch one file at a time, and every change of the
+// status line is told, unless a test sets Lanes and PublishMs.
 #pragma once
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/options.h"
@@ -77,6 +78,26 @@ static std::string HashOf(const std::string &data, DWORD provider, ALG_ID alg) {
     std::string hex;
     for (DWORD i = 0; i < len; i++) hex += {"0123456789abcdef"[d[i] >> 4], "0123456789abcdef"[d[i] & 15]};
     return hex;
+}
+
+std::string Gzipped(const std::string &data) {
+    unsigned crc = 0xFFFFFFFFu;
+    for (unsigned char b : data) {
+        crc ^= b;
+        for (int k = 0; k < 8; k++) crc = crc & 1 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    crc ^= 0xFFFFFFFFu;
+    auto le32 = [](unsigned v) { return std::string{(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)}; };
+    std::string out("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10);
+    size_t at = 0;
+    do {
+        size_t n = std::min<size_t>(65535, data.size() - at);
+        out += (char)(at + n == data.size());
+        out += {(char)n, (char)(n >> 8), (char)~n, (char)(~n >> 8)};
+        out.append(data, at, n);
+        at += n;
+    } while (at < data.size());
+    return out + le32(crc) + le32((unsigned)data.size());
 }
 
 std::string Sha256Of(const std::string &data) { return HashOf(data, PROV_RSA_AES, CALG_SHA_256); }

@@ -17,6 +17,9 @@ std::string Utf8(const std::wstring &w);
 std::wstring Wide(const std::string &s);
 std::string Md5Of(const std::string &data);     // 32 lowercase hex characters
 std::string Sha256Of(const std::string &data);  // 64 lowercase hex characters
+// data as a gzip member of stored blocks (no compression); the site's own
+// compressed files come from lista, through nginx.
+std::string Gzipped(const std::string &data);
 
 // Starts exe with arguments (quoted as needed) in cwd (empty: this one's);
 // the process handle, or null.

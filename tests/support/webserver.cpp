@@ -11,7 +11,7 @@ namespace {
 
 const uintptr_t None = ~(uintptr_t)0;
 const size_t HeadMax = 64 * 1024, Piece = 256 * 1024;
-const DWORD HeadWaitMs = 30000;   // a client that never finishes its request
+const DWORD HeadWaitMs = 30000;   // a client that never finishes its request, or leaves its connection idle
 const DWORD QuietMaxMs = 600000;  // a silent answer lasts until Stop, at most this
 
 // Waits up to ms for s to become readable (write = false) or writable.
@@ -56,11 +56,11 @@ bool HasHeader(const std::string &lines, const char *name) {
 
 // The head of an answer: the rule's own header lines, then each default the
 // rule does not name.
-std::string Head(int code, long long length, const std::string &extra) {
+std::string Head(int code, long long length, const std::string &extra, bool keep = false) {
     std::string h = "HTTP/1.1 " + std::to_string(code) + (code == 200 ? " OK\r\n" : " Status\r\n") + extra;
     const std::string defaults[][2] = {{"Content-Length", std::to_string(length)},
                                        {"Content-Type", "application/octet-stream"},
-                                       {"Connection", "close"}};
+                                       {"Connection", keep ? "keep-alive" : "close"}};
     for (auto &d : defaults)
         if (!HasHeader(extra, d[0].c_str())) h += d[0] + ": " + d[1] + "\r\n";
     return h + "\r\n";
@@ -119,6 +119,7 @@ bool ParseRule(const std::string &text, Rule &r) {
     else if (kind == "trickle") r = Rule::Trickle(n, rest.empty() ? 100 : atoi(rest.c_str()));
     else if (kind == "redirect" && !arg.empty()) r = Rule::RedirectTo(arg);
     else if (kind == "silent") r = Rule::Silent();
+    else if (kind == "after") r = Rule().After((int)n);
     else if (kind == "endless" && n > 0) r = Rule::Endless(n);
     else return false;
     return true;
@@ -162,7 +163,11 @@ struct ServerThreads {
     }
     static DWORD WINAPI Answer(LPVOID conn) {
         Conn *c = (Conn *)conn;
+        c->server->open_++;
+        for (int most = c->server->most_; most < c->server->open_ && !c->server->most_.compare_exchange_weak(most, c->server->open_);) {
+        }
         c->server->Handle((uintptr_t)c->socket);
+        c->server->open_--;
         c->server->active_--;
         delete c;
         return 0;
@@ -175,6 +180,7 @@ void WebServer::Accept() {
         SOCKET c = accept((SOCKET)listen_, 0, 0);
         if (c == INVALID_SOCKET) continue;
         active_++;
+        accepted_++;
         ServerThreads::Conn *conn = new ServerThreads::Conn{this, c};
         HANDLE t = CreateThread(0, 0, ServerThreads::Answer, conn, 0, 0);
         if (t) {
@@ -235,6 +241,14 @@ void WebServer::Forget() {
     std::lock_guard<std::mutex> g(mu_);
     rules_.clear();
     heads_.clear();
+    statuses_.clear();
+    accepted_ = 0;
+    most_ = open_.load();
+}
+
+std::vector<int> WebServer::Statuses() const {
+    std::lock_guard<std::mutex> g(mu_);
+    return statuses_;
 }
 
 std::vector<std::string> WebServer::Heads() const {
@@ -298,27 +312,49 @@ void WebServer::Quiet(uintptr_t s) {
         if (Ready((SOCKET)s, false, 100) && recv((SOCKET)s, sink, sizeof sink, 0) <= 0) return;
 }
 
+// Requests one after another on one connection, until the client closes it,
+// an answer ends it, or it stays idle too long.
 void WebServer::Handle(uintptr_t s) {
     SOCKET c = (SOCKET)s;
-    std::string head;
+    std::string in;
     char buf[4096];
-    for (DWORD start = GetTickCount(); head.find("\r\n\r\n") == std::string::npos && head.size() < HeadMax &&
-                                       !stop_ && GetTickCount() - start < HeadWaitMs;) {
-        if (!Ready(c, false, 100)) continue;
-        int k = recv(c, buf, sizeof buf, 0);
-        if (k <= 0) break;
-        head.append(buf, (size_t)k);
+    for (End end = End::Keep; end == End::Keep;) {
+        size_t at;
+        for (DWORD start = GetTickCount(); (at = in.find("\r\n\r\n")) == std::string::npos && in.size() < HeadMax &&
+                                           !stop_ && GetTickCount() - start < HeadWaitMs;) {
+            if (!Ready(c, false, 100)) continue;
+            int k = recv(c, buf, sizeof buf, 0);
+            if (k <= 0) break;
+            in.append(buf, (size_t)k);
+        }
+        if (at == std::string::npos) break;
+        std::string head = in.substr(0, at + 4);
+        in.erase(0, at + 4);
+        end = Answer(s, head);
+        if (end == End::Closed) return;
     }
-    size_t end = head.find("\r\n\r\n"), sp1 = head.find(' '), sp2 = head.find(' ', sp1 + 1);
-    if (end == std::string::npos || sp2 == std::string::npos) {
-        closesocket(c);
-        return;
-    }
-    std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
+    // A graceful end: the client reads everything sent before it sees the close.
+    shutdown(c, SD_SEND);
+    for (DWORD t = GetTickCount(); !stop_ && GetTickCount() - t < 2000;)
+        if (!Ready(c, false, 100) || recv(c, buf, sizeof buf, 0) <= 0) break;
+    closesocket(c);
+}
+
+WebServer::End WebServer::Answer(uintptr_t s, const std::string &whole) {
+    SOCKET c = (SOCKET)s;
+    size_t end = whole.size() - 4, sp1 = whole.find(' '), sp2 = whole.find(' ', sp1 + 1);
+    if (sp2 == std::string::npos || sp2 > end) return End::Close;
+    std::string target = whole.substr(sp1 + 1, sp2 - sp1 - 1), head = whole.substr(0, end);
+    std::string connection = Field(head, "connection");
+    for (char &ch : connection) ch = (char)tolower((unsigned char)ch);
+    bool keep = head.find(" HTTP/1.1\r\n") != std::string::npos && connection != "close";
     Rule r;
+    size_t seq;
     {
         std::lock_guard<std::mutex> g(mu_);
-        heads_.push_back(head.substr(0, end + 4));
+        seq = heads_.size();
+        heads_.push_back(whole);
+        statuses_.push_back(0);
         auto it = rules_.find(target);
         for (auto p = rules_.begin(); it == rules_.end() && p != rules_.end(); ++p)
             if (p->first.size() && p->first.back() == '*' &&
@@ -329,9 +365,25 @@ void WebServer::Handle(uintptr_t s) {
             if (it->second.times > 0 && --it->second.times == 0) rules_.erase(it);
         }
     }
-    std::wstring file = r.ownBody ? L"" : FileFor(root_, target);
-    long long size = r.ownBody ? (long long)r.body.size() : SizeOf(file);
+    auto answered = [&](int code) {
+        std::lock_guard<std::mutex> g(mu_);
+        if (seq < statuses_.size()) statuses_[seq] = code;
+    };
+    for (int w = 0; w < r.afterMs && !stop_; w += 10) Sleep(10);
     using K = Rule::Kind;
+    // Only an answer given whole leaves the connection for the next request.
+    keep = keep && (r.kind == K::Plain || r.kind == K::Trickle || r.kind == K::Redirect) &&
+           !HasHeader(r.headers, "Connection");
+    std::wstring file = r.ownBody ? L"" : FileFor(root_, target);
+    std::string headers = r.headers;
+    // gzip_static: the compressed copy beside the file, for a client that takes it.
+    std::string accept = Field(head, "accept-encoding");
+    if (!file.empty() && accept.find("gzip") != std::string::npos && Field(head, "range").empty() &&
+        SizeOf(file + L".gz") >= 0) {
+        file += L".gz";
+        headers += "Content-Encoding: gzip\r\n";
+    }
+    long long size = r.ownBody ? (long long)r.body.size() : SizeOf(file);
     std::string h;
     if ((r.kind == K::Cut || r.kind == K::Reset) && r.at < 0) {
         if (r.kind == K::Reset) {
@@ -339,11 +391,10 @@ void WebServer::Handle(uintptr_t s) {
             setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
         }
         closesocket(c);
-        return;
+        return End::Closed;
     }
     long long from = 0, length = size;
     bool ranged = false;
-    std::string headers = r.headers;
     if (!r.ownBody && size >= 0 && r.status == 200 && r.kind != K::Silent && r.kind != K::Redirect &&
         r.kind != K::Endless) {
         std::string etag, modified, range = Field(head, "range"), since = Field(head, "if-range");
@@ -351,6 +402,14 @@ void WebServer::Handle(uintptr_t s) {
         const std::string version[][2] = {{"ETag", etag}, {"Last-Modified", modified}, {"Accept-Ranges", "bytes"}};
         for (auto &v : version)
             if (!HasHeader(r.headers, v[0].c_str())) headers += v[0] + ": " + v[1] + "\r\n";
+        std::string match = Field(head, "if-none-match"), changed = Field(head, "if-modified-since");
+        if (!r.unconditional && (match.empty() ? !changed.empty() && changed == modified : match == etag)) {
+            h = Head(304, 0, headers, keep);
+            size_t cl = h.find("Content-Length: 0\r\n");  // a 304 has no body to measure
+            if (cl != std::string::npos) h.erase(cl, 19);
+            answered(304);
+            return Send(s, h.data(), h.size()) && keep ? End::Keep : End::Close;
+        }
         // One span, "bytes=A-" or "bytes=A-B", as static web servers serve it.
         size_t dash = range.find('-');
         if (r.ranges && range.rfind("bytes=", 0) == 0 && dash != std::string::npos &&
@@ -359,43 +418,40 @@ void WebServer::Handle(uintptr_t s) {
             long long last = dash + 1 < range.size() ? atoll(range.c_str() + dash + 1) + r.skew : size - 1;
             if (last >= size) last = size - 1;
             if (from >= size || last < from) {
-                h = Head(416, 0, "Content-Range: bytes */" + std::to_string(size) + "\r\n");
-                Send(s, h.data(), h.size());
-                r.kind = K::Plain;
-                r.status = 0;  // nothing more to send
-            } else {
-                ranged = true;
-                length = last + 1 - from;
-                headers += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(last) + "/" +
-                           std::to_string(size) + "\r\n";
+                h = Head(416, 0, "Content-Range: bytes */" + std::to_string(size) + "\r\n", keep);
+                answered(416);
+                return Send(s, h.data(), h.size()) && keep ? End::Keep : End::Close;
             }
+            ranged = true;
+            length = last + 1 - from;
+            headers += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(last) + "/" +
+                       std::to_string(size) + "\r\n";
         }
     }
-    if (r.status == 0) {
-    } else if (r.kind == K::Silent) {
+    bool sent = false;
+    if (r.kind == K::Silent) {
         Quiet(s);
     } else if (r.kind == K::Endless) {
         h = "HTTP/1.1 200 OK\r\n" + r.headers + "Connection: close\r\n\r\n";
         if (Send(s, h.data(), h.size())) SendBody(s, r, L"", 0, r.at);
     } else if (r.kind == K::Redirect) {
-        h = Head(r.status, 0, "Location: " + r.location + "\r\n" + r.headers);
-        Send(s, h.data(), h.size());
+        h = Head(r.status, 0, "Location: " + r.location + "\r\n" + r.headers, keep);
+        answered(r.status);
+        sent = Send(s, h.data(), h.size());
     } else if (size < 0) {
-        h = Head(404, 9, r.headers) + "not found";
-        Send(s, h.data(), h.size());
-    } else if (h = Head(ranged ? 206 : r.status, length, headers), Send(s, h.data(), h.size())) {
-        bool sent = SendBody(s, r, file, from, r.kind == K::Cut || r.kind == K::Reset || r.kind == K::Stall ? r.at : length);
+        h = Head(404, 9, r.headers, keep) + "not found";
+        answered(404);
+        sent = Send(s, h.data(), h.size());
+    } else if (h = Head(ranged ? 206 : r.status, length, headers, keep), answered(ranged ? 206 : r.status),
+               Send(s, h.data(), h.size())) {
+        sent = SendBody(s, r, file, from, r.kind == K::Cut || r.kind == K::Reset || r.kind == K::Stall ? r.at : length);
         if (sent && r.kind == K::Stall) Quiet(s);
         if (r.kind == K::Reset) {
             linger l = {1, 0};  // closesocket then resets the connection
             setsockopt(c, SOL_SOCKET, SO_LINGER, (const char *)&l, sizeof l);
             closesocket(c);
-            return;
+            return End::Closed;
         }
     }
-    // A graceful end: the client reads everything sent before it sees the close.
-    shutdown(c, SD_SEND);
-    for (DWORD t = GetTickCount(); !stop_ && GetTickCount() - t < 2000;)
-        if (!Ready(c, false, 100) || recv(c, buf, sizeof buf, 0) <= 0) break;
-    closesocket(c);
+    return sent && keep ? End::Keep : End::Close;
 }

@@ -2,12 +2,16 @@
 // 127.0.0.1 (a free port by default), serving the files of a folder, recording
 // every request's whole head, and answering chosen paths by rules a real
 // server would not follow. Files are served as static web servers serve them:
-// with an ETag and a Last-Modified, and one span of "Range: bytes=N-" or
-// "bytes=N-M" answered with 206 (416 past the end) unless "If-Range" names
-// another version. One answer per connection, each on its own thread
-// (a Windows thread: the detached threads of std::thread, made and ended by
-// the hundred, now and then crash MinGW's thread library); Stop() ends them
-// all, silent ones included, and every wait is bounded.
+// with an ETag and a Last-Modified, one span of "Range: bytes=N-" or "bytes=N-M" answered with 206 (416
+// past the end) unless "If-Range" names another version, a request naming
+// the version served (If-None-Match, If-Modified-Since) answered 304, and
+// "X.gz" beside a file sent for it, compressed, to a client that accepts gzip
+// (as nginx's gzip_static). Connections stay open for further requests
+// (HTTP/1.1 keep-alive) unless an answer is a fault; each connection runs on
+// its own thread (a Windows thread: the detached threads of std::thread, made
+// and ended by the hundred, now and then crash MinGW's thread library), and
+// the server counts how many are open at once. Stop() ends them all, silent
+// and idle ones included, and every wait is bounded.
 // tests/programs/webserver.exe is its standalone front end.
 #pragma once
 #include <atomic>
@@ -32,6 +36,8 @@ struct Rule {
     int times = 0;         // answers this many requests, then the path is served as usual; 0 = all
     bool ranges = true;    // false: Range is ignored, the whole file sent with 200
     long long skew = 0;    // a Range is answered from this many bytes past the span asked (and says so)
+    int afterMs = 0;       // waits this long before the answer (a far server's first byte)
+    bool unconditional = false;  // 200 whatever version the request names (no 304)
 
     explicit Rule(Kind k = Kind::Plain, long long n = 0, int code = 200) : kind(k), at(n), status(code) {}
     static Rule Status(int code, const std::string &body = "") { return Rule(Kind::Plain, 0, code).With(body); }
@@ -75,10 +81,19 @@ struct Rule {
         headers += line + "\r\n";
         return *this;
     }
+    Rule &After(int ms) {
+        afterMs = ms;
+        return *this;
+    }
+    Rule &Unconditional() {
+        unconditional = true;
+        return *this;
+    }
 };
 
 // The standalone forms: "status:CODE[:BODY]", "body:TEXT", "cut:N", "reset:N" (N -1: before the head),
-// "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent", "endless:N". False for others.
+// "stall:N", "trickle:CHUNK:MS", "redirect:URL", "silent", "endless:N", "after:MS". False for
+// others.
 bool ParseRule(const std::string &text, Rule &r);
 
 // "http://127.0.0.1:PORT" of a port this process holds and nobody listens
@@ -107,11 +122,16 @@ public:
 
     std::vector<std::string> Heads() const;  // every request's head, in order of arrival
     std::vector<std::string> Paths() const;  // the path of each
+    std::vector<int> Statuses() const;       // the status of each answer, in the order of the heads
+    int Connections() const { return accepted_; }     // connections taken since Start or Forget
+    int MostAtOnce() const { return most_; }          // the most open at one time since then
 
 private:
     friend struct ServerThreads;
     void Accept();
     void Handle(uintptr_t s);
+    enum class End { Keep, Close, Closed };
+    End Answer(uintptr_t s, const std::string &head);
     bool Send(uintptr_t s, const char *p, size_t n);
     bool SendBody(uintptr_t s, const Rule &r, const std::wstring &file, long long from, long long limit);
     void Quiet(uintptr_t s);  // waits, saying nothing, until Stop or the client goes
@@ -121,8 +141,10 @@ private:
     int port_ = 0;
     void *acceptor_ = nullptr;  // its thread's handle
     std::atomic<bool> stop_{false};
-    std::atomic<int> active_{0};
+    std::atomic<int> active_{0};  // handler threads
+    std::atomic<int> open_{0}, accepted_{0}, most_{0};
     mutable std::mutex mu_;
     std::map<std::string, Rule> rules_;
     std::vector<std::string> heads_;
+    std::vector<int> statuses_;
 };

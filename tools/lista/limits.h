@@ -1,14 +1,14 @@
 // What a launcher reads, which lista never publishes past: the update run
-// fetches at most MaxManifest bytes of manifest into its fixed buffer and
-// takes at most MaxEntries lines of it, skips names longer than MaxName
-// bytes, and counts each file's size in 32 bits. Every check of lista and of
-// 'lista verify' uses these, and --help and the README say them.
+// takes a manifest of at most MaxManifest bytes and MaxEntries entries (and
+// refuses a longer one whole), skips names longer than MaxName bytes, and
+// counts each file's size in 32 bits (update/manifest.h). Every check of
+// lista and of 'lista verify' uses these, and --help and the README say them.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-const size_t MaxManifest = 65535;
-const size_t MaxEntries = 256;
+const size_t MaxManifest = 16 << 20;
+const size_t MaxEntries = 100000;
 const size_t MaxName = 199;
 const uintmax_t MaxSize = 0xFFFFFFFF;
 

@@ -6,12 +6,14 @@
 // exactly the client folder or changes nothing and says why: everything the
 // launcher would skip, cut or choke on is reported, and the site changes only
 // once all of the release is staged beside it (publish.h).
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "gzip.h"
 #include "limits.h"
 #include "maps.h"
 #include "publish.h"
@@ -44,10 +46,12 @@ void Usage(FILE *f) {
             "       lista keygen KEYFILE\n"
             "\n"
             "Publishes a release of a Velmora site from the game client folder CLIENT: writes\n"
-            "SITE/update/lista.txt and copies every file to SITE/update/files/<name> (SITE is\n"
-            "created when missing). The update manages at most %zu files and a manifest of at\n"
-            "most %zu bytes, with names of at most %zu bytes: give CLIENT just the files\n"
-            "releases change, main.exe and the launcher itself, or leave the rest out with -x.\n"
+            "SITE/update/lista.txt, the same compressed as lista.txt.gz (for servers that send\n"
+            "it to launchers that take gzip, as nginx's gzip_static), and copies every file to\n"
+            "SITE/update/files/<name> (SITE is created when missing). The update manages at\n"
+            "most %zu files and a manifest of at most %zu bytes (16 MiB), with names of at\n"
+            "most %zu bytes: a whole game client; leave out what players keep of their own\n"
+            "(their options, logs) with -x.\n"
             "Every run publishes exactly the client folder, or changes nothing and says why.\n"
             "\n"
             "Options:\n"
@@ -196,6 +200,18 @@ int Settle(Options &o) {
     return -1;
 }
 
+// nginx names a file's version by its last-write time in whole seconds and
+// its size: a manifest replaced within the second by one of the same size
+// would keep its ETag, and launchers asking whether it changed would be told
+// it did not. The staged manifest's time is moved past the old one's.
+void Later(const fs::path &dst, const Served &served) {
+    std::error_code ec;
+    fs::path tmp = dst;
+    tmp += TmpSuffix;
+    auto floor = served.time + std::chrono::seconds(2);
+    if (served.exists && fs::last_write_time(tmp, ec) < floor && !ec) fs::last_write_time(tmp, floor, ec);
+}
+
 std::string Manifest(const std::vector<Entry> &entries) {
     std::string text;
     for (const Entry &e : entries)
@@ -230,8 +246,7 @@ int Publish(Options &o) {
     if (entries.size() > MaxEntries)
         Refusal("", std::to_string(entries.size()) + " files; the update manages at most " +
                         std::to_string(MaxEntries) +
-                        ". List the files releases change, main.exe and the launcher itself; leave the rest out "
-                        "with -x, or give lista a folder holding just the managed files");
+                        "; leave out what the update should not manage with -x");
 
     Served served;
     if (opened && !ReadServed(o.site, served)) return Refuse(opened, o);
@@ -241,7 +256,7 @@ int Publish(Options &o) {
         return Refuse(opened, o);
     std::string manifest = Manifest(entries);
     if (manifest.size() > MaxManifest)
-        Refusal("", "the manifest would have " + std::to_string(manifest.size()) + " bytes; launchers read only " +
+        Refusal("", "the manifest would have " + std::to_string(manifest.size()) + " bytes; launchers take at most " +
                         std::to_string(MaxManifest));
     if (manifest.empty() && entries.size()) Refusal("", "no file could be listed");
     if (Status(o.allowSkips) != ExitDone) return Refuse(opened, o);
@@ -272,9 +287,19 @@ int Publish(Options &o) {
     fs::path update = o.site / "update";
     size_t maps = 0;
     if (!StageMaps(entries, o.site, o.mapMin, maps)) return Refuse(opened, o);
-    if ((copied || manifest != served.text || !served.exists) &&
-        !StageText(update / "lista.txt", OrderManifest, manifest))
-        return Refuse(opened, o);
+    // The compressed manifest goes with the plain one, always the same
+    // release: a server that sent an older one to launchers taking gzip would
+    // hand them another release than the signature's.
+    std::error_code gone;
+    bool fresh = copied || manifest != served.text || !served.exists;
+    if (fresh || !fs::exists(update / "lista.txt.gz", gone)) {
+        std::string packed = Gzip(manifest);
+        if (packed.empty()) IoError(Utf8(update / "lista.txt.gz"), "cannot be compressed");
+        if (packed.empty() || !StageText(update / "lista.txt.gz", OrderManifestAlt, packed)) return Refuse(opened, o);
+        Later(update / "lista.txt.gz", served);
+    }
+    if (fresh && !StageText(update / "lista.txt", OrderManifest, manifest)) return Refuse(opened, o);
+    if (fresh) Later(update / "lista.txt", served);
     if (!signature.empty() && !StageText(update / "lista.txt.sig", OrderSignature, signature))
         return Refuse(opened, o);
     bool changed = StagedCount() > 0;

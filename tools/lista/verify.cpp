@@ -269,14 +269,14 @@ int Verify(const std::vector<std::string> &args) {
     }
     if (manifest.size() > MaxManifest) {
         Refusal("update/lista.txt", "has more than " + std::to_string(MaxManifest) +
-                                        " bytes; launchers read only that much and would not see the rest");
+                                        " bytes; launchers refuse the whole release");
         manifest.resize(MaxManifest);
     }
     std::vector<Listed> files = Parse(manifest);
     if (files.empty()) Problem("update/lista.txt", "lists no file: launchers report that they cannot check for updates");
     if (files.size() > MaxEntries)
-        Problem("update/lista.txt", "lists " + std::to_string(files.size()) + " files; launchers take only the first " +
-                                        std::to_string(MaxEntries));
+        Problem("update/lista.txt", "lists " + std::to_string(files.size()) + " files; launchers refuse more than " +
+                                        std::to_string(MaxEntries) + " (the whole release)");
     Signature(s, manifest, keys, !keyfile.empty());
     if (!s.http) Leftovers(s.root);
     uintmax_t bytes = 0;

@@ -1,0 +1,35 @@
+// The last manifest the launcher accepted for the game folder, kept with the
+// version the site named for it (its ETag, its Last-Modified) beside the
+// record of verified files, so that a start only asks the site whether it
+// changed: "%LOCALAPPDATA%\Velmora\<32 hex digits>.lista", the digits those
+// of the record. The file is a short head, then the manifest's bytes:
+//
+//   velmora-lista 1
+//   site http://jogo.example.com     the site it came from (Site)
+//   etag "65f1c2a0-1b2c"             the version, as the site wrote it ("" none)
+//   modified Wed, 13 Mar 2024 15:02:24 GMT
+//   md5 9e107d9d372bb6826bd81d3542a419d6   of the bytes below
+//   size 123456
+//                                    an empty line, then the bytes
+//
+// A copy that does not read well whole, or of another site, is none.
+#pragma once
+#include "net/http.h"
+
+// The kept manifest's version into *v: 1 when there is a copy of this Site
+// for Dir, 0 with v empty when not.
+int KeptVersion(DocVersion *v);
+
+// The kept manifest into buf (cap bytes, a NUL behind it): its length, or -1
+// when it cannot be read whole or its bytes are not those kept.
+int KeptList(char *buf, int cap);
+
+// Writes n bytes of list with version v as the next copy, beside the kept
+// one; CommitKept(1) puts it in place once the run accepted the manifest,
+// CommitKept(0) throws it away. A manifest whose site named no version is not
+// kept, and the old copy goes.
+void KeepList(const char *list, int n, const DocVersion *v);
+void CommitKept(int accepted);
+
+// Deletes the kept copy: it no longer verifies.
+void DropKept();

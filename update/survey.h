@@ -1,0 +1,44 @@
+// What each listed file is now, and the index of the manifest's names.
+//
+// Looking at one file costs the platform a request of its own (under Wine a
+// third of a millisecond for its identity alone); a listing of its folder
+// tells the size, last-write time and identity of every file in it at once.
+// So the survey lists each folder the manifest names once, and a file is
+// looked at by itself only when its folder could not be listed. Asking for a
+// file that is not there is worse still: Windows names ignore letter case,
+// and Wine reads the whole folder to find out that no name matches in any
+// case. The survey tells which files are missing, and which have a partial
+// download beside them, so that nobody asks.
+#pragma once
+#include "update/manifest.h"
+
+// A file as it is now.
+struct Facts {
+    unsigned long long size;
+    unsigned long long time;   // last write, FILETIME
+    unsigned long long index;  // file index on its volume
+    unsigned volume;           // volume serial
+    unsigned char state;       // FactsUnknown, FactsThere (the fields hold) or FactsGone
+    unsigned char partial;     // "X.novo" or "X.retomar" lies beside it (when the state is known)
+};
+enum { FactsUnknown = 0, FactsThere = 1, FactsGone = 2 };
+
+// Indexes the n entries of e by name, in any letter case and with "/" as
+// "\", as Windows names files. An entry naming a file an earlier entry names
+// is marked EntryAgain. Returns 0 when the run has no memory for the index
+// (then no entry is marked, and EntryNamed finds none).
+int IndexNames(ManifestEntry *e, int n);
+
+// The entry named name (len bytes of UTF-8, "/" or "\" between folders, any
+// letter case), or -1.
+int EntryNamed(const char *name, int len);
+
+// Lists every folder of the indexed entries below Dir, once each, on up to
+// lanes threads, and fills facts[i] of each entry: FactsThere with what its
+// folder's listing says, FactsGone when the listing does not name it or the
+// folder is missing, FactsUnknown when its folder could not be listed.
+void Survey(Facts *facts, int lanes);
+
+// Looks at the file at path itself: 1 with *f filled (FactsThere), 0 when it
+// is missing or no file.
+int Look(const wchar_t *path, Facts *f);
