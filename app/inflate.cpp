@@ -60,10 +60,10 @@ struct Huff {
     unsigned short symbol[MaxSymbols];   // the symbols in the order of their codes
 };
 
-// The code of the lengths of n symbols (0: the symbol has none). False when
-// it has more codes than its lengths allow, or fewer than all of them unless
-// it has a single code (which deflate allows for distances) or none.
-bool Build(Huff &h, const Byte *lengths, int n) {
+// The code of the lengths of n symbols (0: the symbol has none). Returns
+// below 0 when it has more codes than its lengths allow (and h is not made),
+// 0 when it is complete or has no code at all, above 0 when it has fewer.
+int Build(Huff &h, const Byte *lengths, int n) {
     memset(h.count, 0, sizeof h.count);
     for (int i = 0; i < n; i++) h.count[lengths[i]]++;
     int codes = n - h.count[0];
@@ -71,9 +71,9 @@ bool Build(Huff &h, const Byte *lengths, int n) {
     int left = 1;
     for (int l = 1; l <= MaxBits; l++) {
         left = (left << 1) - h.count[l];
-        if (left < 0) return false;
+        if (left < 0) return left;
     }
-    if (left > 0 && codes > 1) return false;
+    if (!codes) left = 0;
     unsigned short at[MaxBits + 2];
     at[1] = 0;
     for (int l = 1; l <= MaxBits; l++) at[l + 1] = (unsigned short)(at[l] + h.count[l]);
@@ -88,7 +88,15 @@ bool Build(Huff &h, const Byte *lengths, int n) {
             for (int i = 0; i < l; i++) r |= (code >> i & 1) << (l - 1 - i);
             for (unsigned f = r; f < (1u << FastBits); f += 1u << l) h.fast[f] = (unsigned short)(h.symbol[k] << 4 | l);
         }
-    return true;
+    return left;
+}
+
+// Deflate allows a code with fewer codes than its lengths allow only when it
+// has a single code, of one bit (a block with one distance); every other
+// code is complete, as zlib, which wrote nearly every stream, has it.
+bool Usable(Huff &h, const Byte *lengths, int n) {
+    int left = Build(h, lengths, n);
+    return left == 0 || (h.count[1] == 1 && left == 1 << (MaxBits - 1));
 }
 
 // A code longer than FastBits: its bits one by one, each code of a length
@@ -138,9 +146,18 @@ struct Out {
 bool Stored(Bits &b, Out &o) {
     Take(b, b.n & 7);  // to the byte's end: every byte fed is whole
     unsigned len = Take(b, 16), nlen = Take(b, 16);
-    if ((len ^ 0xFFFF) != nlen || len > o.size - o.at) return false;
-    while (len--) o.p[o.at++] = (Byte)Take(b, 8);  // rare in compressed pictures: bytes one by one
-    return b.padded <= b.n;
+    if ((len ^ 0xFFFF) != nlen || len > o.size - o.at || b.padded > b.n) return false;
+    // The bytes the reader holds, then the rest straight from the input;
+    // the bits it may hold above them are those bytes' own, and go.
+    for (; len && b.n >= 8; len--) o.p[o.at++] = (Byte)Take(b, 8);
+    if (b.padded > b.n) return false;
+    if (!len) return true;
+    if (len > (size_t)(b.end - b.p)) return false;
+    memcpy(o.p + o.at, b.p, len);
+    o.at += len;
+    b.p += len;
+    b.buf = 0;
+    return true;
 }
 
 void Fixed(Huff &lit, Huff &dist) {
@@ -161,7 +178,7 @@ bool Dynamic(Bits &b, Huff &lit, Huff &dist) {
     Byte lengths[MaxSymbols] = {};
     for (int i = 0; i < ncode; i++) lengths[order[i]] = (Byte)Take(b, 3);
     Huff code;
-    if (!Build(code, lengths, 19)) return false;
+    if (Build(code, lengths, 19) != 0) return false;
     for (int i = 0; i < nlit + ndist;) {
         int sym = Decode(b, code);
         if (sym < 0 || b.padded > 64) return false;
@@ -182,7 +199,7 @@ bool Dynamic(Bits &b, Huff &lit, Huff &dist) {
         if (i + repeat > nlit + ndist) return false;
         while (repeat--) lengths[i++] = (Byte)value;
     }
-    return lengths[256] && Build(lit, lengths, nlit) && Build(dist, lengths + nlit, ndist);
+    return lengths[256] && Usable(lit, lengths, nlit) && Usable(dist, lengths + nlit, ndist);
 }
 
 // The symbols of a compressed block, to its end.
@@ -228,12 +245,9 @@ unsigned Adler32(const Byte *p, size_t n) {
 
 }  // namespace
 
-bool Inflate(const unsigned char *in, size_t inSize, unsigned char *out, size_t outSize) {
-    if (inSize < 6) return false;
-    unsigned cmf = in[0], flg = in[1];
-    // Deflate, a window of at most 32 KiB, no preset dictionary, the header's check.
-    if ((cmf & 15) != 8 || cmf >> 4 > 7 || (cmf << 8 | flg) % 31 || flg & 32) return false;
-    Bits b = {in + 2, in + inSize, 0, 0, 0};
+bool InflateRaw(const unsigned char *in, size_t inSize, unsigned char *out, size_t outSize, size_t *used,
+                size_t *made) {
+    Bits b = {in, in + inSize, 0, 0, 0};
     Out o = {out, outSize, 0};
     Huff lit, dist;
     for (unsigned last = 0; !last;) {
@@ -249,10 +263,21 @@ bool Inflate(const unsigned char *in, size_t inSize, unsigned char *out, size_t 
             return false;
         if (!Codes(b, lit, dist, o)) return false;
     }
-    Take(b, b.n & 7);
-    unsigned adler = Take(b, 8) << 24;
-    adler |= Take(b, 8) << 16;
-    adler |= Take(b, 8) << 8;
-    adler |= Take(b, 8);
-    return b.padded <= b.n && o.at == outSize && adler == Adler32(out, outSize);
+    *made = o.at;
+    Take(b, b.n & 7);  // the last byte's unused bits
+    if (b.padded > b.n) return false;
+    *used = (size_t)(b.p - in) - (size_t)(b.n - b.padded) / 8;
+    return true;
+}
+
+bool Inflate(const unsigned char *in, size_t inSize, unsigned char *out, size_t outSize) {
+    if (inSize < 6) return false;
+    unsigned cmf = in[0], flg = in[1];
+    // Deflate, a window of at most 32 KiB, no preset dictionary, the header's check.
+    if ((cmf & 15) != 8 || cmf >> 4 > 7 || (cmf << 8 | flg) % 31 || flg & 32) return false;
+    size_t used, made;
+    if (!InflateRaw(in + 2, inSize - 2, out, outSize, &used, &made) || made != outSize || inSize - 2 - used < 4)
+        return false;
+    const Byte *a = in + 2 + used;
+    return ((unsigned)a[0] << 24 | a[1] << 16 | a[2] << 8 | a[3]) == Adler32(out, outSize);
 }
