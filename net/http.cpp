@@ -6,19 +6,36 @@
 
 DWORD ReceiveMs = 30000;
 
-void OpenNet() {
-    Net = InternetOpenW(L"Zorun Classic Launcher", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
-    if (!Net) return;
+// This thread's root handle, when it has one of its own (OwnRoot).
+static thread_local HINTERNET Mine;
+
+static HINTERNET NewRoot() {
+    HINTERNET root = InternetOpenW(L"Zorun Classic Launcher", INTERNET_OPEN_TYPE_PRECONFIG, 0, 0, 0);
+    if (!root) return 0;
     // Inherited by every request on Windows; Wine does not pass them on, so
     // Send sets them on each request too. (Wine's own connect ignores its
     // time-out: there, a site that never takes the connection is bounded only
     // by the system's TCP retries.)
     DWORD connect = ConnectMs, receive = ReceiveMs, tries = 1;
-    InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-    InternetSetOptionW(Net, INTERNET_OPTION_CONNECT_RETRIES, &tries, sizeof tries);
-    InternetSetOptionW(Net, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
-    InternetSetOptionW(Net, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
-    AllowConnections(Lanes);
+    InternetSetOptionW(root, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    InternetSetOptionW(root, INTERNET_OPTION_CONNECT_RETRIES, &tries, sizeof tries);
+    InternetSetOptionW(root, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
+    InternetSetOptionW(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+    return root;
+}
+
+void OpenNet() {
+    Net = NewRoot();
+    if (Net) AllowConnections(Lanes);
+}
+
+void OwnRoot() {
+    if (Net && !Mine) Mine = NewRoot();
+}
+
+void DropRoot() {
+    if (Mine) InternetCloseHandle(Mine);
+    Mine = 0;
 }
 
 // InternetOpenUrlW would do the same three steps, but it sends the request
@@ -42,7 +59,7 @@ static int Send(const wchar_t *url, HttpReq *r, const wchar_t *head) {
     // of them for ever.
     DWORD flags = ReqFlags | INTERNET_FLAG_NO_AUTO_REDIRECT |
                   (u.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
-    r->con = InternetConnectW(Net, host, u.nPort, 0, 0, INTERNET_SERVICE_HTTP, 0, 0);
+    r->con = InternetConnectW(Mine ? Mine : Net, host, u.nPort, 0, 0, INTERNET_SERVICE_HTTP, 0, 0);
     if (r->con) r->req = HttpOpenRequestW(r->con, L"GET", path, 0, 0, 0, flags, 0);
     if (r->req) {
         DWORD connect = ConnectMs, receive = ReceiveMs;

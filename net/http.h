@@ -1,4 +1,5 @@
-// HTTP GET to the operator's site over WinINet, on the network thread only.
+// HTTP GET to the operator's site over WinINet, on the network thread and the
+// lanes of its update run.
 #pragma once
 #include <windows.h>
 
@@ -22,6 +23,15 @@ extern DWORD ReceiveMs;
 // Creates Net with the launcher's agent and time-outs; Net stays null when
 // WinINet cannot be opened.
 void OpenNet();
+
+// Requests made on this thread go through a root handle of its own rather
+// than Net, from OwnRoot (when Net is open) to DropRoot: each lane of the
+// update run (update/lanes.h) has one. Wine's WinINet keeps a handle's
+// children in a list that it changes without a lock; threads opening and
+// closing requests under one root at once corrupt its heap now and then, and
+// the launcher crashes. The roots share the process's kept-alive connections.
+void OwnRoot();
+void DropRoot();
 
 // One GET, sent and answered up to its headers. con is the connection the
 // request lives on; HttpClose releases both.

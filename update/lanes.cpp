@@ -3,6 +3,7 @@
 #include <limits.h>
 
 #include "app/state.h"
+#include "net/http.h"
 #include "net/netthread.h"
 #include "net/retry.h"
 
@@ -141,8 +142,10 @@ static void Fail(const wchar_t *text) {
 
 static DWORD WINAPI Lane(void *arg) {
     int lane = (int)(INT_PTR)arg;
+    OwnRoot();  // net/http.h: lanes share no WinINet handle
     for (int i; (i = Take()) >= 0;)
         if (const wchar_t *f = Job(lane, i)) Fail(f);
+    DropRoot();
     return 0;
 }
 
