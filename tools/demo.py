@@ -2,16 +2,19 @@
 """The launcher's main job, end to end, against the demo site (make demo).
 
 Serves build/demo/site with nginx on loopback (the manifest compressed, as
-nginx's gzip_static sends it), prepares a demo game folder (the launcher, its
-INI and the large archive of the release before), and runs the launcher under Wine:
+nginx's gzip_static sends it), prepares an empty demo game folder (only the
+launcher and its INI, as a new player has), and runs the launcher under Wine:
 it reads the status feed, checks the manifest's signature against the demo key
 built into it (build/demo-x64, 'make demo-launcher'), downloads and verifies
-the whole client of some thousands of files, several at once, the archive
-by a delta from the old copy, and Play starts
-the stand-in game. A second start then finds everything current and fetches
-nothing but the signature and an unchanged manifest's 304. With DISPLAY set the person drives the window; without one the demo runs
-on a private Xvfb, clicks Play itself once the update is done, and saves
-screenshots to build/demo/. Everything it started is stopped at the end."""
+the whole client of some thousands of files, several at once, and Play starts
+the stand-in game. Then the operator publishes release 2 with lista (the large
+archive patched in a few places): the next start brings the archive up to
+date by a delta, fetching a small part of it, and the start after that finds
+everything current and fetches nothing but the signature and an unchanged
+manifest's 304. With DISPLAY set the person drives the first start's window;
+without one the demo runs on a private Xvfb, clicks Play itself once the
+update is done, and saves screenshots to build/demo/. Everything it started is
+stopped at the end."""
 import hashlib
 import os
 import shutil
@@ -23,6 +26,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import nginx  # noqa: E402
+from demosite import KEY, LISTA, NEW_PAK  # noqa: E402
 import winenv  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build")
@@ -61,17 +65,13 @@ def local(name):
 
 
 def prepare(port):
-    """A game folder with the launcher, an INI pointing at the local site, and
-    the large archive of the release before (what a player who kept an old
-    install has); the rest of the client is missing: the first start installs
-    it, and brings the archive up to date by a delta."""
+    """A game folder with nothing but the launcher and an INI pointing at the
+    local site: a new player's first start installs the whole client."""
     shutil.rmtree(GAME_DIR, ignore_errors=True)
     os.makedirs(GAME_DIR)
     shutil.copy2(LAUNCHER, GAME_DIR)
     with open(os.path.join(GAME_DIR, "ZorunJanela.ini"), "w", newline="\r\n") as f:
         f.write("[Launcher]\nSite=http://127.0.0.1:%d\n" % port)
-    os.makedirs(os.path.dirname(local(PAK)), exist_ok=True)
-    shutil.copy2(os.path.join(DEMO, "texturas-1.pak"), local(PAK))
 
 
 def wine(env, *args, timeout=60):
@@ -103,27 +103,71 @@ def click(env, x, y):
     subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], env=env, check=True)
 
 
-def second_start(env, server):
-    """The player starts the launcher again with nothing changed: it asks the
-    site only whether the manifest changed, and reads no file. True when it
-    fetched no game file and got a 304 for the manifest."""
+def start_again(env, server, done, shot):
+    """The player starts the launcher again; done(asked) tells when its run is
+    over (asked: the requests nginx has had since). A screenshot, then the
+    window is closed. Returns those requests."""
     before = len(server.log())
     launcher = winenv.start(env, os.path.join(GAME_DIR, "VelmoraLauncher.exe"), cwd=GAME_DIR,
                             log=os.path.join(DEMO, "launcher.log"))
     try:
-        deadline = time.time() + 60
-        while time.time() < deadline and not any(r["path"] == "/update/lista.txt.sig" for r in server.log()[before:]):
+        deadline = time.time() + 120
+        while time.time() < deadline and not done(server.log()[before:]):
             time.sleep(0.1)
         time.sleep(1.5)  # the final status and the lit Play button
-        screenshot(env, "5-segunda-partida.png")
+        screenshot(env, shot)
         wine(env, PROBE, "close")
         launcher.wait(20)
     finally:
         if launcher.poll() is None:
             launcher.kill()
-    asked = server.log()[before:]
-    print("demo: a second start asked for %s" % ", ".join("%s (%d, %d bytes)" % (r["path"], r["status"], r["sent"])
-                                                           for r in asked))
+    return server.log()[before:]
+
+
+def publish_patch(server):
+    """The operator's release 2: the archive patched in a few places and
+    grown, published with lista over the live site and checked."""
+    shutil.copyfile(NEW_PAK, os.path.join(CLIENT, *PAK.split("/")))
+    r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
+    verify = subprocess.run([LISTA, "verify", "--quiet", server.url, "--keys", KEYS], timeout=120)
+    print("demo: the operator publishes release 2 with lista: %s changed in three places and grown by 1 MiB"
+          % PAK)
+    return r.returncode == 0 and verify.returncode == 0
+
+
+def delta_start(env, server):
+    """A start after release 2: the archive is brought up to date by a delta
+    (its chunk map, then ranges of what changed), and nothing else is
+    fetched. True when that is what happened."""
+    want = md5(NEW_PAK)
+    size = os.path.getsize(NEW_PAK)
+    asked = start_again(env, server, lambda asked: not os.path.exists(local(PAK) + ".novo") and
+                        os.path.exists(local(PAK)) and os.path.getsize(local(PAK)) == size and
+                        md5(local(PAK)) == want, "5-delta.png")
+    pak = [r for r in asked if r["path"] == "/update/files/" + PAK]
+    maps = [r for r in asked if r["path"].startswith("/update/maps/")]
+    others = [r["path"] for r in asked if r["path"].startswith("/update/files/") and r not in pak]
+    fetched = sum(r["body"] for r in pak + maps)
+    print("demo: %s, %.1f MiB, brought to release 2 by a delta: %.2f MiB fetched (%.1f %%), "
+          "its chunk map and %d range%s" % (PAK, size / 1048576.0, fetched / 1048576.0, 100.0 * fetched / size,
+                                            len(pak), "" if len(pak) == 1 else "s"))
+    ok = md5(local(PAK)) == want and bool(maps) and bool(pak) and all(r["status"] == 206 for r in pak)
+    if not ok:
+        print("demo: %s was not updated by a delta" % PAK)
+    if others:
+        ok = False
+        print("demo: files fetched that release 2 did not change: %s" % ", ".join(others[:10]))
+    return ok
+
+
+def current_start(env, server):
+    """A start with nothing changed: the launcher asks the site only whether
+    the manifest changed, and reads no file. True when it fetched no game file
+    and got a 304 for the manifest."""
+    asked = start_again(env, server, lambda asked: any(r["path"] == "/update/lista.txt.sig" for r in asked),
+                        "6-nada-mudou.png")
+    print("demo: a start with nothing changed asked for %s"
+          % ", ".join("%s (%d, %d bytes)" % (r["path"], r["status"], r["sent"]) for r in asked))
     return (not any(r["path"].startswith("/update/files/") for r in asked) and
             any(r["path"] == "/update/lista.txt" and r["status"] == 304 for r in asked))
 
@@ -209,12 +253,27 @@ def demo(server, entries):
                     time.sleep(0.5)
                     screenshot(env, "4-jogo.png", GAME_CLASS)
                     wine(env, PROBE, "close", GAME_CLASS)
-                ok = second_start(env, server) and ok
         finally:
             if launcher.poll() is None:
                 launcher.kill()
                 ok = False
+        ok = installed(entries, before, record) and ok
+        first = server.log()[mark:]
+        print("demo: launcher exit code %s; nginx served its first start %d requests, %.1f MiB of files"
+              % (launcher.returncode, len(first), sum(r["body"] for r in first
+                                                      if r["path"].startswith("/update/files/")) / 1048576.0))
+        ok = ok and launcher.returncode == 0
+        # Release 2 reaches the player at the next start, by a delta; the
+        # start after that finds nothing changed.
+        ok = publish_patch(server) and ok
+        ok = delta_start(env, server) and ok
+        ok = current_start(env, server) and ok
+    return 0 if ok else 1
 
+
+def installed(entries, before, record):
+    """Tells what the first start installed and whether the game started."""
+    ok = True
     after = {name: md5(local(name)) for name, _ in entries}
     updated = [n for n, m in entries if before[n] != m and after[n] == m]
     stale = [n for n, m in entries if after[n] != m]
@@ -229,21 +288,7 @@ def demo(server, entries):
     else:
         ok = False
         print("demo: the game was not started")
-    asked = server.log()[mark:]
-    pak = [r for r in asked if r["path"] == "/update/files/" + PAK]
-    maps = [r for r in asked if r["path"].startswith("/update/maps/")]
-    size = os.path.getsize(local(PAK)) if os.path.exists(local(PAK)) else 0
-    fetched = sum(r["body"] for r in pak + maps)
-    print("demo: %s, %.1f MiB, updated from the release before by a delta: %.2f MiB fetched (%.1f %%), "
-          "its chunk map and %d range%s" % (PAK, size / 1048576.0, fetched / 1048576.0, 100.0 * fetched / max(size, 1),
-                                            len(pak), "" if len(pak) == 1 else "s"))
-    if not maps or any(r["status"] != 206 for r in pak):
-        ok = False
-        print("demo: %s was not updated by a delta" % PAK)
-    print("demo: launcher exit code %s; nginx served it %d requests, %d bytes of files and maps"
-          % (launcher.returncode, len(asked), sum(r["body"] for r in asked
-                                                  if r["path"].startswith(("/update/files/", "/update/maps/")))))
-    return 0 if ok and launcher.returncode == 0 else 1
+    return ok
 
 
 if __name__ == "__main__":

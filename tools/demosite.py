@@ -6,10 +6,10 @@ Data/texturas.pak, and 3,000 small generated files in Data/Mundo/, a whole
 client's worth of names) goes through lista, which writes update/lista.txt,
 update/files/ and the chunk map of the large archive, and signs the manifest
 with the demo key, and 'lista verify' checks the result; the static pages of
-demo/site are copied beside them. The site is published twice, as an operator
-publishes releases: the second release changes a few places of
-Data/texturas.pak and adds to its end, and its first version is kept as
-build/demo/texturas-1.pak, the copy the demo's player has.
+demo/site are copied beside them. That is release 1. Release 2, which the
+demo publishes while it runs, as an operator publishes a patch, changes a few
+places of Data/texturas.pak and adds to its end: that version is written to
+build/demo/texturas-2.pak.
 
   demosite.py        the site
   demosite.py key    only the demo key: build/demo/demo.key and its public
@@ -29,7 +29,7 @@ LISTA = os.path.join(BUILD, "native", "lista")
 GAME = os.path.join(BUILD, "x64", "game", "main.exe")
 KEY = os.path.join(BUILD, "demo", "demo.key")
 KEYS = os.path.join(BUILD, "demo", "keys.txt")
-OLD_PAK = os.path.join(BUILD, "demo", "texturas-1.pak")
+NEW_PAK = os.path.join(BUILD, "demo", "texturas-2.pak")
 PAK_SIZE = 24 << 20  # big enough that the progress bar is seen moving
 WORLD = 3000         # small files, as a whole client has thousands
 
@@ -94,15 +94,13 @@ def main():
     world(CLIENT)
     shutil.rmtree(SITE, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "demo", "site"), SITE)
-    for release in (1, 2):
-        with open(os.path.join(CLIENT, "Data", "texturas.pak"), "wb") as f:
-            f.write(pak(release))
-        if release == 1:
-            shutil.copyfile(os.path.join(CLIENT, "Data", "texturas.pak"), OLD_PAK)
-        # Each release gets a serial above the last (lista's default).
-        r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
-        if r.returncode:
-            return r.returncode
+    with open(os.path.join(CLIENT, "Data", "texturas.pak"), "wb") as f:
+        f.write(pak(1))
+    with open(NEW_PAK, "wb") as f:
+        f.write(pak(2))
+    r = subprocess.run([LISTA, "--quiet", "--sign", KEY, CLIENT, SITE])
+    if r.returncode:
+        return r.returncode
     # What players will get, checked as a launcher with the demo key sees it.
     r = subprocess.run([LISTA, "verify", "--quiet", "--keys", KEYS, SITE])
     if r.returncode:
