@@ -17,7 +17,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import BUILD, PROGRAMS, ROOT, Game, read, session, winenv, write  # noqa: E402
+from launcher import SessionCase, BUILD, PROGRAMS, ROOT, Game, read, session, winenv, write  # noqa: E402
 import nginx  # noqa: E402  (tools/, on the path through launcher)
 
 WORK = os.path.join(BUILD, "delta-nginx")
@@ -41,16 +41,8 @@ def md5(data):
     return hashlib.md5(data).hexdigest()
 
 
-class Delta(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        os.makedirs(WORK, exist_ok=True)
-        cls.session = session("delta")
-        cls.env = cls.session.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+class Delta(SessionCase):
+    SESSION, WORK = "delta", WORK
 
     def published(self, case, files, rate=None):
         """A game folder with the old versions and a site with the new ones,

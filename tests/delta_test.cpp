@@ -16,16 +16,6 @@
 
 namespace {
 
-// Bytes that differ at every offset; a seed makes another game's file.
-std::string Noise(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1103515245u + 12345u;
-        s[i] = (char)(seed >> 16);
-    }
-    return s;
-}
-
 int Md5Raw(const void *data, size_t n, unsigned char out[16]) {
     return Md5Bytes(Md5Of(std::string((const char *)data, n)).c_str(), out);
 }

@@ -14,7 +14,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from launcher import BUILD, ROOT, Game, session  # noqa: E402
+from launcher import SessionCase, BUILD, ROOT, Game, session  # noqa: E402
 import nginx  # noqa: E402  (tools/, on the path through launcher)
 
 WORK = os.path.join(BUILD, "resume-nginx")
@@ -28,16 +28,8 @@ def noise(seed, size):
     return random.Random(seed).randbytes(size)
 
 
-class KilledAndStartedAgain(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        os.makedirs(WORK, exist_ok=True)
-        cls.session = session("resume")
-        cls.env = cls.session.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+class KilledAndStartedAgain(SessionCase):
+    SESSION, WORK = "resume", WORK
 
     def killed_run(self, case):
         """A game folder whose texturas.pak is out of date, and a launcher run

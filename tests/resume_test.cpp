@@ -20,16 +20,6 @@ namespace {
 const std::string Old = "a versão que o jogador tem";
 const size_t Size = 300000;  // over two of the launcher's transfer pieces
 
-// Bytes that differ at every offset, so that a piece out of place shows.
-std::string Noise(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1103515245u + 12345u;
-        s[i] = (char)(seed >> 16);
-    }
-    return s;
-}
-
 // The value of a header in a request head, "" when absent.
 std::string Field(const std::string &head, const std::string &name) {
     size_t at = head.find("\r\n" + name + ": ");

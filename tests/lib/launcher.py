@@ -8,6 +8,7 @@ import shutil
 import signal
 import sys
 import time
+import unittest
 
 SOURCE = os.environ.get("VELMORA_SOURCE") or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("VELMORA_BUILD") or os.path.join(SOURCE, "build", "x64")
@@ -31,6 +32,22 @@ def launcher(arch="x64"):
 def session(name):
     """A Wine session in a prefix of its own, cloned from the main one."""
     return winenv.session(ROOT, prefix=os.path.join(ROOT, "wine", "prefix-" + name))
+
+
+class SessionCase(unittest.TestCase):
+    """Test cases that share one Wine session, in the prefix named SESSION,
+    and a work folder WORK."""
+    SESSION = WORK = None
+
+    @classmethod
+    def setUpClass(cls):
+        os.makedirs(cls.WORK, exist_ok=True)
+        cls.session = session(cls.SESSION)
+        cls.env = cls.session.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
 
 
 def md5(data):

@@ -104,6 +104,15 @@ std::string Sha256Of(const std::string &data) { return HashOf(data, PROV_RSA_AES
 
 std::string Md5Of(const std::string &data) { return HashOf(data, PROV_RSA_FULL, CALG_MD5); }
 
+std::string Noise(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245u + 12345u;
+        s[i] = (char)(seed >> 16);
+    }
+    return s;
+}
+
 HANDLE Start(const std::wstring &exe, const std::wstring &args, const std::wstring &cwd, int show) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;

@@ -20,6 +20,9 @@ std::string Sha256Of(const std::string &data);  // 64 lowercase hex characters
 // data as a gzip member of stored blocks (no compression); the site's own
 // compressed files come from lista, through nginx.
 std::string Gzipped(const std::string &data);
+// Bytes that differ at every offset, so that a piece out of place shows;
+// another seed makes another game's file.
+std::string Noise(size_t n, unsigned seed);
 
 // Starts exe with arguments (quoted as needed) in cwd (empty: this one's);
 // the process handle, or null.
