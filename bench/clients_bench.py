@@ -193,11 +193,18 @@ def hundred_thousand(site_root):
     md5sum = ["sh", "-c", "find . -type f -print0 | xargs -0 md5sum", "md5sum"]
     subprocess.run(md5sum, cwd=game, stdout=subprocess.DEVNULL, check=True)  # into the cache
 
-    # Publishing: lista into an empty site, against md5sum and cp -r.
-    t_lista = timed([LISTA, "-q", "--sign", key, game, site])
-    copy = os.path.join(SCRATCH, "copia")
-    t_tools = timed(md5sum, cwd=game) + timed(["cp", "-r", game, copy])
-    shutil.rmtree(copy)
+    # Publishing: lista into an empty site, against md5sum and cp -r, taking
+    # turns, the best of two each. Nothing is deleted in between: a file
+    # system that has just freed many inodes makes the next creations slow,
+    # whichever side comes next.
+    t_lista = t_tools = float("inf")
+    copies = [os.path.join(SCRATCH, "copia%d" % i) for i in range(2)]
+    for i in range(2):
+        target = site if i == 1 else site + "-0"
+        t_lista = min(t_lista, timed([LISTA, "-q", "--sign", key, game, target]))
+        t_tools = min(t_tools, timed(md5sum, cwd=game) + timed(["cp", "-r", game, copies[i]]))
+    for p in copies + [site + "-0"]:
+        shutil.rmtree(p)
     print("publishing 100,000 files, %.1f GiB: lista %6.1f s   md5sum + cp -r %6.1f s   time ratio %.2f  (goal <= 1.2)"
           % (sum(map(os.path.getsize, files)) / (1 << 30), t_lista, t_tools, t_lista / t_tools), flush=True)
     # The files the site would serve are not needed: every start finds its files current.

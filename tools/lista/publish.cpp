@@ -203,18 +203,24 @@ bool Stage(const fs::path &dst, Order order, fs::path &tmp, bool &siteShape) {
         siteShape = true;
         return false;
     }
-    for (fs::path p = dst.parent_path(); p != Root && p.has_relative_path(); p = p.parent_path()) {
-        fs::file_status st = fs::status(p, ec);
-        if (fs::exists(st) && !fs::is_directory(st)) {
-            Refusal(Rel(p), "is a file on the site, where this release has a folder; move it away");
-            siteShape = true;
+    // The files come folder by folder: a folder checked and made for the
+    // file before needs no second look (the site is locked for the run).
+    static fs::path Ready;
+    if (dst.parent_path() != Ready) {
+        for (fs::path p = dst.parent_path(); p != Root && p.has_relative_path(); p = p.parent_path()) {
+            fs::file_status st = fs::status(p, ec);
+            if (fs::exists(st) && !fs::is_directory(st)) {
+                Refusal(Rel(p), "is a file on the site, where this release has a folder; move it away");
+                siteShape = true;
+                return false;
+            }
+        }
+        std::string why;
+        if (!MakeFolders(dst.parent_path(), why)) {
+            IoError(Rel(dst.parent_path()), "cannot create the folder: " + why);
             return false;
         }
-    }
-    std::string why;
-    if (!MakeFolders(dst.parent_path(), why)) {
-        IoError(Rel(dst.parent_path()), "cannot create the folder: " + why);
-        return false;
+        Ready = dst.parent_path();
     }
     Items.push_back({dst, order});
     tmp = With(dst, TmpSuffix);

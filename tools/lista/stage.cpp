@@ -9,6 +9,7 @@
 #include "limits.h"
 #include "maps.h"
 #include "report.h"
+#include "writer.h"
 
 namespace {
 
@@ -37,10 +38,11 @@ const char KeyMark[] = "velmora-private-key ";
 
 enum Read { ReadOk, ReadBad, WriteBad };
 
-// Reads e once: hashes it and, when tmp is given, copies it there, so the
-// copy holds exactly the bytes hashed; the size is the bytes read, too. With
-// maps, its chunk map is made from the same bytes (into e.map).
-Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = nullptr) {
+// Reads e once: hashes it and, when tmp is given, copies it there (through
+// the writer, when given: a failed write shows there), so the copy holds
+// exactly the bytes hashed; the size is the bytes read, too. With maps, its
+// chunk map is made from the same bytes (into e.map).
+Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = nullptr, Writer *w = nullptr) {
     std::string why;
     File in, out;
     if (!OpenRead(e.path, in, why)) {
@@ -48,7 +50,9 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = null
         return ReadBad;
     }
     Read result = ReadOk;
-    if (!tmp.empty() && !Create(tmp, out, why)) {
+    if (tmp.empty()) w = nullptr;
+    if (w) w->Open(tmp);
+    else if (!tmp.empty() && !Create(tmp, out, why)) {
         IoError(Utf8(tmp), "cannot be written: " + why);
         result = WriteBad;
     }
@@ -56,15 +60,25 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = null
     if (maps) maps->Begin(&e.map);
     uintmax_t size = 0;
     long long n = 0;
-    while (result == ReadOk && (n = ReadSome(in, Buf, sizeof Buf, why)) > 0) {
-        if (size == 0 && (size_t)n >= sizeof KeyMark - 1 && !memcmp(Buf, KeyMark, sizeof KeyMark - 1)) {
+    while (result == ReadOk) {
+        int slot = -1;
+        char *buf = w ? w->Take(slot) : Buf;
+        static_assert(Writer::SlotLen == sizeof Buf, "one read size");
+        if ((n = ReadSome(in, buf, sizeof Buf, why)) <= 0) {
+            if (w) w->Write(slot, 0);
+            break;
+        }
+        if (size == 0 && (size_t)n >= sizeof KeyMark - 1 && !memcmp(buf, KeyMark, sizeof KeyMark - 1)) {
+            if (w) w->Write(slot, 0);
             Refusal(e.name, "is a private key file of 'lista keygen'; a private key is never published");
             result = ReadBad;
             break;
         }
-        h.Update(Buf, (size_t)n);
-        if (maps) maps->Feed(Buf, (size_t)n);
-        if (out.fd >= 0 && !WriteAll(out, Buf, (size_t)n, why)) {
+        h.Update(buf, (size_t)n);
+        if (maps) maps->Feed(buf, (size_t)n);
+        if (w) {
+            w->Write(slot, (size_t)n);
+        } else if (out.fd >= 0 && !WriteAll(out, buf, (size_t)n, why)) {
             IoError(Utf8(tmp), "cannot be written: " + why);
             result = WriteBad;
         }
@@ -76,7 +90,9 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = null
         result = ReadBad;
     }
     Close(in, why);
-    if (out.fd >= 0 && !Close(out, why) && result == ReadOk) {
+    if (w)
+        w->Close();
+    else if (out.fd >= 0 && !Close(out, why) && result == ReadOk) {
         IoError(Utf8(tmp), "cannot be written: " + why);
         result = WriteBad;
     }
@@ -119,7 +135,17 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
         MapMaker &m;
         ~Done() { m.Wait(); }
     } done{maker};
+    // Every staged copy is written and closed before this returns (its
+    // destructor), whatever becomes of the run.
+    Writer writer;
+    std::string failedName, failedWhy;
+    auto written = [&] {
+        if (writer.Drain(failedName, failedWhy)) return true;
+        IoError(failedName, "cannot be written: " + failedWhy);
+        return false;
+    };
     for (Entry &e : entries) {
+        if (writer.Failed()) return written();
         if (!copy) {
             HashCopy(e, fs::path(), pr);
             continue;
@@ -153,9 +179,9 @@ bool ReadClient(std::vector<Entry> &entries, const fs::path &files, const Served
             HashCopy(e, fs::path(), pr);
             continue;
         }
-        Read r = HashCopy(e, tmp, pr, mapped ? &maker : nullptr);
+        Read r = HashCopy(e, tmp, pr, mapped ? &maker : nullptr, &writer);
         if (r == WriteBad) return false;
         copied += r == ReadOk;
     }
-    return true;
+    return written();
 }
