@@ -149,7 +149,9 @@ class Game:
                 return
             if restarts:
                 proc.wait(RUN_SECONDS)  # the old launcher ends by itself; Enter goes to the new one
-            self.assert_(winenv.run(self.env, PROBE, "play", timeout=RUN_SECONDS) == 0, "Enter did not start the game")
+            played = winenv.run(self.env, PROBE, "play", timeout=RUN_SECONDS)
+            self.assert_(played == 0, "Enter did not start the game (probe's exit code %d, the launcher's %s; "
+                         "its output in %s)" % (played, proc.poll(), self.log))
             if not restarts:
                 self.assert_(proc.wait(20) == 0, "the launcher's exit code")
             wait(lambda: self.games_started() > started, 20, "the game's record")
