@@ -98,23 +98,22 @@ void LaneTry(int lane, const wchar_t *name, int retry, unsigned long long have) 
     LeaveCriticalSection(&Gate);
 }
 
-// The lane's bytes under way become have; done more are placed.
-static void Tally(int lane, unsigned long long have, unsigned long long done) {
+// The lane's bytes under way become have; done more are placed; with end,
+// the lane's file is over and its ordinal goes with it.
+static void Tally(int lane, unsigned long long have, unsigned long long done, int end) {
     MakeGate();
     EnterCriticalSection(&Gate);
     Done += done;
     Have[lane] = have;
+    if (end) Ordinals[lane] = 0;
     Dirty = 1;
     Show(0);
     LeaveCriticalSection(&Gate);
 }
 
-void LaneHave(int lane, unsigned long long have) { Tally(lane, have, 0); }
+void LaneHave(int lane, unsigned long long have) { Tally(lane, have, 0, 0); }
 
-void LaneDone(int lane, unsigned long long size) {
-    Tally(lane, 0, size);
-    Ordinals[lane] = 0;  // only this lane writes its own
-}
+void LaneDone(int lane, unsigned long long size) { Tally(lane, 0, size, 1); }
 
 void LaneHeld(long long held) {
     MakeGate();

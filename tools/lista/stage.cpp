@@ -15,6 +15,7 @@ namespace {
 
 // Large reads and writes: a release is mostly a few big archives.
 char Buf[1 << 18];
+static_assert(Writer::SlotLen == sizeof Buf, "the writer's slots take the reads whole");
 
 struct Progress {
     size_t files = 0, doneFiles = 0;
@@ -63,7 +64,6 @@ Read HashCopy(Entry &e, const fs::path &tmp, Progress &pr, MapMaker *maps = null
     while (result == ReadOk) {
         int slot = -1;
         char *buf = w ? w->Take(slot) : Buf;
-        static_assert(Writer::SlotLen == sizeof Buf, "one read size");
         if ((n = ReadSome(in, buf, sizeof Buf, why)) <= 0) {
             if (w) w->Write(slot, 0);
             break;
