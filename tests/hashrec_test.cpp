@@ -242,6 +242,38 @@ TEST_F(Record, BetweenTwoStartsAnythingGivesTheResultOfAFullHash) {
     }
 }
 
+// What a start learns without fetching anything stands for the next start;
+// a start that learns nothing writes nothing. A partial download beside a
+// current file goes, record or not.
+TEST_F(Record, WhatAStartLearntIsThereForTheNextOne) {
+    struct Case {
+        const char *what;
+        void (*between)();  // between the first and the second start
+        Names hashed;       // what the second start hashes
+        bool written;       // the second start writes the record again
+    } cases[] = {
+        {"nothing changed", 0, None, false},
+        {"a.bin written again with its own bytes", [] { WriteBytes(At("a.bin"), Content("a.bin")); }, OnlyA, true},
+        {"a partial download left beside a.bin", [] { WriteBytes(At("a.bin") + L".novo", "?"); }, None, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Fresh(None);
+        Skew = Hour;
+        Names fetched;
+        EXPECT_EQ(Run(fetched), CurrentRun);
+        if (c.between) c.between();
+        std::string before = Written();
+        EXPECT_EQ(Run(fetched), CurrentRun);
+        EXPECT_EQ(Hashed, c.hashed);
+        EXPECT_EQ(Written() != before, c.written);
+        EXPECT_FALSE(Exists(At("a.bin") + L".novo"));
+        EXPECT_EQ(Run(fetched), CurrentRun);
+        EXPECT_EQ(Hashed, None) << "the third start";
+        EXPECT_EQ(fetched, None);
+    }
+}
+
 // The record the launcher kept before records could hold whole clients
 // (version 2: 280 bytes a file, names and MD5s as text) is read once: its
 // MD5s stand in for hashing, the partial of a file it noted as still to

@@ -35,6 +35,7 @@ enum {
     // In memory only:
     Known = 4,    // md5 and the file's facts are what an earlier run found
     Kept = 8,     // this run's record holds it
+    Noted = 16,   // the last record had it Pending
 };
 
 struct Head {
@@ -84,6 +85,9 @@ static unsigned StrayN, StrayKept;  // ... and how many of them stay noted (the 
 static unsigned long long Full_;    // when every file was last hashed, from the last record
 static int Full;               // this run hashes every file
 static int Placing;            // this run placed a file: its record goes to the disk
+static unsigned Loaded;        // remembered files of the last record, when it was read whole in this version
+static LONG Same;              // listed files found just as the last record remembers them
+static int Hint;               // the entry after the last one the record named
 static wchar_t Path[PathLen];  // this run's record; empty: none
 static char Buf[65536];        // the record passes through it, read or written
 
@@ -141,17 +145,32 @@ static int Zero(const unsigned char *p, int n) {
 // file (when the run trusts the record's MD5s), or the name of a file it
 // noted as still to fetch that no entry lists any more. 0 when it is no
 // record of ours (the whole record is then dropped).
+// Whether the entry's name is the record's (len bytes), "/" and "\" alike.
+static int SameName(const char *entry, const char *name, int len) {
+    for (int k = 0; k < len; k++)
+        if (!entry[k] || (entry[k] != name[k] && !((entry[k] == '/' || entry[k] == '\\') && (name[k] == '/' || name[k] == '\\'))))
+            return 0;
+    return !entry[len];
+}
+
 static int Apply(const char *name, int len, const Rec *r) {
     char n[EntryNameLen];
-    if (len < 1 || len >= EntryNameLen || memchr(name, 0, (size_t)len)) return 0;
-    memcpy(n, name, (size_t)len);
-    n[len] = 0;
-    if (NameFaultOf(n) || (r->flags & ~Stored) || (Zero(r->md5, 16) && r->flags != Pending)) return 0;
-    int i = EntryNamed(n, len);
+    if (len < 1 || len >= EntryNameLen || (r->flags & ~Stored) || (Zero(r->md5, 16) && r->flags != Pending)) return 0;
+    // The record keeps the manifest's order: a name is mostly the entry after
+    // the last one's, a name the manifest's own check has passed already.
+    int i = Hint < N && !(E[Hint].flags & EntryAgain) && SameName(E[Hint].name, name, len) ? Hint : -2;
+    if (i == -2) {
+        if (memchr(name, 0, (size_t)len)) return 0;
+        memcpy(n, name, (size_t)len);
+        n[len] = 0;
+        if (NameFaultOf(n)) return 0;
+        i = EntryNamed(n, len);
+    }
     if (i >= 0) {
+        Hint = i + 1;
         if (!Full && !Zero(r->md5, 16)) {
             Out[i] = *r;
-            Out[i].flags = (r->flags & Placed) | Known;
+            Out[i].flags = (r->flags & Placed) | Known | (r->flags & Pending ? Noted : 0);
         }
     } else if (r->flags & Pending) {
         char *copy = (char *)Take((size_t)len + 1);
@@ -229,26 +248,11 @@ static int ReadNew(HANDLE f, const Head *h, DWORD size) {
            !memcmp(sum, got, SumLen);
 }
 
-void LoadRecord(ManifestEntry *e, int n, int lanes) {
-    E = e;
-    N = 0;
-    Out = 0;
-    StrayN = StrayKept = 0;
-    Full = 1;
-    Placing = 0;
-    Path[0] = 0;
-    Out = (Rec *)Take((size_t)n * sizeof(Rec));
-    Now_ = (Facts *)Take((size_t)n * sizeof(Facts));
-    Strays = (char **)Take((size_t)EntryMax * sizeof(char *));
-    if (!Out || !Now_ || !Strays || !IndexNames(e, n)) {
-        Out = 0;
-        return;
-    }
-    N = n;
-    Survey(Now_, lanes);
-    if (!RecordPath(Dir, Path, PathLen)) return;
+// Reads the record at Path into Out and Strays; 0 when it does not read well
+// whole.
+static int ReadRecord() {
     HANDLE f = CreateFileW(Path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (f == INVALID_HANDLE_VALUE) return;
+    if (f == INVALID_HANDLE_VALUE) return 0;
     Head h;
     DWORD got = 0, size = GetFileSize(f, 0);
     int ok = ReadFile(f, &h, sizeof h, &got, 0) && got == sizeof h && !memcmp(h.magic, Magic, sizeof h.magic) &&
@@ -261,17 +265,61 @@ void LoadRecord(ManifestEntry *e, int n, int lanes) {
         Full_ = h.full;
         ok = h.version == Version ? h.count <= (unsigned)EntryMax + EntryMax && ReadNew(f, &h, size)
              : h.version == OldVersion ? ReadOld(f, &h, size) : 0;
+        if (ok && h.version == Version) Loaded = h.count;
     }
     CloseHandle(f);
-    if (!ok) {
+    return ok;
+}
+
+void LoadRecord(ManifestEntry *e, int n, int lanes) {
+    E = e;
+    N = 0;
+    Out = 0;
+    StrayN = StrayKept = 0;
+    Full = 1;
+    Placing = 0;
+    Loaded = ~0u;
+    Same = 0;
+    Hint = 0;
+    Path[0] = 0;
+    Out = (Rec *)Take((size_t)n * sizeof(Rec));
+    Now_ = (Facts *)Take((size_t)n * sizeof(Facts));
+    Strays = (char **)Take((size_t)EntryMax * sizeof(char *));
+    if (!Out || !Now_ || !Strays || !IndexNames(e, n)) {
+        Out = 0;
+        return;
+    }
+    N = n;
+    // The folders are listed while the record is read.
+    SurveyStart(Now_, lanes);
+    if (RecordPath(Dir, Path, PathLen) && !ReadRecord()) {
         // Nothing of a record that does not read well whole stands.
         memset(Out, 0, (size_t)n * sizeof(Rec));
         StrayN = 0;
         Full = 1;
+        Loaded = ~0u;
     }
+    SurveyEnd();
 }
 
 // ---- The run's record ----------------------------------------------------------------
+
+// Whether the remembered MD5 of k stands for the file as it is now.
+static int Trusts(const Rec *k, const Facts *now) {
+    return (k->flags & Known) && k->size == now->size && k->time == now->time && k->index == now->index &&
+           k->volume == now->volume && ((k->flags & Placed) || now->time + Settle < k->hashed);
+}
+
+int Vouched(int i) {
+    unsigned char want[16];
+    if (!Out || Now_[i].state != FactsThere || Now_[i].partial) return 0;
+    Rec *k = &Out[i];
+    if (!Trusts(k, &Now_[i]) || !Raw(E[i].md5, want) || memcmp(k->md5, want, 16)) return 0;
+    // Remembered just as before, and not to fetch: no news for the record.
+    if (!(k->flags & Noted)) InterlockedIncrement(&Same);
+    k->flags = (k->flags & Placed) | Known | Kept;
+    return 1;
+}
 
 int CheckFile(int i, const wchar_t *path) {
     unsigned char want[16], got[16];
@@ -282,11 +330,12 @@ int CheckFile(int i, const wchar_t *path) {
     if (!Out || (now.state != FactsThere && !Look(path, &now))) return Md5Matches(path, E[i].md5);
     Rec *k = &Out[i];
     Rec r = {};
-    if ((k->flags & Known) && k->size == now.size && k->time == now.time && k->index == now.index &&
-        k->volume == now.volume && ((k->flags & Placed) || now.time + Settle < k->hashed)) {
+    int same = 0;
+    if (Trusts(k, &now)) {
         memcpy(got, k->md5, 16);
         r.flags = k->flags & Placed;
         r.hashed = k->hashed;
+        same = !(k->flags & Noted);
     } else {
         char text[Md5Len];
         // Taken before the first byte is read: a write while the file is
@@ -301,7 +350,9 @@ int CheckFile(int i, const wchar_t *path) {
     r.index = now.index;
     r.volume = now.volume;
     *k = r;
-    return valid && !memcmp(got, want, 16);
+    int ok = valid && !memcmp(got, want, 16);
+    if (same && ok) InterlockedIncrement(&Same);
+    return ok;
 }
 
 void Remember(int i, const wchar_t *path) {
@@ -388,6 +439,9 @@ void SaveRecord() {
     h.saved = now;
     lstrcpynW(h.dir, Dir, PathLen);
     for (int i = 0; i < N; i++) h.count += (Out[i].flags & Kept) != 0;
+    // A record that would say what the one on the disk says is not written
+    // again: a start that found every file as remembered writes nothing.
+    if (!Full && !Placing && StrayKept == StrayN && h.count == (unsigned)Same && Loaded == h.count + StrayN) return;
     h.count += StrayKept;
 
     To = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);

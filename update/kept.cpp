@@ -46,10 +46,22 @@ static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *s
     return value[4][0] && *size <= ListMax;
 }
 
-static HANDLE OpenKept() {
+static HANDLE OpenKept(DWORD share = FILE_SHARE_READ) {
     wchar_t path[PathLen];
     if (!KeptPath(Dir, path, PathLen)) return INVALID_HANDLE_VALUE;
-    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    return CreateFileW(path, GENERIC_READ, share, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+}
+
+HANDLE KeptBytes(unsigned *size) {
+    HANDLE f = OpenKept(FILE_SHARE_READ | FILE_SHARE_DELETE);
+    DocVersion v;
+    char md5[33];
+    DWORD start;
+    if (f != INVALID_HANDLE_VALUE && ReadHead(f, &v, md5, size, &start) &&
+        SetFilePointer(f, (LONG)start, 0, FILE_BEGIN) == start)
+        return f;
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    return INVALID_HANDLE_VALUE;
 }
 
 int KeptVersion(DocVersion *v) {

@@ -24,6 +24,12 @@ int KeptVersion(DocVersion *v);
 // when it cannot be read whole or its bytes are not those kept.
 int KeptList(char *buf, int cap);
 
+// The kept manifest's bytes, for a look at its names before the run has a
+// manifest: a handle at the first of them, which does not keep the copy from
+// being replaced, and their count in *size; INVALID_HANDLE_VALUE when there
+// is no copy of this Site. Only the head is checked.
+HANDLE KeptBytes(unsigned *size);
+
 // Writes n bytes of list with version v as the next copy, beside the kept
 // one; CommitKept(1) puts it in place once the run accepted the manifest,
 // CommitKept(0) throws it away. A manifest whose site named no version is not

@@ -7,6 +7,7 @@
 
 #include "app/state.h"
 #include "net/utf8.h"
+#include "update/ahead.h"
 #include "update/lanes.h"
 #include "update/tables.h"
 
@@ -17,6 +18,8 @@ static int *Folders;  // the same for the first entry of each folder
 static int *FolderList, FolderN;  // those entries, in manifest order
 static int *FolderOf;                // each entry's folder: its first entry
 static unsigned Mask;
+static Facts *Found;        // the survey's facts, one per entry
+static unsigned char *Got;  // what became of each folder's listing, kept at its first entry
 
 // ---- Names as Windows compares them ----------------------------------------------
 
@@ -58,15 +61,40 @@ static int FolderLen(const wchar_t *w, int n) {
     return n > 0 ? n - 1 : 0;
 }
 
+// Whether the UTF-8 name, or (folder set) its folder part, is the key w (n
+// units) in any letter case, as far as plain ASCII tells: 1 or 0, -1 when
+// the key's units or the name's first n bytes go beyond it. Most game files
+// are named in ASCII, and this spares them a conversion.
+static int AsciiSame(const char *name, const wchar_t *w, int n, int folder) {
+    for (int k = 0; k < n; k++) {
+        unsigned c = (unsigned char)name[k], x = w[k];
+        if (c >= 0x80 || x >= 0x80) return -1;
+        if (c == '/') c = '\\';
+        if (c - 'a' < 26) c -= 32;
+        if (x - 'a' < 26) x -= 32;
+        if (c != x) return 0;
+    }
+    if (!folder) return !name[n];
+    // Its folder part ends at its last separator: at n, or nowhere for n 0.
+    if (n && name[n] != '/' && name[n] != '\\') return 0;
+    for (const char *p = name + (n ? n + 1 : 0); *p; p++)
+        if (*p == '/' || *p == '\\') return 0;
+    return 1;
+}
+
 // The slot of the table t where the key w (n units) is or would go; which
 // says whether an entry's key is the same: its name, or its folder.
 static int *Slot(int *t, const wchar_t *w, int n, int folder) {
     wchar_t o[EntryNameLen];
     for (unsigned s = Hash(w, n) & Mask;; s = (s + 1) & Mask) {
         if (!t[s]) return &t[s];
-        int k = Wide(E[t[s] - 1].name, lstrlenA(E[t[s] - 1].name), o);
-        if (folder) k = FolderLen(o, k);
-        if (Same(o, k, w, n)) return &t[s];
+        const char *name = E[t[s] - 1].name;
+        int same = AsciiSame(name, w, n, folder);
+        if (same < 0) {
+            int k = Wide(name, lstrlenA(name), o);
+            same = Same(o, folder ? FolderLen(o, k) : k, w, n);
+        }
+        if (same) return &t[s];
     }
 }
 
@@ -129,7 +157,9 @@ static FILE_ID_BOTH_DIR_INFO *At(unsigned long long *list, DWORD at) {
 static int Named(wchar_t *key, int base, const wchar_t *name, int n, int *partial) {
     *partial = 0;
     static const wchar_t *const tails[] = {L".novo", L".retomar"};
+    wchar_t last = n ? (wchar_t)(name[n - 1] | 0x20) : 0;  // "o" or "r", in any case, before a closer look
     for (const wchar_t *tail : tails) {
+        if (last != tail[lstrlenW(tail) - 1]) continue;
         int t = lstrlenW(tail);
         if (n > t && CompareStringOrdinal(name + n - t, t, tail, t, TRUE) == CSTR_EQUAL) {
             n -= t;
@@ -143,19 +173,7 @@ static int Named(wchar_t *key, int base, const wchar_t *name, int n, int *partia
     return *s - 1;
 }
 
-// Lists the folder whose first entry is first (w: its name, f units of
-// folder): 1 when the whole listing was read, 2 when the folder is missing,
-// 0 when it could not be listed.
-static int ListFolder(Facts *facts, const wchar_t *w, int f, unsigned long long *list) {
-    wchar_t path[PathLen], key[EntryNameLen];
-    int d = lstrlenW(Dir);
-    if (d + 1 + f >= PathLen) return 0;
-    lstrcpyW(path, Dir);
-    if (f) {
-        path[d] = L'\\';
-        memcpy(path + d + 1, w, (size_t)f * sizeof(wchar_t));
-        path[d + 1 + f] = 0;
-    }
+int ListInto(const wchar_t *path, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx, DWORD *serial) {
     HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
     if (h == INVALID_HANDLE_VALUE) {
@@ -167,27 +185,13 @@ static int ListFolder(Facts *facts, const wchar_t *w, int f, unsigned long long 
     BY_HANDLE_FILE_INFORMATION folder;
     int whole = 0;
     if (GetFileInformationByHandle(h, &folder)) {
-        DWORD serial = folder.dwVolumeSerialNumber;
-        memcpy(key, w, (size_t)f * sizeof(wchar_t));
-        int base = f ? f + 1 : 0;
-        if (f) key[f] = L'\\';
+        *serial = folder.dwVolumeSerialNumber;
         FILE_INFO_BY_HANDLE_CLASS c = FileIdBothDirectoryRestartInfo;
-        while (GetFileInformationByHandleEx(h, c, list, sizeof Listing[0])) {
+        while (GetFileInformationByHandleEx(h, c, buf, cap)) {
             c = FileIdBothDirectoryInfo;
-            for (DWORD at = 0;; at += At(list, at)->NextEntryOffset) {
-                FILE_ID_BOTH_DIR_INFO *r = At(list, at);
-                int partial, i = Named(key, base, r->FileName, (int)(r->FileNameLength / sizeof(wchar_t)), &partial);
-                if (i >= 0 && partial) {
-                    facts[i].partial = 1;
-                } else if (i >= 0 && !(r->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                    Facts *x = &facts[i];
-                    x->size = (unsigned long long)r->EndOfFile.QuadPart;
-                    x->time = (unsigned long long)r->LastWriteTime.QuadPart;
-                    x->index = (unsigned long long)r->FileId.QuadPart;
-                    x->volume = serial;
-                    x->state = FactsThere;
-                }
-                if (!r->NextEntryOffset) break;
+            for (DWORD at = 0;; at += At(buf, at)->NextEntryOffset) {
+                seen(ctx, At(buf, at));
+                if (!At(buf, at)->NextEntryOffset) break;
             }
         }
         whole = GetLastError() == ERROR_NO_MORE_FILES;
@@ -196,26 +200,117 @@ static int ListFolder(Facts *facts, const wchar_t *w, int f, unsigned long long 
     return whole;
 }
 
+// What one listed name tells of the entry it stands for, into Found.
+static void Note(wchar_t *key, int base, const wchar_t *name, int n, DWORD attributes, unsigned long long size,
+                 unsigned long long time, unsigned long long index, DWORD serial) {
+    int partial, i = Named(key, base, name, n, &partial);
+    if (i >= 0 && partial) {
+        Found[i].partial = 1;
+    } else if (i >= 0 && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Facts *x = &Found[i];
+        x->size = size;
+        x->time = time;
+        x->index = index;
+        x->volume = serial;
+        x->state = FactsThere;
+    }
+}
+
+// A folder's key: its part of the names (f units of w), "\" after it unless
+// it is the game folder itself; the units of that part.
+static int FolderKey(wchar_t *key, const wchar_t *w, int f) {
+    memcpy(key, w, (size_t)f * sizeof(wchar_t));
+    if (f) key[f] = L'\\';
+    return f ? f + 1 : 0;
+}
+
+struct Folder {
+    wchar_t key[EntryNameLen];
+    int base;
+    DWORD serial;
+};
+
+static void Noted(void *ctx, const FILE_ID_BOTH_DIR_INFO *r) {
+    Folder *f = (Folder *)ctx;
+    Note(f->key, f->base, r->FileName, (int)(r->FileNameLength / sizeof(wchar_t)), r->FileAttributes,
+         (unsigned long long)r->EndOfFile.QuadPart, (unsigned long long)r->LastWriteTime.QuadPart,
+         (unsigned long long)r->FileId.QuadPart, f->serial);
+}
+
+// Lists the folder whose names start with the f units of w: as ListInto.
+static int ListFolder(const wchar_t *w, int f, unsigned long long *list) {
+    wchar_t path[PathLen];
+    int d = lstrlenW(Dir);
+    if (d + 1 + f >= PathLen || f >= EntryNameLen - 1) return 0;
+    lstrcpyW(path, Dir);
+    if (f) {
+        path[d] = L'\\';
+        memcpy(path + d + 1, w, (size_t)f * sizeof(wchar_t));
+        path[d + 1 + f] = 0;
+    }
+    Folder folder;
+    folder.base = FolderKey(folder.key, w, f);
+    return ListInto(path, list, sizeof Listing[0], Noted, &folder, &folder.serial);
+}
+
 // The survey's pass over the folders: each lane lists folders of its own,
 // and writes the facts of their entries only.
-static Facts *Found;
-static unsigned char *Got;  // what became of each folder's listing, kept at its first entry
-
 static const wchar_t *ListJob(int lane, int j) {
     wchar_t w[EntryNameLen];
     int i = FolderList[j];
+    if (Got[i]) return 0;  // listed ahead
     int k = Wide(E[i].name, lstrlenA(E[i].name), w);
-    Got[i] = (unsigned char)ListFolder(Found, w, FolderLen(w, k), Listing[lane]);
+    Got[i] = (unsigned char)ListFolder(w, FolderLen(w, k), Listing[lane]);
     return 0;
 }
 
-void Survey(Facts *facts, int lanes) {
+// Takes over the folders listed ahead (update/ahead.h) as they come, until
+// every folder is listed or the look ahead has no more; how many are left.
+static int TakeAhead() {
+    int left = FolderN;
+    AheadFolder a;
+    for (int k = 0; left && AheadFolderAt(k, &a); k++) {
+        if (!a.got || a.len >= EntryNameLen - 1) continue;  // listed below
+        int *s = Slot(Folders, a.name, a.len, 1);
+        if (!*s || Got[*s - 1]) continue;  // a folder the manifest does not name, or listed already
+        wchar_t key[EntryNameLen];
+        int base = FolderKey(key, a.name, a.len);
+        const AheadName *n = a.first;
+        for (int j = 0; j < a.count; j++, n = AheadNext(n))
+            Note(key, base, (const wchar_t *)(n + 1), n->len, n->attributes, n->size, n->time, n->index, a.serial);
+        Got[*s - 1] = (unsigned char)a.got;
+        left--;
+    }
+    // What it would list now is of no use to this run.
+    AheadStop();
+    return left;
+}
+
+static int ListLanes;
+static HANDLE Lister;  // the thread that runs the lanes, while there is one
+
+static DWORD WINAPI ListAll(void *) {
+    if (TakeAhead()) RunLanes(ListLanes, FolderN, ListJob);
+    for (int i = 0; i < N; i++)
+        if (Found[i].state == FactsUnknown && FolderOf[i] >= 0 && Got[FolderOf[i]]) Found[i].state = FactsGone;
+    return 0;
+}
+
+void SurveyStart(Facts *facts, int lanes) {
     Found = facts;
+    ListLanes = lanes;
+    // Taken here: the tables are not for two threads at once.
     Got = (unsigned char *)Take((size_t)N + 16);
     if (!Got) return;
-    RunLanes(lanes, FolderN, ListJob);
-    for (int i = 0; i < N; i++)
-        if (facts[i].state == FactsUnknown && FolderOf[i] >= 0 && Got[FolderOf[i]]) facts[i].state = FactsGone;
+    Lister = CreateThread(0, 0, ListAll, 0, 0, 0);
+    if (!Lister) ListAll(0);
+}
+
+void SurveyEnd() {
+    if (!Lister) return;
+    WaitForSingleObject(Lister, INFINITE);
+    CloseHandle(Lister);
+    Lister = 0;
 }
 
 int Look(const wchar_t *path, Facts *f) {

@@ -10,6 +10,8 @@
 // case. The survey tells which files are missing, and which have a partial
 // download beside them, so that nobody asks.
 #pragma once
+#include <windows.h>
+
 #include "update/manifest.h"
 
 // A file as it is now.
@@ -37,7 +39,20 @@ int EntryNamed(const char *name, int len);
 // lanes threads, and fills facts[i] of each entry: FactsThere with what its
 // folder's listing says, FactsGone when the listing does not name it or the
 // folder is missing, FactsUnknown when its folder could not be listed.
-void Survey(Facts *facts, int lanes);
+// SurveyStart returns at once, the folders listed on threads of their own
+// (nothing else in the run may use update/lanes.h meanwhile); SurveyEnd
+// waits for the last. The index and the entries' names stay as they are
+// until then. Folders listed ahead (update/ahead.h) are taken over, not
+// listed again.
+void SurveyStart(Facts *facts, int lanes);
+void SurveyEnd();
+
+// Lists the folder at path through buf (cap bytes, 8-byte aligned), handing
+// each name it holds to seen with ctx, once *serial holds the folder's volume
+// serial: 1 when the whole listing was read, 2 when the folder is missing, 0
+// when it could not be listed.
+typedef void (*ListedName)(void *ctx, const FILE_ID_BOTH_DIR_INFO *r);
+int ListInto(const wchar_t *path, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx, DWORD *serial);
 
 // Looks at the file at path itself: 1 with *f filled (FactsThere), 0 when it
 // is missing or no file.

@@ -2,6 +2,7 @@
 
 #include "app/state.h"
 #include "net/netthread.h"
+#include "update/ahead.h"
 #include "update/delta.h"
 #include "update/download.h"
 #include "update/hashrec.h"
@@ -138,6 +139,11 @@ static const wchar_t *Check(int, int i) {
     return 0;
 }
 
+// The entries the record does not vouch for.
+static int *Rest, RestN;
+
+static const wchar_t *CheckRest(int lane, int j) { return Check(lane, Rest[j]); }
+
 // Hashing is work for the processor and the disk: the comparison pass runs
 // on a lane for each processor.
 static int Hashers() {
@@ -212,6 +218,8 @@ static const wchar_t *Run() {
     List = (char *)Take(ListCap);
     E = (ManifestEntry *)Take(EntryMax * sizeof(ManifestEntry));
     if (!List || !E) return TXT_NO_LIST;
+    // The folders the last manifest named are listed while this one comes.
+    AheadStart();
     int fresh, len = FetchList(1, &fresh);
     if (len < 0) return TXT_NO_LIST;
     // With the operator's keys built in, nothing is compared, fetched or
@@ -241,8 +249,15 @@ static const wchar_t *Run() {
     // to nothing that would ever resume it.
     DropStrayPartials();
 
-    // Comparison pass, silent: the window keeps its busy band.
-    RunLanes(Hashers(), N, Check);
+    // Comparison pass, silent: the window keeps its busy band. The files the
+    // record vouches for are current as they are; the rest are looked at, or
+    // hashed, on the lanes.
+    Rest = (int *)Take((size_t)N * sizeof(int));
+    RestN = 0;
+    for (int i = 0; i < N; i++)
+        if (Rest && !Vouched(i)) Rest[RestN++] = i;
+    if (!Rest) RunLanes(Hashers(), N, Check);
+    else if (RestN) RunLanes(Hashers(), RestN, CheckRest);
     unsigned long long total = 0, largest = 0;  // of the files to fetch
     Need = 0;
     int self = -1;
@@ -275,6 +290,7 @@ void UpdateFiles() {
     StartFetches(0, 0);
     Publish(TXT_CHECKING, -1);
     const wchar_t *end = Run();
+    AheadStop();
     FreeTables();
     Publish(end, 1000);
 }
