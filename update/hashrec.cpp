@@ -135,6 +135,18 @@ static int Raw(const char *md5, unsigned char out[16]) {
     return md5[32] == 0;
 }
 
+// Whether md5 is what text says in 32 hexadecimal digits, either case.
+static int SameMd5(const unsigned char md5[16], const char *text) {
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 0; i < 16; i++) {
+        char a = text[2 * i], b = text[2 * i + 1];
+        if (a >= 'A' && a <= 'F') a = (char)(a + 32);
+        if (b >= 'A' && b <= 'F') b = (char)(b + 32);
+        if (a != digits[md5[i] >> 4] || b != digits[md5[i] & 15]) return 0;
+    }
+    return !text[32];
+}
+
 static int Zero(const unsigned char *p, int n) {
     while (n--)
         if (*p++) return 0;
@@ -311,12 +323,11 @@ static int Trusts(const Rec *k, const Facts *now) {
 }
 
 int Vouched(int i) {
-    unsigned char want[16];
     if (!Out || Now_[i].state != FactsThere || Now_[i].partial) return 0;
     Rec *k = &Out[i];
-    if (!Trusts(k, &Now_[i]) || !Raw(E[i].md5, want) || memcmp(k->md5, want, 16)) return 0;
+    if (!Trusts(k, &Now_[i]) || !SameMd5(k->md5, E[i].md5)) return 0;
     // Remembered just as before, and not to fetch: no news for the record.
-    if (!(k->flags & Noted)) InterlockedIncrement(&Same);
+    if (!(k->flags & Noted)) Same++;
     k->flags = (k->flags & Placed) | Known | Kept;
     return 1;
 }

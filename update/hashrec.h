@@ -9,13 +9,14 @@
 //
 // A run uses it in these steps, with the manifest's n entries e: LoadRecord
 // (which also looks at every listed file, folder by folder: survey.h) and
-// DropStrayPartials before the comparison pass; there Vouched, then CheckFile
-// for each listed file it does not vouch for, and NotePending for each still to fetch; SaveRecord before the
-// first download, Remember for each file placed after its download,
-// SaveRecord at the end. Vouched, CheckFile, NotePending and Remember of different
-// entries may run on several lanes at once. A record that cannot be read or
-// written only costs time (every file is then hashed, as without one) and
-// leaves partials of files no longer listed in place.
+// DropStrayPartials before the comparison pass; there Vouched for each listed
+// file, then CheckFile for each it does not vouch for, and NotePending for
+// each still to fetch; SaveRecord before the first download, Remember for
+// each file placed after its download, SaveRecord at the end. CheckFile,
+// NotePending and Remember of different entries may run on several lanes at
+// once. A record that cannot be read or written only costs time (every file
+// is then hashed, as without one) and leaves partials of files no longer
+// listed in place.
 #pragma once
 
 #include "update/manifest.h"
@@ -30,7 +31,7 @@ void LoadRecord(ManifestEntry *e, int n, int lanes);
 
 // 1 when the record vouches for entry i's file as the survey found it, with
 // no partial download beside it: the file is current, and nothing needs to
-// look at it. 0 leaves it to CheckFile.
+// look at it. 0 leaves it to CheckFile. One lane only, before CheckFile's.
 int Vouched(int i);
 
 // 1 when the file at path, listed as entry i, has the entry's MD5; 0 when it

@@ -279,7 +279,7 @@ static const wchar_t *Run() {
     // without them every file is fetched whole.
     if (largest >= DeltaMin) DeltaReserve(largest);
     StartFetches(total, Need);
-    const wchar_t *fail = RunLanes(Lanes, N, FetchOther);
+    const wchar_t *fail = Need ? RunLanes(Lanes, N, FetchOther) : 0;
     if (!fail && self >= 0) fail = Fetch(0, self);
     DeltaRelease();
     SaveRecord();
