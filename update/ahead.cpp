@@ -23,8 +23,13 @@ enum : size_t {
 // a count of units, then the units.
 static char *Hints;
 static size_t HintsUsed;
-static int *HintAt, HintN;
+static int *HintAt;
 static int *Seen;  // open addressing over them: h + 1, 0 = free
+// How many there are so far: the listers start with the scan, and wait on
+// Came (under Gate) for the scan to name the folder they took.
+static volatile LONG HintN;
+static SRWLOCK Gate = SRWLOCK_INIT;
+static CONDITION_VARIABLE Came = CONDITION_VARIABLE_INIT;
 
 // A folder's listing in Room: this, then its names (AheadName). Two threads
 // list, each into its half of Room: one lists while Wine holds the other
@@ -77,7 +82,29 @@ static void AddFolder(const char *name, int f) {
     memcpy(p + 1, w, (size_t)n * sizeof(wchar_t));
     HintAt[HintN] = (int)HintsUsed;
     HintsUsed += need;
-    Seen[s] = ++HintN;
+    Seen[s] = HintN + 1;
+    AcquireSRWLockExclusive(&Gate);
+    HintN++;
+    ReleaseSRWLockExclusive(&Gate);
+    WakeAllConditionVariable(&Came);
+}
+
+// Waits until the scan has named folder h: 0 when it ended without, or the
+// look ahead stops.
+static int Hinted(int h) {
+    AcquireSRWLockExclusive(&Gate);
+    while (h >= HintN && !Scanned && !Stop) SleepConditionVariableSRW(&Came, &Gate, INFINITE, 0);
+    int ok = h < HintN && !Stop;
+    ReleaseSRWLockExclusive(&Gate);
+    return ok;
+}
+
+// Tells the listers that the scan is over, or that they are to stop.
+static void Tell(volatile LONG *what) {
+    AcquireSRWLockExclusive(&Gate);
+    *what = 1;
+    ReleaseSRWLockExclusive(&Gate);
+    WakeAllConditionVariable(&Came);
 }
 
 // Reads the kept manifest's names piece by piece; most lines name the
@@ -153,7 +180,7 @@ static DWORD WINAPI ListHints(void *arg) {
     unsigned long long *list = lists[t];
     size_t *used = &RoomUsed[t], end = RoomMax / Listers * (size_t)(t + 1);
     *used = RoomMax / Listers * (size_t)t;
-    for (int h; !Stop && *used + sizeof(Block) <= end && (h = InterlockedIncrement(&Next) - 1) < HintN;) {
+    for (int h; !Stop && *used + sizeof(Block) <= end && Hinted(h = InterlockedIncrement(&Next) - 1);) {
         Block *b = (Block *)(Room + *used);
         size_t at = *used;
         *used += sizeof(Block);
@@ -180,10 +207,10 @@ static DWORD WINAPI ListHints(void *arg) {
 }
 
 static DWORD WINAPI Ahead(void *) {
-    Scan();
-    InterlockedExchange(&Scanned, 1);
-    SetEvent(Wake);
     HANDLE other = CreateThread(0, 0, ListHints, (void *)(INT_PTR)1, 0, 0);
+    Scan();
+    Tell(&Scanned);
+    SetEvent(Wake);
     ListHints(0);
     if (other) WaitForSingleObject(other, INFINITE);
     if (other) CloseHandle(other);
@@ -193,7 +220,7 @@ static DWORD WINAPI Ahead(void *) {
 }
 
 void AheadStart() {
-    Over = 1;
+    Over = 2;
     Scanned = 0;
     Stop = 0;
     Next = 0;
@@ -209,7 +236,7 @@ void AheadStart() {
     if (Hints && HintAt && Seen && Room && BlockAt && (Wake = CreateEventW(0, FALSE, FALSE, 0))) {
         Over = 0;
         if ((Thread = CreateThread(0, 0, Ahead, 0, 0, 0))) return;
-        Over = 1;
+        Over = 2;
     }
     if (Wake) CloseHandle(Wake);
     Wake = 0;
@@ -218,10 +245,11 @@ void AheadStart() {
 }
 
 int AheadFolderAt(int k, AheadFolder *f) {
-    while (!Scanned && !Over) WaitForSingleObject(Wake, INFINITE);
-    if (!Scanned || k >= HintN) return 0;
-    while (!BlockAt[k] && !Over) WaitForSingleObject(Wake, INFINITE);
-    if (!BlockAt[k]) return 0;
+    if (k >= EntryMax || Over == 2) return 0;  // Over == 2: it never ran
+    while (!BlockAt[k]) {
+        if (Over || (Scanned && k >= HintN)) return 0;
+        WaitForSingleObject(Wake, INFINITE);
+    }
     const Block *b = (const Block *)(Room + BlockAt[k] - 1);
     f->name = HintName(b->hint, &f->len);
     f->got = b->got;
@@ -237,7 +265,7 @@ const AheadName *AheadNext(const AheadName *n) {
 
 void AheadStop() {
     if (!Thread) return;
-    InterlockedExchange(&Stop, 1);
+    Tell(&Stop);
     WaitForSingleObject(Thread, INFINITE);
     CloseHandle(Thread);
     CloseHandle(Wake);

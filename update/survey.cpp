@@ -28,11 +28,20 @@ static unsigned char *Got;  // what became of each folder's listing, kept at its
 static int Wide(const char *name, int len, wchar_t *w) {
     char n[EntryNameLen];
     if (len <= 0 || len >= EntryNameLen) return 0;
+    // ASCII, as most game files' names are, is its own UTF-16.
+    int k = 0;
+    while (k < len && (unsigned char)name[k] < 0x80 && name[k]) {
+        w[k] = name[k] == '/' ? L'\\' : (wchar_t)name[k];
+        k++;
+    }
+    if (k == len) {
+        w[k] = 0;
+        return k;
+    }
     memcpy(n, name, (size_t)len);
     n[len] = 0;
     if (!Utf8To16(n, w, EntryNameLen)) return 0;
-    int k = 0;
-    for (; w[k]; k++)
+    for (k = 0; w[k]; k++)
         if (w[k] == L'/') w[k] = L'\\';
     return k;
 }
