@@ -222,7 +222,8 @@ static int ReadOld(HANDLE f, const Head *h, DWORD size) {
 }
 
 // The record of this launcher: streamed through Buf, each file applied as it
-// comes; the sum at the end decides whether any of it stands.
+// comes, each piece added to the sum as it is read; the sum at the end
+// decides whether any of it stands.
 static int ReadNew(HANDLE f, const Head *h, DWORD size) {
     if (size < sizeof(Head) + SumLen) return 0;
     DWORD end = size - SumLen;  // where the records end and the sum starts
@@ -236,7 +237,7 @@ static int ReadNew(HANDLE f, const Head *h, DWORD size) {
             have -= at;
             at = 0;
             DWORD rest = end - done - have, want = rest < sizeof Buf - have ? rest : sizeof Buf - have;
-            if (want && (!ReadFile(f, Buf + have, want, &n, 0) || n != want)) ok = 0;
+            if (want && (!ReadFile(f, Buf + have, want, &n, 0) || n != want || !Md5Add(&s, Buf + have, want))) ok = 0;
             else have += want;
         }
         Rec r;
@@ -250,7 +251,7 @@ static int ReadNew(HANDLE f, const Head *h, DWORD size) {
             ok = 0;
             break;
         }
-        ok = Apply(Buf + at + sizeof r, (int)r.nameLen, &r) && Md5Add(&s, Buf + at, len);
+        ok = Apply(Buf + at + sizeof r, (int)r.nameLen, &r);
         at += len;
         done += len;
     }
