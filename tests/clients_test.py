@@ -86,6 +86,39 @@ class WholeClient(unittest.TestCase):
             status, hashed, asked = self.run_update(env, site)
             self.assertEqual((status, hashed, asked), (UPDATED, 1, [changed]), "a changed file is found")
 
+    def test_a_folder_of_the_players_with_more_names_than_a_start_keeps_ahead(self):
+        """The folders the last manifest named are listed from the start of a
+        run, their names kept until the new manifest is in; a folder where the
+        player keeps 16,000 files of long names of their own (about 8 MB of
+        names) does not fit, and is listed again: nothing is read or fetched,
+        and a changed file in it is still found."""
+        self.game, root = os.path.join(self.tmp, "jogo"), os.path.join(self.tmp, "site")
+        junk = os.path.join(self.game, "lixo")
+        os.makedirs(junk)
+        for i in range(16000):
+            open(os.path.join(junk, "%05d" % i + "x" * 235), "wb").close()
+        names = ["lixo/%02d.bin" % i for i in range(20)] + ["%02d.bin" % i for i in range(20)]
+        lines = []
+        for n in names:
+            data = n.encode() * 3
+            for folder in (os.path.join(root, "update", "files"), self.game):
+                os.makedirs(os.path.dirname(os.path.join(folder, n)), exist_ok=True)
+                with open(os.path.join(folder, n), "wb") as out:
+                    out.write(data)
+            lines.append("%s|%s|%d\n" % (n, hashlib.md5(data).hexdigest(), len(data)))
+        with open(os.path.join(root, "update", "lista.txt"), "w") as out:
+            out.writelines(lines)
+        old = os.path.getmtime(root) - 3600
+        for n in names:
+            os.utime(os.path.join(self.game, n), (old, old))
+
+        with session("clients-ahead") as env, Site(env, root) as site:
+            self.assertEqual(self.run_update(env, site), (CURRENT, len(names), []))
+            self.assertEqual(self.run_update(env, site), (CURRENT, 0, []), "nothing is read or fetched")
+            with open(os.path.join(self.game, "lixo", "07.bin"), "ab") as out:
+                out.write(b"!")
+            self.assertEqual(self.run_update(env, site), (UPDATED, 1, ["lixo/07.bin"]), "a changed file is found")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
