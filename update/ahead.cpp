@@ -12,8 +12,9 @@
 
 enum : size_t {
     // The folders' names, and what their listings hold: 100,000 files in
-    // 1,000 folders take about 6 MiB. A folder that does not fit, and those
-    // after it, are listed by the survey itself.
+    // 1,000 folders take about 6 MiB. A folder that does not fit is listed
+    // by the survey itself, and so are those its lister would have listed
+    // after it.
     NamesMax = (size_t)4 << 20,
     RoomMax = (size_t)12 << 20,
     SeenSlots = 1 << 18,  // more than twice the folders a manifest can name
@@ -44,7 +45,8 @@ static size_t RoomUsed[Listers];
 static volatile LONG *BlockAt;  // folder h's place in Room + 1, once listed
 static volatile LONG Next;      // the next folder to list
 
-static volatile LONG Scanned, Over, Stop;
+static volatile LONG Scanned, Stop;
+static volatile LONG Over;  // 0 while the thread runs, 1 once it ended, 2 when it never ran
 static HANDLE Thread, Wake, Src;
 static unsigned SrcSize;
 
