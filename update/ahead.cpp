@@ -188,18 +188,10 @@ static DWORD WINAPI ListHints(void *arg) {
         *used += sizeof(Block);
         b->hint = h;
         b->count = 0;
-        wchar_t path[PathLen];
-        int len, d = lstrlenW(Dir);
+        int len;
         const wchar_t *w = HintName(h, &len);
         Filling fill = {b, used, end, 0};
-        b->got = 0;
-        if (d + 1 + len < PathLen) {
-            lstrcpyW(path, Dir);
-            if (len) path[d] = L'\\';
-            memcpy(path + d + (len ? 1 : 0), w, (size_t)len * sizeof(wchar_t));
-            path[d + (len ? 1 + len : 0)] = 0;
-            b->got = ListInto(path, list, sizeof lists[0], Keep, &fill, &b->serial);
-        }
+        b->got = ListInto(w, len, list, sizeof lists[0], Keep, &fill, &b->serial);
         if (fill.full) b->got = 0;
         InterlockedExchange(&BlockAt[h], (LONG)at + 1);
         SetEvent(Wake);

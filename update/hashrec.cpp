@@ -6,10 +6,12 @@
 #include <string.h>
 
 #include "app/state.h"
+#include "update/chunkmap.h"
 #include "update/md5.h"
 #include "update/names.h"
 #include "update/partial.h"
 #include "update/place.h"
+#include "update/recfile.h"
 #include "update/survey.h"
 #include "update/tables.h"
 
@@ -23,58 +25,15 @@ static const unsigned long long Second = 10000000ull;
 static const unsigned long long Settle = 5 * Second;
 static const unsigned long long Week = 7 * 24 * 3600 * Second;
 
-enum { Version = 3, OldVersion = 2, SumLen = 32 };
-static const char Magic[] = "VLMREC\r\n";
+enum { Digits = 32 };  // of the MD5 that names a game folder's files
 
-// What a remembered file's flags say. An entry with Pending alone has no MD5
-// and nothing of the file: only its name is remembered.
+// What a remembered file's flags say beyond the record's own (update/recfile.h),
+// in memory only.
 enum {
-    Placed = 1,   // the launcher downloaded, verified and moved in these bytes itself
-    Pending = 2,  // still to fetch: a partial download of it may lie in the game folder
-    Stored = Placed | Pending,
-    // In memory only:
-    Known = 4,    // md5 and the file's facts are what an earlier run found
-    Kept = 8,     // this run's record holds it
-    Noted = 16,   // the last record had it Pending
+    Known = 4,   // md5 and the file's facts are what an earlier run found
+    Kept = 8,    // this run's record holds it
+    Noted = 16,  // the last record had it Pending
 };
-
-struct Head {
-    char magic[8];
-    unsigned version;
-    unsigned count;
-    unsigned long long full;   // when every listed file was last hashed
-    unsigned long long saved;  // when this record was written
-    wchar_t dir[PathLen];      // the game folder it describes
-};
-
-// One remembered file, in the record and in memory alike; in the record its
-// name follows it (nameLen bytes, no NUL), padded to 8 bytes. The layout is
-// the file's: no implicit padding, the same in the x86 and x64 builds.
-struct Rec {
-    unsigned char md5[16];  // all zero with Pending alone
-    unsigned flags;
-    unsigned nameLen;
-    unsigned long long size;
-    unsigned long long time;    // last write, FILETIME
-    unsigned long long hashed;  // when md5 was worked out, by the record's clock
-    unsigned long long index;   // file index on its volume
-    unsigned volume;            // volume serial
-    unsigned pad;
-};
-
-// A remembered file in the record before this one: name and MD5 as text.
-struct OldRec {
-    char name[EntryNameLen];
-    char md5[Md5Len];
-    char pad[3];
-    unsigned flags;
-    unsigned long long size, time, hashed, index;
-    unsigned volume, pad2;
-};
-
-static_assert(sizeof(Rec) == 64 && sizeof(OldRec) == 280 && sizeof(Head) == 552, "the record's layout is fixed");
-
-enum { OldMax = 256 };  // the old record's capacity
 
 static ManifestEntry *E;
 static int N;
@@ -89,7 +48,6 @@ static unsigned Loaded;        // remembered files of the last record, when it w
 static LONG Same;              // listed files found just as the last record remembers them
 static int Hint;               // the entry after the last one the record named
 static wchar_t Path[PathLen];  // this run's record; empty: none
-static char Buf[65536];        // the record passes through it, read or written
 
 static unsigned long long Now() {
     if (RecordClock) return RecordClock();
@@ -102,7 +60,7 @@ static unsigned long long Now() {
 
 static int StorePath(const wchar_t *dir, const wchar_t *ext, wchar_t *out, int cap) {
     wchar_t base[MAX_PATH], up[PathLen];
-    char name[SumLen + 1];
+    char name[Digits + 1];
     int n = lstrlenW(dir);
     if (cap > 0) out[0] = 0;
     // Paths differing only in letter case name one folder.
@@ -112,7 +70,7 @@ static int StorePath(const wchar_t *dir, const wchar_t *ext, wchar_t *out, int c
     CharUpperBuffW(up, n);
     if (!DataMd5(up, n * sizeof(wchar_t), name)) return 0;
     // Two backslashes, the digits, the extension, and a temporary name's ".new".
-    if (lstrlenW(base) + lstrlenW(APP_TITLE) + 2 + SumLen + lstrlenW(ext) + 4 >= cap) return 0;
+    if (lstrlenW(base) + lstrlenW(APP_TITLE) + 2 + Digits + lstrlenW(ext) + 4 >= cap) return 0;
     return wsprintfW(out, L"%s\\%s\\%S%s", base, APP_TITLE, name, ext);
 }
 
@@ -120,20 +78,6 @@ int RecordPath(const wchar_t *dir, wchar_t *out, int cap) { return StorePath(dir
 int KeptPath(const wchar_t *dir, wchar_t *out, int cap) { return StorePath(dir, L".lista", out, cap); }
 
 // ---- Reading the last record ---------------------------------------------------------
-
-static int Hex(char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-// 32 hexadecimal digits, either case, as 16 bytes; 0 for anything else.
-static int Raw(const char *md5, unsigned char out[16]) {
-    for (int i = 0; i < 16; i++) {
-        int a = Hex(md5[2 * i]), b = a < 0 ? -1 : Hex(md5[2 * i + 1]);
-        if (b < 0) return 0;
-        out[i] = (unsigned char)(a << 4 | b);
-    }
-    return md5[32] == 0;
-}
 
 // Whether md5 is what text says in 32 hexadecimal digits, either case.
 static int SameMd5(const unsigned char md5[16], const char *text) {
@@ -153,10 +97,6 @@ static int Zero(const unsigned char *p, int n) {
     return 1;
 }
 
-// Takes one remembered file of the last record: what it says of a listed
-// file (when the run trusts the record's MD5s), or the name of a file it
-// noted as still to fetch that no entry lists any more. 0 when it is no
-// record of ours (the whole record is then dropped).
 // Whether the entry's name is the record's (len bytes), "/" and "\" alike.
 static int SameName(const char *entry, const char *name, int len) {
     for (int k = 0; k < len; k++)
@@ -165,6 +105,10 @@ static int SameName(const char *entry, const char *name, int len) {
     return !entry[len];
 }
 
+// Takes one remembered file of the last record: what it says of a listed
+// file (when the run trusts the record's MD5s), or the name of a file it
+// noted as still to fetch that no entry lists any more. 0 when it is no
+// record of ours (the whole record is then dropped).
 static int Apply(const char *name, int len, const Rec *r) {
     char n[EntryNameLen];
     if (len < 1 || len >= EntryNameLen || (r->flags & ~Stored) || (Zero(r->md5, 16) && r->flags != Pending)) return 0;
@@ -193,95 +137,12 @@ static int Apply(const char *name, int len, const Rec *r) {
     return 1;
 }
 
-// The record of the launcher before this one: its header h read already, at
-// most 256 files of 280 bytes, then the MD5 of both as text.
-static int ReadOld(HANDLE f, const Head *h, DWORD size) {
-    static OldRec old[OldMax];
-    DWORD body = (DWORD)(h->count * sizeof(OldRec)), n = 0;
-    char sum[SumLen + 1], got[SumLen + 1];
-    Md5Sum s;
-    if (h->count > OldMax || size != sizeof(Head) + body + SumLen || !ReadFile(f, old, body, &n, 0) || n != body ||
-        !ReadFile(f, sum, SumLen, &n, 0) || n != SumLen)
-        return 0;
-    int ok = Md5Begin(&s) && Md5Add(&s, h, sizeof *h) && Md5Add(&s, old, body);
-    if (!Md5End(&s, ok, got) || memcmp(got, sum, SumLen)) return 0;
-    for (unsigned i = 0; i < h->count; i++) {
-        Rec r = {};
-        const OldRec *o = &old[i];
-        if (!memchr(o->name, 0, EntryNameLen) || !memchr(o->md5, 0, Md5Len)) return 0;
-        if (o->md5[0] && !Raw(o->md5, r.md5)) return 0;
-        r.flags = o->flags;
-        r.size = o->size;
-        r.time = o->time;
-        r.hashed = o->hashed;
-        r.index = o->index;
-        r.volume = o->volume;
-        if (!Apply(o->name, lstrlenA(o->name), &r)) return 0;
-    }
-    return 1;
-}
-
-// The record of this launcher: streamed through Buf, each file applied as it
-// comes, each piece added to the sum as it is read; the sum at the end
-// decides whether any of it stands.
-static int ReadNew(HANDLE f, const Head *h, DWORD size) {
-    if (size < sizeof(Head) + SumLen) return 0;
-    DWORD end = size - SumLen;  // where the records end and the sum starts
-    DWORD have = 0, at = 0, done = sizeof(Head), n;
-    Md5Sum s;
-    int ok = Md5Begin(&s) && Md5Add(&s, h, sizeof *h);
-    for (unsigned i = 0; ok && i < h->count; i++) {
-        // Room for a record with the longest name from at, when the file has it.
-        if (have - at < sizeof(Rec) + EntryNameLen + 8) {
-            memmove(Buf, Buf + at, have - at);
-            have -= at;
-            at = 0;
-            DWORD rest = end - done - have, want = rest < sizeof Buf - have ? rest : sizeof Buf - have;
-            if (want && (!ReadFile(f, Buf + have, want, &n, 0) || n != want || !Md5Add(&s, Buf + have, want))) ok = 0;
-            else have += want;
-        }
-        Rec r;
-        if (!ok || have - at < sizeof r) {
-            ok = 0;
-            break;
-        }
-        memcpy(&r, Buf + at, sizeof r);
-        DWORD len = sizeof r + ((r.nameLen + 7) & ~7u);
-        if (r.nameLen >= EntryNameLen || have - at < len) {
-            ok = 0;
-            break;
-        }
-        ok = Apply(Buf + at + sizeof r, (int)r.nameLen, &r);
-        at += len;
-        done += len;
-    }
-    char sum[SumLen + 1], got[SumLen + 1];
-    if (!Md5End(&s, ok, got) || done != end) return 0;
-    return SetFilePointer(f, (LONG)end, 0, FILE_BEGIN) == end && ReadFile(f, sum, SumLen, &n, 0) && n == SumLen &&
-           !memcmp(sum, got, SumLen);
-}
-
-// Reads the record at Path into Out and Strays; 0 when it does not read well
-// whole.
-static int ReadRecord() {
-    HANDLE f = CreateFileW(Path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (f == INVALID_HANDLE_VALUE) return 0;
-    Head h;
-    DWORD got = 0, size = GetFileSize(f, 0);
-    int ok = ReadFile(f, &h, sizeof h, &got, 0) && got == sizeof h && !memcmp(h.magic, Magic, sizeof h.magic) &&
-             !h.dir[PathLen - 1] && !lstrcmpiW(h.dir, Dir);
-    // Last-write times are only comparable with the record's times on a clock
-    // that has not gone back since: one that did counts as a week on.
+// Last-write times are only comparable with the record's times on a clock
+// that has not gone back since: one that did counts as a week on.
+static void Times(const RecTimes *t) {
     unsigned long long now = Now();
-    if (ok) {
-        Full = now < h.saved || now - h.full >= Week;
-        Full_ = h.full;
-        ok = h.version == Version ? h.count <= (unsigned)EntryMax + EntryMax && ReadNew(f, &h, size)
-             : h.version == OldVersion ? ReadOld(f, &h, size) : 0;
-        if (ok && h.version == Version) Loaded = h.count;
-    }
-    CloseHandle(f);
-    return ok;
+    Full = now < t->saved || now - t->full >= Week;
+    Full_ = t->full;
 }
 
 void LoadRecord(ManifestEntry *e, int n, int lanes) {
@@ -305,7 +166,7 @@ void LoadRecord(ManifestEntry *e, int n, int lanes) {
     N = n;
     // The folders are listed while the record is read.
     SurveyStart(Now_, lanes);
-    if (RecordPath(Dir, Path, PathLen) && !ReadRecord()) {
+    if (RecordPath(Dir, Path, PathLen) && !ReadRecordFile(Path, Dir, Times, Apply, &Loaded)) {
         // Nothing of a record that does not read well whole stands.
         memset(Out, 0, (size_t)n * sizeof(Rec));
         StrayN = 0;
@@ -335,7 +196,7 @@ int Vouched(int i) {
 
 int CheckFile(int i, const wchar_t *path) {
     unsigned char want[16], got[16];
-    int valid = Raw(E[i].md5, want);
+    int valid = Md5Bytes(E[i].md5, want);
     Facts now = Out ? Now_[i] : Facts();
     if (now.state == FactsGone) return 0;
     // What cannot be looked at is hashed as ever, and not remembered.
@@ -353,7 +214,7 @@ int CheckFile(int i, const wchar_t *path) {
         // Taken before the first byte is read: a write while the file is
         // read comes after it.
         r.hashed = Now();
-        if (!FileMd5(path, text) || !Raw(text, got)) return 0;
+        if (!FileMd5(path, text) || !Md5Bytes(text, got)) return 0;
     }
     memcpy(r.md5, got, 16);
     r.flags |= Known | Kept;
@@ -374,7 +235,7 @@ void Remember(int i, const wchar_t *path) {
     // nobody, and its MD5 was read back right after: no other write can hide
     // in that tick, so it is trusted as of its verification, without waiting
     // out the few seconds a file found in the folder must be older than its MD5.
-    if (!Out || !Raw(E[i].md5, r.md5) || !Look(path, &now)) return;
+    if (!Out || !Md5Bytes(E[i].md5, r.md5) || !Look(path, &now)) return;
     r.flags = Placed | Known | Kept;
     r.size = now.size;
     r.time = now.time;
@@ -403,78 +264,33 @@ void DropStrayPartials() {
 
 // ---- Writing ---------------------------------------------------------------------------
 
-static HANDLE To;
-static DWORD Filled;
-static Md5Sum Sum;
-static int Good;
+static int NextEntry;
+static unsigned NextStray;
 
-static void Put(const void *p, DWORD n) {
-    for (const char *c = (const char *)p; Good && n;) {
-        DWORD k = n < sizeof Buf - Filled ? n : sizeof Buf - Filled;
-        memcpy(Buf + Filled, c, k);
-        Filled += k;
-        c += k;
-        n -= k;
-        DWORD w;
-        if (Filled == sizeof Buf) Good = WriteFile(To, Buf, Filled, &w, 0) && w == Filled;
-        if (Filled == sizeof Buf) Filled = 0;
+// The files this run's record holds, one by one: the entries it kept, then
+// the strays that stay noted.
+static const char *NextRec(Rec *r) {
+    while (NextEntry < N && !(Out[NextEntry].flags & Kept)) NextEntry++;
+    if (NextEntry < N) {
+        *r = Out[NextEntry];
+        return E[NextEntry++].name;
     }
-}
-
-// A remembered file and its name, into the record and its sum.
-static void PutRec(const Rec *k, const char *name) {
-    Rec r = *k;
-    r.flags &= Stored;
-    r.nameLen = (unsigned)lstrlenA(name);
-    r.pad = 0;
-    static const char zeros[8] = {};
-    DWORD pad = ((r.nameLen + 7) & ~7u) - r.nameLen;
-    Good = Good && Md5Add(&Sum, &r, sizeof r) && Md5Add(&Sum, name, r.nameLen) && Md5Add(&Sum, zeros, pad);
-    Put(&r, sizeof r);
-    Put(name, r.nameLen);
-    Put(zeros, pad);
+    if (NextStray >= StrayKept) return 0;
+    *r = Rec();
+    r->flags = Pending;
+    return Strays[NextStray++];
 }
 
 void SaveRecord() {
-    wchar_t temp[PathLen], folder[PathLen];
     if (!Path[0] || !Out) return;
-    wsprintfW(temp, L"%s.new", Path);
-    lstrcpyW(folder, Path);
-    *wcsrchr(folder, L'\\') = 0;
-    CreateDirectoryW(folder, 0);
-
-    Head h = {};
-    unsigned long long now = Now();
-    memcpy(h.magic, Magic, sizeof h.magic);
-    h.version = Version;
-    h.full = Full ? now : Full_;
-    h.saved = now;
-    lstrcpynW(h.dir, Dir, PathLen);
-    for (int i = 0; i < N; i++) h.count += (Out[i].flags & Kept) != 0;
+    unsigned count = 0;
+    for (int i = 0; i < N; i++) count += (Out[i].flags & Kept) != 0;
     // A record that would say what the one on the disk says is not written
     // again: a start that found every file as remembered writes nothing.
-    if (!Full && !Placing && StrayKept == StrayN && h.count == (unsigned)Same && Loaded == h.count + StrayN) return;
-    h.count += StrayKept;
-
-    To = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (To == INVALID_HANDLE_VALUE) return;
-    Filled = 0;
-    Good = Md5Begin(&Sum) && Md5Add(&Sum, &h, sizeof h);
-    Put(&h, sizeof h);
-    for (int i = 0; i < N; i++)
-        if (Out[i].flags & Kept) PutRec(&Out[i], E[i].name);
-    Rec pending = {};
-    pending.flags = Pending;
-    for (unsigned i = 0; i < StrayKept; i++) PutRec(&pending, Strays[i]);
-    char sum[SumLen + 1];
-    DWORD w;
-    int ok = Md5End(&Sum, Good, sum);
-    Put(sum, SumLen);
-    ok = ok && Good && (!Filled || (WriteFile(To, Buf, Filled, &w, 0) && w == Filled));
-    // A record that trusts files placed in this run goes to the disk before
-    // it replaces the one before; one of files only checked need not: lost,
-    // it costs one start that hashes every file.
-    if (ok && Placing && Durable) FlushFileBuffers(To);
-    CloseHandle(To);
-    if (!ok || !MoveFileExW(temp, Path, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(temp);
+    if (!Full && !Placing && StrayKept == StrayN && count == (unsigned)Same && Loaded == count + StrayN) return;
+    unsigned long long now = Now();
+    RecTimes t = {Full ? now : Full_, now};
+    NextEntry = 0;
+    NextStray = 0;
+    WriteRecordFile(Path, Dir, &t, count + StrayKept, NextRec, Placing && Durable);
 }

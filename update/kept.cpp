@@ -46,47 +46,52 @@ static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *s
     return value[4][0] && *size <= ListMax;
 }
 
-static HANDLE OpenKept(DWORD share = FILE_SHARE_READ) {
+// The kept copy, open for reading; a new copy may replace it meanwhile.
+static HANDLE OpenKept() {
     wchar_t path[PathLen];
     if (!KeptPath(Dir, path, PathLen)) return INVALID_HANDLE_VALUE;
-    return CreateFileW(path, GENERIC_READ, share, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN, 0);
 }
 
-HANDLE KeptBytes(unsigned *size) {
-    HANDLE f = OpenKept(FILE_SHARE_READ | FILE_SHARE_DELETE);
-    DocVersion v;
-    char md5[33];
+// The kept copy open at its manifest's first byte, with the head's version,
+// sum and size; INVALID_HANDLE_VALUE when there is none of this site.
+static HANDLE OpenBytes(DocVersion *v, char md5[33], unsigned *size) {
+    HANDLE f = OpenKept();
     DWORD start;
-    if (f != INVALID_HANDLE_VALUE && ReadHead(f, &v, md5, size, &start) &&
+    if (f != INVALID_HANDLE_VALUE && ReadHead(f, v, md5, size, &start) &&
         SetFilePointer(f, (LONG)start, 0, FILE_BEGIN) == start)
         return f;
     if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
     return INVALID_HANDLE_VALUE;
 }
 
+HANDLE KeptBytes(unsigned *size) {
+    DocVersion v;
+    char md5[33];
+    return OpenBytes(&v, md5, size);
+}
+
 int KeptVersion(DocVersion *v) {
-    memset(v, 0, sizeof *v);
-    HANDLE f = OpenKept();
-    if (f == INVALID_HANDLE_VALUE) return 0;
     char md5[33];
     unsigned size;
-    DWORD start;
-    int ok = ReadHead(f, v, md5, &size, &start);
+    HANDLE f = OpenBytes(v, md5, &size);
+    if (f == INVALID_HANDLE_VALUE) {
+        memset(v, 0, sizeof *v);
+        return 0;
+    }
     CloseHandle(f);
-    if (!ok) memset(v, 0, sizeof *v);
-    return ok;
+    return 1;
 }
 
 int KeptList(char *buf, int cap) {
-    HANDLE f = OpenKept();
-    if (f == INVALID_HANDLE_VALUE) return -1;
     DocVersion v;
-    char md5[33], sum[33];
+    char md5[33], sum[33], more;
     unsigned size;
-    DWORD start, n = 0;
-    int ok = ReadHead(f, &v, md5, &size, &start) && size < (unsigned)cap &&
-             SetFilePointer(f, (LONG)start, 0, FILE_BEGIN) == start && ReadFile(f, buf, size, &n, 0) && n == size;
-    char more;
+    DWORD n = 0;
+    HANDLE f = OpenBytes(&v, md5, &size);
+    if (f == INVALID_HANDLE_VALUE) return -1;
+    int ok = size < (unsigned)cap && ReadFile(f, buf, size, &n, 0) && n == size;
     ok = ok && ReadFile(f, &more, 1, &n, 0) && n == 0;  // nothing behind the bytes
     CloseHandle(f);
     if (!ok || !DataMd5(buf, size, sum) || lstrcmpiA(sum, md5)) return -1;

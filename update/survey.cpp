@@ -182,7 +182,17 @@ static int Named(wchar_t *key, int base, const wchar_t *name, int n, int *partia
     return *s - 1;
 }
 
-int ListInto(const wchar_t *path, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx, DWORD *serial) {
+int ListInto(const wchar_t *folder, int f, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx,
+             DWORD *serial) {
+    wchar_t path[PathLen];
+    int d = lstrlenW(Dir);
+    if (d + 1 + f >= PathLen) return 0;
+    lstrcpyW(path, Dir);
+    if (f) {
+        path[d] = L'\\';
+        memcpy(path + d + 1, folder, (size_t)f * sizeof(wchar_t));
+        path[d + 1 + f] = 0;
+    }
     HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
     if (h == INVALID_HANDLE_VALUE) {
@@ -191,10 +201,10 @@ int ListInto(const wchar_t *path, unsigned long long *buf, DWORD cap, ListedName
     }
     // The volume serial as a file's handle tells it (Look), which is not
     // always what the volume's own information says (Wine: 0 on tmpfs).
-    BY_HANDLE_FILE_INFORMATION folder;
+    BY_HANDLE_FILE_INFORMATION about;
     int whole = 0;
-    if (GetFileInformationByHandle(h, &folder)) {
-        *serial = folder.dwVolumeSerialNumber;
+    if (GetFileInformationByHandle(h, &about)) {
+        *serial = about.dwVolumeSerialNumber;
         FILE_INFO_BY_HANDLE_CLASS c = FileIdBothDirectoryRestartInfo;
         while (GetFileInformationByHandleEx(h, c, buf, cap)) {
             c = FileIdBothDirectoryInfo;
@@ -248,18 +258,10 @@ static void Noted(void *ctx, const FILE_ID_BOTH_DIR_INFO *r) {
 
 // Lists the folder whose names start with the f units of w: as ListInto.
 static int ListFolder(const wchar_t *w, int f, unsigned long long *list) {
-    wchar_t path[PathLen];
-    int d = lstrlenW(Dir);
-    if (d + 1 + f >= PathLen || f >= EntryNameLen - 1) return 0;
-    lstrcpyW(path, Dir);
-    if (f) {
-        path[d] = L'\\';
-        memcpy(path + d + 1, w, (size_t)f * sizeof(wchar_t));
-        path[d + 1 + f] = 0;
-    }
+    if (f >= EntryNameLen - 1) return 0;
     Folder folder;
     folder.base = FolderKey(folder.key, w, f);
-    return ListInto(path, list, sizeof Listing[0], Noted, &folder, &folder.serial);
+    return ListInto(w, f, list, sizeof Listing[0], Noted, &folder, &folder.serial);
 }
 
 // The survey's pass over the folders: each lane lists folders of its own,

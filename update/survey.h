@@ -47,12 +47,14 @@ int EntryNamed(const char *name, int len);
 void SurveyStart(Facts *facts, int lanes);
 void SurveyEnd();
 
-// Lists the folder at path through buf (cap bytes, 8-byte aligned), handing
-// each name it holds to seen with ctx, once *serial holds the folder's volume
-// serial: 1 when the whole listing was read, 2 when the folder is missing, 0
-// when it could not be listed.
+// Lists the folder below Dir named by the f units of folder (Dir itself for
+// 0) through buf (cap bytes, 8-byte aligned), handing each name it holds to
+// seen with ctx, once *serial holds the folder's volume serial: 1 when the
+// whole listing was read, 2 when the folder is missing, 0 when it could not
+// be listed.
 typedef void (*ListedName)(void *ctx, const FILE_ID_BOTH_DIR_INFO *r);
-int ListInto(const wchar_t *path, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx, DWORD *serial);
+int ListInto(const wchar_t *folder, int f, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx,
+             DWORD *serial);
 
 // Looks at the file at path itself: 1 with *f filled (FactsThere), 0 when it
 // is missing or no file.
