@@ -119,6 +119,36 @@ class WholeClient(unittest.TestCase):
                 out.write(b"!")
             self.assertEqual(self.run_update(env, site), (UPDATED, 1, ["lixo/07.bin"]), "a changed file is found")
 
+    def test_a_folder_linked_to_another_volume(self):
+        """A game folder whose data is a link to another drive, among plain
+        folders: the files the launcher places there are known by that
+        drive's identity, those beside it by their own, so the next start
+        reads nothing."""
+        self.game, root = os.path.join(self.tmp, "jogo"), os.path.join(self.tmp, "site")
+        other = tempfile.mkdtemp(prefix="velmora-other-volume-", dir=BUILD)
+        self.addCleanup(shutil.rmtree, other, True)
+        if os.stat(other).st_dev == os.stat(self.tmp).st_dev:
+            self.skipTest("no second volume here: %s and %s share one" % (other, self.tmp))
+        os.makedirs(self.game)
+        os.symlink(other, os.path.join(self.game, "dados"))
+        # Listed on two threads, each taking the next folder as it is done:
+        # with many before and after it, the thread that lists the link lists
+        # plain folders too.
+        folders = ["x%02d" % i for i in range(20)] + ["dados"] + ["y%02d" % i for i in range(50)]
+        names = ["a.bin", "dados/b.bin"] + [f + "/c.bin" for f in folders]
+        os.makedirs(os.path.join(root, "update", "files"))
+        with open(os.path.join(root, "update", "lista.txt"), "w") as out:
+            for n in names:
+                os.makedirs(os.path.dirname(os.path.join(root, "update", "files", n)), exist_ok=True)
+                with open(os.path.join(root, "update", "files", n), "wb") as f:
+                    f.write(n.encode())
+                out.write("%s|%s|%d\n" % (n, hashlib.md5(n.encode()).hexdigest(), len(n)))
+
+        with session("clients-linked") as env, Site(env, root) as site:
+            self.assertEqual(self.run_update(env, site), (UPDATED, 0, sorted(names)))
+            self.assertEqual(sorted(os.listdir(other)), ["b.bin", "c.bin"])
+            self.assertEqual(self.run_update(env, site), (CURRENT, 0, []), "nothing is read or fetched")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -182,6 +182,7 @@ static DWORD WINAPI ListHints(void *arg) {
     unsigned long long *list = lists[t];
     size_t *used = &RoomUsed[t], end = RoomMax / Listers * (size_t)(t + 1);
     *used = RoomMax / Listers * (size_t)t;
+    Lookout look = {};
     for (int h; !Stop && *used + sizeof(Block) <= end && Hinted(h = InterlockedIncrement(&Next) - 1);) {
         Block *b = (Block *)(Room + *used);
         size_t at = *used;
@@ -191,7 +192,7 @@ static DWORD WINAPI ListHints(void *arg) {
         int len;
         const wchar_t *w = HintName(h, &len);
         Filling fill = {b, used, end, 0};
-        b->got = ListInto(w, len, list, sizeof lists[0], Keep, &fill, &b->serial);
+        b->got = ListInto(w, len, list, sizeof lists[0], Keep, &fill, &b->serial, &look);
         if (fill.full) b->got = 0;
         InterlockedExchange(&BlockAt[h], (LONG)at + 1);
         SetEvent(Wake);

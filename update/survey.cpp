@@ -155,6 +155,7 @@ int EntryNamed(const char *name, int len) {
 // FILE_ID_BOTH_DIR_INFO records, 8-byte aligned, a piece of a folder at a
 // time; one buffer for each lane that lists.
 static unsigned long long Listing[LaneMax][8192];
+static Lookout Lookouts[LaneMax];
 
 static FILE_ID_BOTH_DIR_INFO *At(unsigned long long *list, DWORD at) {
     return (FILE_ID_BOTH_DIR_INFO *)((BYTE *)list + at);
@@ -182,17 +183,44 @@ static int Named(wchar_t *key, int base, const wchar_t *name, int n, int *partia
     return *s - 1;
 }
 
+// Whether every folder from Dir down to the one at path (Dir's d units, "\",
+// its f units) is a plain folder, and so on the volume of every other such
+// folder: only another volume's root, a junction or a link leads elsewhere,
+// and each is a reparse point. Folders the last plain one shares with it
+// are not looked at again; the listings come in the manifest's order, where
+// neighbours share their parents.
+static int Plain(Lookout *o, wchar_t *path, int d, int f) {
+    const wchar_t *w = path + d + 1;
+    int same = 0;  // units of w, whole folders, known plain
+    for (int k = 0; k < f && k < o->len && w[k] == o->plain[k];) {
+        k++;
+        if ((k == f || w[k] == L'\\') && (k == o->len || o->plain[k] == L'\\')) same = k;
+    }
+    for (int e = same + 1; e <= f; e++) {
+        if (e < f && w[e] != L'\\') continue;
+        wchar_t end = path[d + 1 + e];
+        path[d + 1 + e] = 0;
+        DWORD a = GetFileAttributesW(path);
+        path[d + 1 + e] = end;
+        if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
+    }
+    if (f) memcpy(o->plain, w, (size_t)f * sizeof(wchar_t));
+    o->len = f;
+    return 1;
+}
+
 int ListInto(const wchar_t *folder, int f, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx,
-             DWORD *serial) {
+             DWORD *serial, Lookout *o) {
     wchar_t path[PathLen];
     int d = lstrlenW(Dir);
-    if (d + 1 + f >= PathLen) return 0;
+    if (d + 1 + f >= PathLen || f >= EntryNameLen) return 0;
     lstrcpyW(path, Dir);
     if (f) {
         path[d] = L'\\';
         memcpy(path + d + 1, folder, (size_t)f * sizeof(wchar_t));
         path[d + 1 + f] = 0;
     }
+    int plain = Plain(o, path, d, f);
     HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
     if (h == INVALID_HANDLE_VALUE) {
@@ -202,9 +230,13 @@ int ListInto(const wchar_t *folder, int f, unsigned long long *buf, DWORD cap, L
     // The volume serial as a file's handle tells it (Look), which is not
     // always what the volume's own information says (Wine: 0 on tmpfs).
     BY_HANDLE_FILE_INFORMATION about;
-    int whole = 0;
-    if (GetFileInformationByHandle(h, &about)) {
-        *serial = about.dwVolumeSerialNumber;
+    int whole = 0, known = plain && o->asked;
+    if (known || GetFileInformationByHandle(h, &about)) {
+        *serial = known ? o->serial : about.dwVolumeSerialNumber;
+        if (plain) {
+            o->serial = *serial;
+            o->asked = 1;
+        }
         FILE_INFO_BY_HANDLE_CLASS c = FileIdBothDirectoryRestartInfo;
         while (GetFileInformationByHandleEx(h, c, buf, cap)) {
             c = FileIdBothDirectoryInfo;
@@ -257,11 +289,11 @@ static void Noted(void *ctx, const FILE_ID_BOTH_DIR_INFO *r) {
 }
 
 // Lists the folder whose names start with the f units of w: as ListInto.
-static int ListFolder(const wchar_t *w, int f, unsigned long long *list) {
+static int ListFolder(const wchar_t *w, int f, int lane) {
     if (f >= EntryNameLen - 1) return 0;
     Folder folder;
     folder.base = FolderKey(folder.key, w, f);
-    return ListInto(w, f, list, sizeof Listing[0], Noted, &folder, &folder.serial);
+    return ListInto(w, f, Listing[lane], sizeof Listing[0], Noted, &folder, &folder.serial, &Lookouts[lane]);
 }
 
 // The survey's pass over the folders: each lane lists folders of its own,
@@ -271,7 +303,7 @@ static const wchar_t *ListJob(int lane, int j) {
     int i = FolderList[j];
     if (Got[i]) return 0;  // listed ahead
     int k = Wide(E[i].name, lstrlenA(E[i].name), w);
-    Got[i] = (unsigned char)ListFolder(w, FolderLen(w, k), Listing[lane]);
+    Got[i] = (unsigned char)ListFolder(w, FolderLen(w, k), lane);
     return 0;
 }
 
@@ -310,6 +342,7 @@ static DWORD WINAPI ListAll(void *) {
 void SurveyStart(Facts *facts, int lanes) {
     Found = facts;
     ListLanes = lanes;
+    memset(Lookouts, 0, sizeof Lookouts);
     // Taken here: the tables are not for two threads at once.
     Got = (unsigned char *)Take((size_t)N + 16);
     if (!Got) return;

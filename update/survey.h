@@ -47,14 +47,26 @@ int EntryNamed(const char *name, int len);
 void SurveyStart(Facts *facts, int lanes);
 void SurveyEnd();
 
+// What a thread that lists knows of the volumes below Dir: the last folder it
+// found reached from Dir through plain folders only (no link, junction or
+// mount point on the way), and once asked, the serial of the volume every
+// such folder shares. Asking a folder's volume costs Wine a round trip to
+// its mount manager, several times the listing of a hundred files. Zeroed
+// before a run's first listing.
+struct Lookout {
+    DWORD serial;
+    int asked, len;
+    wchar_t plain[EntryNameLen];
+};
+
 // Lists the folder below Dir named by the f units of folder (Dir itself for
 // 0) through buf (cap bytes, 8-byte aligned), handing each name it holds to
 // seen with ctx, once *serial holds the folder's volume serial: 1 when the
 // whole listing was read, 2 when the folder is missing, 0 when it could not
-// be listed.
+// be listed. o is the calling thread's own.
 typedef void (*ListedName)(void *ctx, const FILE_ID_BOTH_DIR_INFO *r);
 int ListInto(const wchar_t *folder, int f, unsigned long long *buf, DWORD cap, ListedName seen, void *ctx,
-             DWORD *serial);
+             DWORD *serial, Lookout *o);
 
 // Looks at the file at path itself: 1 with *f filled (FactsThere), 0 when it
 // is missing or no file.
