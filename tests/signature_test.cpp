@@ -283,6 +283,51 @@ TEST_F(Signed, AKeptManifestIsVerifiedAgainAndReplacedWhenItDoesNotVerify) {
     EXPECT_EQ(server.Paths().size(), 3u);
 }
 
+// The kept copy's head carries the manifest's SHA-256, so that a start on a
+// 304 knows the floor's own manifest without hashing it again. A digest
+// spoilt on disk costs one whole fetch, and never becomes the floor, which
+// would refuse the very release it stands for.
+TEST_F(Signed, AKeptCopysDigestNeverBecomesTheFloor) {
+    std::string sig = SignatureOf(list, 100, a);
+    Serve(list, &sig);
+    EXPECT_EQ(Run().back().first, Updated);
+    wchar_t kept[PathLen];
+    ASSERT_TRUE(KeptPath(game.c_str(), kept, PathLen));
+    auto spoil = [&] {
+        std::string copy = ReadBytes(kept);
+        size_t at = copy.find("\nsha256 ");
+        ASSERT_LT(at, copy.find("\n\n")) << "the head keeps the digest";
+        copy.replace(at + 8, 64, std::string(64, 'e'));
+        ASSERT_TRUE(WriteBytes(kept, copy));
+    };
+    // The answers to the manifest's requests: the first request asks the
+    // server's status.
+    auto answers = [&] {
+        std::vector<int> s = server.Statuses();
+        return std::vector<int>(s.begin() + 1, s.end());
+    };
+    spoil();
+    Fresh();
+    EXPECT_EQ(Run().back().first, Current);
+    EXPECT_EQ(answers(), (std::vector<int>{304, 200, 200, 200})) << "fetched whole once";
+    Fresh();
+    EXPECT_EQ(Run().back().first, Current);
+    EXPECT_EQ(answers(), (std::vector<int>{304, 200})) << "kept anew with its digest";
+
+    // The same manifest signed again at a higher serial: still a 304.
+    spoil();
+    sig = SignatureOf(list, 101, a);
+    ASSERT_TRUE(WriteBytes(site + L"\\update\\lista.txt.sig", sig));
+    Fresh();
+    EXPECT_EQ(Run().back().first, Current);
+    EXPECT_EQ(answers(), (std::vector<int>{304, 200}));
+    EXPECT_EQ(AcceptedSerial(), 101u);
+    // Fetched whole, it is the floor's own manifest.
+    ASSERT_TRUE(DeleteFileW(kept));
+    Fresh();
+    EXPECT_EQ(Run().back().first, Current);
+}
+
 TEST_F(Signed, EitherBuiltInKeyIsAcceptedAndTheHighestSerialRemembered) {
     struct Case {
         const char *why;

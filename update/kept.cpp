@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/state.h"
+#include "update/chunkmap.h"
 #include "update/hashrec.h"
 #include "update/md5.h"
 
@@ -10,9 +11,11 @@ enum { HeadCap = 2048 };  // the head's lines at their longest fit (a site of 25
 
 static wchar_t Next[PathLen];  // the copy KeepList wrote, until CommitKept
 
-// The kept copy's head: its version, its sum and size, and where the bytes
-// start; 0 when it is missing or is none of this site's.
-static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *start) {
+// The kept copy's head: its version, its sum and size, its digest when it
+// has one (*digested), and where the bytes start; 0 when it is missing or is
+// none of this site's. Lines after those it knows are left for later heads.
+static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *start, unsigned char *digest,
+                    int *digested) {
     char head[HeadCap], site[SiteLen * 3];
     DWORD n = 0;
     if (!ReadFile(f, head, HeadCap - 1, &n, 0)) return 0;
@@ -43,6 +46,13 @@ static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *s
         if (*c < '0' || *c > '9' || *size > ListMax) return 0;
         *size = *size * 10 + (unsigned)(*c - '0');
     }
+    // 64 hex digits: two halves of an MD5's length.
+    *digested = !strncmp(line, "sha256 ", 7) && strlen(line) >= 72 && line[71] == '\n';
+    for (int half = 0; half < 2 && *digested; half++) {
+        char hex[33];
+        lstrcpynA(hex, line + 7 + 32 * half, 33);
+        *digested = Md5Bytes(hex, digest + 16 * half);
+    }
     return value[4][0] && *size <= ListMax;
 }
 
@@ -56,10 +66,13 @@ static HANDLE OpenKept() {
 
 // The kept copy open at its manifest's first byte, with the head's version,
 // sum and size; INVALID_HANDLE_VALUE when there is none of this site.
-static HANDLE OpenBytes(DocVersion *v, char md5[33], unsigned *size) {
+static HANDLE OpenBytes(DocVersion *v, char md5[33], unsigned *size, unsigned char *digest = 0,
+                        int *digested = 0) {
     HANDLE f = OpenKept();
     DWORD start;
-    if (f != INVALID_HANDLE_VALUE && ReadHead(f, v, md5, size, &start) &&
+    unsigned char d[32];
+    int got;
+    if (f != INVALID_HANDLE_VALUE && ReadHead(f, v, md5, size, &start, digest ? digest : d, digested ? digested : &got) &&
         SetFilePointer(f, (LONG)start, 0, FILE_BEGIN) == start)
         return f;
     if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
@@ -84,12 +97,12 @@ int KeptVersion(DocVersion *v) {
     return 1;
 }
 
-int KeptList(char *buf, int cap) {
+int KeptList(char *buf, int cap, unsigned char digest[32], int *digested) {
     DocVersion v;
     char md5[33], sum[33], more;
     unsigned size;
     DWORD n = 0;
-    HANDLE f = OpenBytes(&v, md5, &size);
+    HANDLE f = OpenBytes(&v, md5, &size, digest, digested);
     if (f == INVALID_HANDLE_VALUE) return -1;
     int ok = size < (unsigned)cap && ReadFile(f, buf, size, &n, 0) && n == size;
     ok = ok && ReadFile(f, &more, 1, &n, 0) && n == 0;  // nothing behind the bytes
@@ -99,9 +112,9 @@ int KeptList(char *buf, int cap) {
     return (int)size;
 }
 
-void KeepList(const char *list, int n, const DocVersion *v) {
+void KeepList(const char *list, int n, const DocVersion *v, const unsigned char *digest) {
     wchar_t path[PathLen], folder[PathLen];
-    char md5[33], site[SiteLen * 3], head[HeadCap];
+    char md5[33], site[SiteLen * 3], head[HeadCap], sha[80] = "";
     Next[0] = 0;
     if (!KeptPath(Dir, path, PathLen)) return;
     if (!v->etag[0] && !v->modified[0]) {
@@ -115,8 +128,13 @@ void KeepList(const char *list, int n, const DocVersion *v) {
         return;
     char size[16];
     wsprintfA(size, "%d", n);
+    if (digest) {
+        lstrcpyA(sha, "sha256 ");
+        for (int i = 0; i < 32; i++) wsprintfA(sha + 7 + 2 * i, "%02x", digest[i]);
+        lstrcatA(sha, "\n");
+    }
     const char *parts[] = {"velmora-lista 1\nsite ", site, "\netag ", v->etag, "\nmodified ", v->modified,
-                           "\nmd5 ", md5, "\nsize ", size, "\n\n"};
+                           "\nmd5 ", md5, "\nsize ", size, "\n", sha, "\n"};
     int h = 0;
     for (const char *p : parts) {
         lstrcpyA(head + h, p);

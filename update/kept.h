@@ -10,6 +10,7 @@
 //   modified Wed, 13 Mar 2024 15:02:24 GMT
 //   md5 9e107d9d372bb6826bd81d3542a419d6   of the bytes below
 //   size 123456
+//   sha256 0123…(64 hex digits)      of the bytes, when the launcher has keys
 //                                    an empty line, then the bytes
 //
 // A copy that does not read well whole, or of another site, is none.
@@ -21,8 +22,9 @@
 int KeptVersion(DocVersion *v);
 
 // The kept manifest into buf (cap bytes, a NUL behind it): its length, or -1
-// when it cannot be read whole or its bytes are not those kept.
-int KeptList(char *buf, int cap);
+// when it cannot be read whole or its bytes are not those kept. *digested
+// says whether digest holds the SHA-256 the head gives for them.
+int KeptList(char *buf, int cap, unsigned char digest[32], int *digested);
 
 // The kept manifest's bytes, for a look at its names before the run has a
 // manifest: a handle at the first of them, which does not keep the copy from
@@ -30,11 +32,11 @@ int KeptList(char *buf, int cap);
 // is no copy of this Site. Only the head is checked.
 HANDLE KeptBytes(unsigned *size);
 
-// Writes n bytes of list with version v as the next copy, beside the kept
-// one; CommitKept(1) puts it in place once the run accepted the manifest,
+// Writes n bytes of list with version v (and their SHA-256 digest, when
+// given) as the next copy, beside the kept one; CommitKept(1) puts it in place once the run accepted the manifest,
 // CommitKept(0) throws it away. A manifest whose site named no version is not
 // kept, and the old copy goes.
-void KeepList(const char *list, int n, const DocVersion *v);
+void KeepList(const char *list, int n, const DocVersion *v, const unsigned char *digest);
 void CommitKept(int accepted);
 
 // Deletes the kept copy: it no longer verifies.

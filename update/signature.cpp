@@ -227,7 +227,11 @@ void KeepRelease(const unsigned char id[KeyIdLen], unsigned long long serial, co
     RegCloseKey(key);
 }
 
-int SignatureAccepted(const char *list, int n) {
+int ManifestDigest(const char *list, int n, unsigned char out[ManifestDigestLen]) {
+    return Sha256(list, n, "", 0, out);
+}
+
+int SignatureAccepted(const char *list, int n, const unsigned char *known) {
     if (!KeyN) return 1;
     wchar_t url[SiteLen + 32];
     wsprintfW(url, L"%s/update/lista.txt.sig", Site);
@@ -236,7 +240,9 @@ int SignatureAccepted(const char *list, int n) {
     unsigned char digest[DigestLen];
     int by, pinned, same;
     int len = HttpGet(url, sig, SigCap);
-    if (len < 0 || !VerifySignature(list, n, sig, len, &serial, &by) || !Sha256(list, n, "", 0, digest)) return 0;
+    if (len < 0 || !VerifySignature(list, n, sig, len, &serial, &by)) return 0;
+    if (known) memcpy(digest, known, DigestLen);
+    else if (!Sha256(list, n, "", 0, digest)) return 0;
     // An older release is a replay meant to roll the player back. So is
     // another manifest under the floor's own serial: two releases can come to
     // carry one serial (a site signed again with --serial, a build number
@@ -245,7 +251,12 @@ int SignatureAccepted(const char *list, int n) {
     unsigned long long floor = Floor(digest, &pinned, &same);
     if (serial < floor || (serial == floor && pinned && !same)) return 0;
     // A floor without its manifest (taken over from an older launcher) gets
-    // it from the first manifest accepted at its serial.
-    if (serial > floor || !pinned) KeepRelease(Keys[by].id, serial, digest);
+    // it from the first manifest accepted at its serial. A digest given is
+    // only as good as the file that kept it: one spoilt there that became
+    // the floor would refuse the very release it stands for.
+    if (serial > floor || !pinned) {
+        if (known && !Sha256(list, n, "", 0, digest)) return 0;
+        KeepRelease(Keys[by].id, serial, digest);
+    }
     return 1;
 }

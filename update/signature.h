@@ -13,7 +13,7 @@
 // written, followed by the exact bytes of the manifest.
 #pragma once
 
-enum { KeyMax = 2, KeyIdLen = 8, KeyXyLen = 64 };
+enum { KeyMax = 2, KeyIdLen = 8, KeyXyLen = 64, ManifestDigestLen = 32 };
 
 struct PublicKey {
     unsigned char id[KeyIdLen];  // the key id as lista prints it, as bytes
@@ -39,8 +39,15 @@ int VerifySignature(const char *list, int n, const char *sig, int len, unsigned 
 // under the launcher's keys, which it then becomes with the manifest's
 // SHA-256, or the floor's own serial with the very manifest accepted at it.
 // Returns 0 when the signature is missing, unreadable, of an unknown key,
-// wrong, older, or of another manifest at the floor's serial.
-int SignatureAccepted(const char *list, int n);
+// wrong, older, or of another manifest at the floor's serial. digest, when
+// given, is the manifest's SHA-256 as worked out before (a kept copy's head
+// says it): enough to recognize the floor's own manifest without a pass over
+// megabytes; a new floor is always worked out from the bytes themselves.
+int SignatureAccepted(const char *list, int n, const unsigned char *digest = 0);
+
+// The manifest's SHA-256 (n bytes of list), as the floor keeps it, into out;
+// 0 when the system cannot work it out.
+int ManifestDigest(const char *list, int n, unsigned char out[ManifestDigestLen]);
 
 // The floor is kept per key, per user, beside the game's options (HKCU
 // "Software\Halvick\Zorun\Config", REG_BINARY "UpdateRelease <key id in

@@ -95,6 +95,11 @@ static const wchar_t *FailureText(int got) {
 
 // ---- The manifest ------------------------------------------------------------------
 
+// The manifest's SHA-256, when Digested: a launcher with keys works it out
+// once, as the manifest arrives, and keeps it with the copy.
+static unsigned char Digest[ManifestDigestLen];
+static int Digested;
+
 // Fetches the manifest into List, asking only whether it changed when a copy
 // of it is kept; *fresh: 0 when the kept copy stands in for it. Its length,
 // or -1 when there is none to be had or it is larger than a run takes.
@@ -109,13 +114,17 @@ static int FetchList(int ask, int *fresh) {
     int len = scratch ? HttpGetDoc(url, List, ListCap, scratch, &v) : -1;
     GiveBack(mark);
     *fresh = len != HttpSame;
-    if (len == HttpSame && (len = KeptList(List, ListCap)) < 0) {
+    Digested = 0;
+    if (len == HttpSame && (len = KeptList(List, ListCap, Digest, &Digested)) < 0) {
         // The copy is gone or damaged since: the whole manifest, then.
         DropKept();
         return FetchList(0, fresh);
     }
     if (len > ListMax) return -1;
-    if (len >= 0 && *fresh) KeepList(List, len, &v);
+    if (len >= 0 && *fresh) {
+        Digested = KeyN && ManifestDigest(List, len, Digest);
+        KeepList(List, len, &v, Digested ? Digest : 0);
+    }
     return len;
 }
 
@@ -227,12 +236,12 @@ static const wchar_t *Run() {
     // checked against the signature the site serves now: one that no longer
     // verifies (changed on disk, or the site's release behind it changed
     // without a new version) is dropped, and the manifest fetched whole.
-    if (!SignatureAccepted(List, len)) {
+    if (!SignatureAccepted(List, len, Digested ? Digest : 0)) {
         CommitKept(0);
         if (fresh) return TXT_REFUSED;
         DropKept();
         if ((len = FetchList(0, &fresh)) < 0) return TXT_NO_LIST;
-        if (!SignatureAccepted(List, len)) {
+        if (!SignatureAccepted(List, len, Digested ? Digest : 0)) {
             CommitKept(0);
             return TXT_REFUSED;
         }
