@@ -22,9 +22,10 @@
 int KeptVersion(DocVersion *v);
 
 // The kept manifest into buf (cap bytes, a NUL behind it): its length, or -1
-// when it cannot be read whole or its bytes are not those kept. *digested
+// when it cannot be read whole or (sum set) its bytes are not those kept: a
+// launcher with keys checks them against the signature instead. *digested
 // says whether digest holds the SHA-256 the head gives for them.
-int KeptList(char *buf, int cap, unsigned char digest[32], int *digested);
+int KeptList(char *buf, int cap, int sum, unsigned char digest[32], int *digested);
 
 // The kept manifest's bytes, for a look at its names before the run has a
 // manifest: a handle at the first of them, which does not keep the copy from

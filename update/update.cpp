@@ -115,7 +115,7 @@ static int FetchList(int ask, int *fresh) {
     GiveBack(mark);
     *fresh = len != HttpSame;
     Digested = 0;
-    if (len == HttpSame && (len = KeptList(List, ListCap, Digest, &Digested)) < 0) {
+    if (len == HttpSame && (len = KeptList(List, ListCap, !KeyN, Digest, &Digested)) < 0) {
         // The copy is gone or damaged since: the whole manifest, then.
         DropKept();
         return FetchList(0, fresh);
