@@ -11,11 +11,19 @@ enum { HeadCap = 2048 };  // the head's lines at their longest fit (a site of 25
 
 static wchar_t Next[PathLen];  // the copy KeepList wrote, until CommitKept
 
-// The kept copy's head: its version, its sum and size, its digest when it
-// has one (*digested), and where the bytes start; 0 when it is missing or is
-// none of this site's. Lines after those it knows are left for later heads.
-static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *start, unsigned char *digest,
-                    int *digested) {
+// What the kept copy's head says.
+struct Head {
+    DocVersion v;
+    char md5[33];
+    unsigned size;
+    unsigned char digest[32];
+    int digested;  // the head gives the digest
+};
+
+// Reads the kept copy's head into h, with where the bytes start; 0 when it
+// is missing or is none of this site's. Lines after those it knows are left
+// for later heads.
+static int ReadHead(HANDLE f, Head *h, DWORD *start) {
     char head[HeadCap], site[SiteLen * 3];
     DWORD n = 0;
     if (!ReadFile(f, head, HeadCap - 1, &n, 0)) return 0;
@@ -38,22 +46,22 @@ static int ReadHead(HANDLE f, DocVersion *v, char *md5, unsigned *size, DWORD *s
     if (strcmp(value[0], site) || strlen(value[1]) >= ValidatorLen || strlen(value[2]) >= ValidatorLen ||
         strlen(value[3]) != 32)
         return 0;
-    lstrcpyA(v->etag, value[1]);
-    lstrcpyA(v->modified, value[2]);
-    lstrcpyA(md5, value[3]);
-    *size = 0;
+    lstrcpyA(h->v.etag, value[1]);
+    lstrcpyA(h->v.modified, value[2]);
+    lstrcpyA(h->md5, value[3]);
+    h->size = 0;
     for (const char *c = value[4]; *c; c++) {
-        if (*c < '0' || *c > '9' || *size > ListMax) return 0;
-        *size = *size * 10 + (unsigned)(*c - '0');
+        if (*c < '0' || *c > '9' || h->size > ListMax) return 0;
+        h->size = h->size * 10 + (unsigned)(*c - '0');
     }
     // 64 hex digits: two halves of an MD5's length.
-    *digested = !strncmp(line, "sha256 ", 7) && strlen(line) >= 72 && line[71] == '\n';
-    for (int half = 0; half < 2 && *digested; half++) {
+    h->digested = !strncmp(line, "sha256 ", 7) && strlen(line) >= 72 && line[71] == '\n';
+    for (int half = 0; half < 2 && h->digested; half++) {
         char hex[33];
         lstrcpynA(hex, line + 7 + 32 * half, 33);
-        *digested = Md5Bytes(hex, digest + 16 * half);
+        h->digested = Md5Bytes(hex, h->digest + 16 * half);
     }
-    return value[4][0] && *size <= ListMax;
+    return value[4][0] && h->size <= ListMax;
 }
 
 // The kept copy, open for reading; a new copy may replace it meanwhile.
@@ -64,52 +72,51 @@ static HANDLE OpenKept() {
                        FILE_FLAG_SEQUENTIAL_SCAN, 0);
 }
 
-// The kept copy open at its manifest's first byte, with the head's version,
-// sum and size; INVALID_HANDLE_VALUE when there is none of this site.
-static HANDLE OpenBytes(DocVersion *v, char md5[33], unsigned *size, unsigned char *digest = 0,
-                        int *digested = 0) {
+// The kept copy open at its manifest's first byte, with its head in h;
+// INVALID_HANDLE_VALUE when there is none of this site.
+static HANDLE OpenBytes(Head *h) {
     HANDLE f = OpenKept();
     DWORD start;
-    unsigned char d[32];
-    int got;
-    if (f != INVALID_HANDLE_VALUE && ReadHead(f, v, md5, size, &start, digest ? digest : d, digested ? digested : &got) &&
-        SetFilePointer(f, (LONG)start, 0, FILE_BEGIN) == start)
+    if (f != INVALID_HANDLE_VALUE && ReadHead(f, h, &start) && SetFilePointer(f, (LONG)start, 0, FILE_BEGIN) == start)
         return f;
     if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
     return INVALID_HANDLE_VALUE;
 }
 
 HANDLE KeptBytes(unsigned *size) {
-    DocVersion v;
-    char md5[33];
-    return OpenBytes(&v, md5, size);
+    Head h = {};
+    HANDLE f = OpenBytes(&h);
+    *size = h.size;
+    return f;
 }
 
 int KeptVersion(DocVersion *v) {
-    char md5[33];
-    unsigned size;
-    HANDLE f = OpenBytes(v, md5, &size);
+    Head h = {};
+    HANDLE f = OpenBytes(&h);
     if (f == INVALID_HANDLE_VALUE) {
         memset(v, 0, sizeof *v);
         return 0;
     }
+    *v = h.v;
     CloseHandle(f);
     return 1;
 }
 
 int KeptList(char *buf, int cap, int sum, unsigned char digest[32], int *digested) {
-    DocVersion v;
-    char md5[33], got[33], more;
-    unsigned size;
+    Head h = {};
+    char got[33], more;
     DWORD n = 0;
-    HANDLE f = OpenBytes(&v, md5, &size, digest, digested);
+    HANDLE f = OpenBytes(&h);
+    *digested = 0;
     if (f == INVALID_HANDLE_VALUE) return -1;
-    int ok = size < (unsigned)cap && ReadFile(f, buf, size, &n, 0) && n == size;
+    int ok = h.size < (unsigned)cap && ReadFile(f, buf, h.size, &n, 0) && n == h.size;
     ok = ok && ReadFile(f, &more, 1, &n, 0) && n == 0;  // nothing behind the bytes
     CloseHandle(f);
-    if (!ok || (sum && (!DataMd5(buf, size, got) || lstrcmpiA(got, md5)))) return -1;
-    buf[size] = 0;
-    return (int)size;
+    if (!ok || (sum && (!DataMd5(buf, h.size, got) || lstrcmpiA(got, h.md5)))) return -1;
+    buf[h.size] = 0;
+    memcpy(digest, h.digest, sizeof h.digest);
+    *digested = h.digested;
+    return (int)h.size;
 }
 
 void KeepList(const char *list, int n, const DocVersion *v, const unsigned char *digest) {

@@ -34,9 +34,9 @@ int KeptList(char *buf, int cap, int sum, unsigned char digest[32], int *digeste
 HANDLE KeptBytes(unsigned *size);
 
 // Writes n bytes of list with version v (and their SHA-256 digest, when
-// given) as the next copy, beside the kept one; CommitKept(1) puts it in place once the run accepted the manifest,
-// CommitKept(0) throws it away. A manifest whose site named no version is not
-// kept, and the old copy goes.
+// given) as the next copy, beside the kept one; CommitKept(1) puts it in
+// place once the run accepted the manifest, CommitKept(0) throws it away. A
+// manifest whose site named no version is not kept, and the old copy goes.
 void KeepList(const char *list, int n, const DocVersion *v, const unsigned char *digest);
 void CommitKept(int accepted);
 
