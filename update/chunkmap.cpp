@@ -54,13 +54,15 @@ int PutMapHead(unsigned char out[MapHeadLen], uint64_t size, const unsigned char
     return md5(out + MapHeadLen, (size_t)count * MapRecLen, out + 36);
 }
 
-int Md5Bytes(const char *hex, unsigned char out[16]) {
-    for (int i = 0; i < 32; i++) {
+int HexBytes(const char *hex, unsigned char *out, int n) {
+    for (int i = 0; i < 2 * n; i++) {
         char c = hex[i];
         int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
         if (d < 0) return 0;
         if (i % 2) out[i / 2] = (unsigned char)(out[i / 2] << 4 | d);
         else out[i / 2] = (unsigned char)d;
     }
-    return hex[32] == 0;
+    return hex[2 * n] == 0;
 }
+
+int Md5Bytes(const char *hex, unsigned char out[16]) { return HexBytes(hex, out, 16); }

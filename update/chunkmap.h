@@ -61,5 +61,8 @@ void PutChunk(unsigned char out[MapRecLen], uint32_t len, const unsigned char md
 int PutMapHead(unsigned char out[MapHeadLen], uint64_t size, const unsigned char fileMd5[16], uint32_t count,
                MapMd5 md5);
 
-// The 16 bytes of a 32-digit hex MD5 (either case); 0 when it is not one.
+// The n bytes that 2n hexadecimal digits (either case) at hex say, the text
+// ending there; 0 when it is not that.
+int HexBytes(const char *hex, unsigned char *out, int n);
+// The 16 bytes of a 32-digit hex MD5; 0 when it is not one.
 int Md5Bytes(const char *hex, unsigned char out[16]);

@@ -99,9 +99,10 @@ static int Zero(const unsigned char *p, int n) {
 
 // Whether the entry's name is the record's (len bytes), "/" and "\" alike.
 static int SameName(const char *entry, const char *name, int len) {
-    for (int k = 0; k < len; k++)
-        if (!entry[k] || (entry[k] != name[k] && !((entry[k] == '/' || entry[k] == '\\') && (name[k] == '/' || name[k] == '\\'))))
-            return 0;
+    for (int k = 0; k < len; k++) {
+        int slashes = (entry[k] == '/' || entry[k] == '\\') && (name[k] == '/' || name[k] == '\\');
+        if (!entry[k] || (entry[k] != name[k] && !slashes)) return 0;
+    }
     return !entry[len];
 }
 

@@ -54,13 +54,9 @@ static int ReadHead(HANDLE f, Head *h, DWORD *start) {
         if (*c < '0' || *c > '9' || h->size > ListMax) return 0;
         h->size = h->size * 10 + (unsigned)(*c - '0');
     }
-    // 64 hex digits: two halves of an MD5's length.
-    h->digested = !strncmp(line, "sha256 ", 7) && strlen(line) >= 72 && line[71] == '\n';
-    for (int half = 0; half < 2 && h->digested; half++) {
-        char hex[33];
-        lstrcpynA(hex, line + 7 + 32 * half, 33);
-        h->digested = Md5Bytes(hex, h->digest + 16 * half);
-    }
+    char *lf = strchr(line, '\n');
+    if (lf) *lf = 0;
+    h->digested = lf && !strncmp(line, "sha256 ", 7) && HexBytes(line + 7, h->digest, sizeof h->digest);
     return value[4][0] && h->size <= ListMax;
 }
 
